@@ -1,0 +1,30 @@
+// One measurement from start to end, on the worker thread: set-up, streaming in
+// cycles of eight scans, display hand-off, recording, and the end of run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "acquisition/MeasurementSetup.h"
+#include "recording/OutputFile.h"
+
+namespace tamix {
+
+// Clamps freqIndex; zeroes displayColumn and the counters; sets sampleLimit.
+void ResetRunState(MeasurementSetup& setup);
+
+// The scan limit of a recording: totalTime / period, truncated, and for a WinDaq
+// file no more than the file can hold (see MaxWdqScans).
+int64_t EffectiveScanLimit(double totalTime, double period, int fileType, int channelCount);
+
+// Runs one measurement; 1 when the set-up failed, 0 after a run. Worker thread only.
+int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener);
+
+// What the operator should be told about the last run, or empty when it ended
+// normally: the loss of the unit or the failed write, with the recorded time.
+std::string RunEndReport(const MeasurementSetup& setup);
+
+// "hh:mm:ss" of whole seconds; hours are not wrapped.
+std::string FormatClock(int64_t seconds);
+
+}  // namespace tamix

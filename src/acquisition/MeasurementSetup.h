@@ -1,0 +1,132 @@
+// The one record that the user interface and the acquisition worker share:
+// configuration, markers, run state, counters, display buffers, the identified
+// unit and the link.
+//
+// Thread rules: configuration, channels and markers are written by the user
+// interface thread (markers also during a run). Counters, display buffers,
+// profile, link and wdqHeader are written only by the worker. Words that cross
+// threads are atomics; a value one scan old is acceptable to every reader.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <string_view>
+
+#include "acquisition/RunStatus.h"
+#include "acquisition/TextLimits.h"
+#include "device/CUsbLink.h"
+#include "device/DeviceProfile.h"
+
+namespace tamix {
+
+struct ChannelInfo {
+    int32_t inputNumber = 0;            // 0..3 inputs "1".."4", 4..7 inputs "A".."D"
+    std::array<char, kNameBytes> name{};  // at most 30 characters
+    std::array<char, kUnitBytes> unit{};  // at most 4 characters, right-aligned
+    double valueAt1V = 1.0;
+    double valueAt0V = 0.0;
+
+    std::string_view Name() const;
+    std::string_view Unit() const;
+};
+
+// Labels of the physical inputs, in input-number order.
+inline constexpr std::array<std::string_view, 8> kInputLabels = {"1", "2", "3", "4",
+                                                                 "A", "B", "C", "D"};
+
+struct MarkerTable {
+    // Entries below markerCount are valid. Writers fill the entry, then publish
+    // it by incrementing markerCount (release); the worker reads with acquire.
+    std::atomic<int> markerCount{1};
+    std::array<int64_t, kMaxMarkers> markerPos{};
+    std::array<std::array<char, kCommentBytes>, kMaxMarkers> markerText{};
+    // Wall-clock time (seconds since 1970) at which the marker was set; 0 unknown.
+    std::array<int64_t, kMaxMarkers> markerWallTime{};
+
+    std::string_view Text(int m) const;
+};
+
+using SampleRow = std::array<std::atomic<int16_t>, kMaxChannels>;
+
+struct MeasurementSetup {
+    MeasurementSetup();
+    MeasurementSetup(const MeasurementSetup&) = delete;
+    MeasurementSetup& operator=(const MeasurementSetup&) = delete;
+
+    // --- configuration (user interface thread, while Idle) ---
+    int32_t saveToFile = 0;
+    double totalTime = 10.0;
+    int32_t fileType = 0;  // 0 WinDaq binary, 1 text
+    int32_t freqIndex = 2;
+    int32_t channelCount = 8;
+    std::array<ChannelInfo, kMaxChannels> channels{};
+    // Written by the user interface while Idle with no worker; read through
+    // OutputFileName(), which also honours the worker's clearing at run end.
+    std::array<char, kPathBytes> outputFileName{};
+    std::atomic<bool> outputFileNameValid{false};
+    int32_t commPort = 1;
+    int32_t eightChannels = 0;
+
+    MarkerTable markers;
+
+    // --- run state ---
+    std::atomic<int> runStatus{static_cast<int>(RunStatus::Idle)};
+    int pausedStatus = 0;
+
+    // --- worker counters (64-bit: a 6000-hour run at 1 ms has 2.16e10 scans) ---
+    std::atomic<int64_t> sampleLimit{0};
+    std::atomic<int64_t> scanCount{0};
+    std::atomic<int64_t> scanLoops{0};
+    std::atomic<int64_t> bytesWritten{0};
+
+    // --- display hand-off ---
+    std::array<SampleRow, kBufferRows> historyRing{};
+    std::atomic<int> ringIndex{0};
+    std::array<SampleRow, kBufferRows> displayColumns{};
+    std::atomic<int> displayColumn{0};
+    std::atomic<int> displayWidth{100};
+    std::atomic<int> redrawRequest{0};
+    std::atomic<int> secondTick{0};
+
+    // --- the identified unit, the link and the header image (worker) ---
+    DeviceProfile profile;
+    CUsbLink link;
+    std::array<uint8_t, 1156> wdqHeader{};
+
+    // --- how the last run ended (worker writes before it finishes) ---
+    std::atomic<bool> workerActive{false};
+    // Set by the worker before it leaves Starting: whether a usable unit answered.
+    std::atomic<bool> unitFound{false};
+    std::atomic<int> runEnd{static_cast<int>(RunEnd::None)};
+    std::array<char, 1024> runEndMessage{};
+    std::atomic<int64_t> runEndScans{0};
+
+    // Puts configuration, channels and markers in their initial state.
+    void SetDefaults();
+    void ResetMarkers();
+
+    int SetCommPort(int index);
+    int GetCommPort() const { return commPort - 1; }
+    int SetEightChannels(int flag);
+    int GetEightChannels() const { return eightChannels; }
+
+    RunStatus Status() const { return static_cast<RunStatus>(runStatus.load()); }
+    void SetStatus(RunStatus s) { runStatus.store(static_cast<int>(s)); }
+    // Moves `from` to `to` only if the word still holds `from`.
+    bool ChangeStatus(RunStatus from, RunStatus to);
+
+    std::string_view OutputFileName() const;
+    void SetOutputFileName(std::string_view name);
+    // The worker's last step: the name reads as empty from then on.
+    void ClearOutputFileName() { outputFileNameValid.store(false, std::memory_order_release); }
+    RunEnd LastRunEnd() const { return static_cast<RunEnd>(runEnd.load()); }
+
+    // Adds a marker at `position` with `comment` unless the table is full.
+    bool AddMarker(int64_t position, std::string_view comment, int64_t wallTime);
+};
+
+// The process-wide instance.
+MeasurementSetup& TheSetup();
+
+}  // namespace tamix

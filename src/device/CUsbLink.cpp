@@ -1,0 +1,81 @@
+#include "device/CUsbLink.h"
+
+#include <chrono>
+#include <thread>
+
+namespace tamix {
+
+int CUsbLink::OpenByIndex(int index, int lineRate) {
+    opened_ = 0;
+    if (driver_ == nullptr || index < 0) return 1;
+    uint32_t count = 0;
+    driver_->CreateDeviceInfoList(&count);
+    uint32_t flags = 0, type = 0, id = 0, loc = 0;
+    char serial[16] = {};
+    char description[64] = {};
+    FtHandle scratch = 0;
+    if (driver_->GetDeviceInfoDetail(static_cast<uint32_t>(index), &flags, &type, &id, &loc,
+                                     serial, description, &scratch) != FT_OK) {
+        return 1;
+    }
+    if (driver_->Open(index, &handle_) != FT_OK) return 2;
+    // Small, prompt transfers: the unit's blocks are 16 bytes.
+    driver_->SetUSBParameters(handle_, 16384, 16384);
+    driver_->SetLatencyTimer(handle_, 1);
+    driver_->SetDataCharacteristics(handle_, 8, 0, 0);
+    driver_->SetTimeouts(handle_, 2000, 2000);
+    driver_->SetFlowControl(handle_, FT_FLOW_NONE, 0, 0);
+    driver_->SetBaudRate(handle_, static_cast<uint32_t>(lineRate));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    driver_->Purge(handle_, FT_PURGE_RX | FT_PURGE_TX);
+    opened_ = 1;
+    return 0;
+}
+
+void CUsbLink::Close() {
+    if (opened_ != 1) return;
+    driver_->Close(handle_);
+    opened_ = 0;
+}
+
+FtStatus CUsbLink::SetTimeouts(uint32_t readMs, uint32_t writeMs) {
+    if (opened_ != 1) return FT_INVALID_HANDLE;
+    return driver_->SetTimeouts(handle_, readMs, writeMs);
+}
+
+FtStatus CUsbLink::SetFlowRtsCts() {
+    if (opened_ != 1) return FT_INVALID_HANDLE;
+    return driver_->SetFlowControl(handle_, FT_FLOW_RTS_CTS, 0, 0);
+}
+
+FtStatus CUsbLink::WriteByte(uint8_t byte, uint8_t* reply) {
+    if (opened_ != 1) return FT_OK;
+    uint32_t sent = 0;
+    const FtStatus status = driver_->Write(handle_, &byte, 1, &sent);
+    if (reply != nullptr) {
+        uint32_t received = 0;
+        driver_->Read(handle_, reply, 1, &received);
+    }
+    return status;
+}
+
+int CUsbLink::ReadByte() {
+    uint8_t value = 255;
+    if (opened_ == 1) {
+        uint32_t received = 0;
+        driver_->Read(handle_, &value, 1, &received);
+    }
+    return value;
+}
+
+FtStatus CUsbLink::ReadBlock(std::span<uint8_t> buffer, uint32_t* received) {
+    uint32_t got = 0;
+    FtStatus status = FT_OK;
+    if (opened_ == 1) {
+        status = driver_->Read(handle_, buffer.data(), static_cast<uint32_t>(buffer.size()), &got);
+    }
+    if (received != nullptr) *received = got;
+    return status;
+}
+
+}  // namespace tamix

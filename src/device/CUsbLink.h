@@ -1,0 +1,48 @@
+// The one link to the instrument: opens and configures the bridge, exchanges
+// command bytes and sample blocks, and closes it. Used only by the acquisition
+// worker thread (set-up, sample loop, final close).
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "device/D2xxDriver.h"
+
+namespace tamix {
+
+class CUsbLink {
+public:
+    CUsbLink() = default;
+    ~CUsbLink() { Close(); }
+    CUsbLink(const CUsbLink&) = delete;
+    CUsbLink& operator=(const CUsbLink&) = delete;
+
+    // The driver the link talks through; set before the first open.
+    void SetDriver(D2xxDriver* driver) { driver_ = driver; }
+    D2xxDriver* Driver() const { return driver_; }
+
+    // 0 opened, 1 no device at that index, 2 the open failed.
+    int OpenByIndex(int index, int lineRate);
+    void Close();
+    FtStatus SetTimeouts(uint32_t readMs, uint32_t writeMs);
+    FtStatus SetFlowRtsCts();
+    // Sends one byte; with a reply place, reads one reply byte into it (left
+    // unchanged when none arrives). Returns the driver status of the write
+    // (FT_OK on a closed link, where nothing is sent).
+    FtStatus WriteByte(uint8_t byte, uint8_t* reply = nullptr);
+    // One byte 0..255; 255 when none arrives or the link is closed.
+    int ReadByte();
+    // Reads up to buffer.size() bytes in one call; bytes not received keep their
+    // previous contents. Returns the driver status, 0 when not open. `received`
+    // (optional) gets the number of bytes that arrived.
+    FtStatus ReadBlock(std::span<uint8_t> buffer, uint32_t* received = nullptr);
+
+    bool IsOpen() const { return opened_ == 1; }
+
+private:
+    D2xxDriver* driver_ = nullptr;
+    FtHandle handle_ = 0;
+    int opened_ = 0;
+};
+
+}  // namespace tamix

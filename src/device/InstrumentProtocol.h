@@ -1,0 +1,45 @@
+// The instrument's protocol as the host runs it: sample-word conversion, the
+// set-up with each model's channel programming, and the start, batch and stop
+// exchanges. All of it runs on the acquisition worker thread.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "device/CUsbLink.h"
+#include "device/D2xxDriver.h"
+
+namespace tamix {
+
+struct MeasurementSetup;
+
+inline constexpr uint8_t stopByte = 0x1B;
+inline constexpr int kScansPerBatch = 8;
+inline constexpr int kBlockBytes = 16;
+
+// The signed 16-bit sample (±32768 = ±10 V) of a sample word sent high byte first.
+int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber);
+
+// 0 when a unit was identified, opened and programmed; 1 when there is no usable unit.
+int SetupDevice(MeasurementSetup& setup);
+
+// '$' and 'S', each with its reply read.
+void StartStreaming(CUsbLink& link);
+
+// Result of one batch: the driver status and the bytes that arrived.
+struct BatchResult {
+    FtStatus status = FT_OK;
+    uint32_t bytesReceived = 0;
+    bool Complete(int channelCount) const {
+        return status == FT_OK &&
+               bytesReceived == static_cast<uint32_t>(kBlockBytes * channelCount);
+    }
+};
+
+// One request and one 16-byte block per channel into `batch` (16 × n bytes).
+BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch);
+
+// The stop byte, without a reply.
+void StopStreaming(CUsbLink& link);
+
+}  // namespace tamix

@@ -1,0 +1,86 @@
+// The instrument's side of the protocol, on bytes: it answers command bytes,
+// learns the programmed inputs, and after '$' 'S' produces scans at its model's
+// sample period into a bounded output buffer. Transport-free, so that it can sit
+// behind the in-process driver or a pseudo-terminal.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "device/DeviceProfile.h"
+
+namespace tamix {
+
+struct SimulatedUnitOptions {
+    std::string serial = "A30008SN";
+    // Inputs a unit without channel programming (TIRQEL) streams, ascending.
+    std::vector<int> fixedInputs = {0, 1, 2, 3};
+    bool paced = true;          // false: scans as fast as the host asks for them
+    bool neverAnswers = false;  // listed and opened, but silent
+    bool heldByOther = false;   // another process holds it: the open fails
+    // After this many scans the unit is unplugged: reads and writes fail.
+    int64_t unplugAfterScans = -1;
+    std::size_t bufferBytes = 4096;
+};
+
+class SimulatedUnit {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit SimulatedUnit(SimulatedUnitOptions options);
+
+    const SimulatedUnitOptions& options() const { return options_; }
+    const KnownUnit* model() const { return model_; }
+
+    // A new open: the unit starts over, nothing buffered, not streaming.
+    void Reset();
+    // A byte from the host.
+    void HostWrite(uint8_t byte, Clock::time_point now);
+    // Produces what is due at `now`; in unpaced mode at least `wanted` bytes.
+    void Advance(Clock::time_point now, std::size_t wanted);
+    std::size_t Buffered() const { return size_; }
+    std::size_t Take(uint8_t* dest, std::size_t count);
+    // When `count` bytes will be buffered if the host takes nothing; max() if never.
+    Clock::time_point WhenBuffered(std::size_t count) const;
+    void Purge() { head_ = size_ = 0; }
+
+    bool streaming() const { return state_ == State::Streaming; }
+    bool unplugged() const { return unplugged_; }
+    int64_t producedScans() const { return producedScans_; }
+    int64_t lostScans() const { return lostScans_; }
+    int64_t blockRequests() const { return blockRequests_; }
+    const std::vector<int>& streamedInputs() const { return inputs_; }
+    static constexpr std::size_t kReceivedLogBytes = 4096;
+    // The first bytes the host has sent since the unit was created.
+    const std::vector<uint8_t>& received() const { return received_; }
+
+private:
+    enum class State { Command, Dollar, Count, Inputs, NorvMask, Streaming };
+
+    void Reply(uint8_t byte);
+    void Push(uint8_t byte);
+    void ProduceScans(int64_t upTo);
+    std::size_t ScanBytes() const { return inputs_.size() * 2; }
+
+    SimulatedUnitOptions options_;
+    const KnownUnit* model_ = nullptr;
+    State state_ = State::Command;
+    int pending_ = 0;
+    int norvInput_ = 0;
+    std::vector<int> inputs_;
+    std::vector<int> programming_;
+    Clock::time_point start_{};
+    int64_t producedScans_ = 0;
+    int64_t lostScans_ = 0;
+    int64_t blockRequests_ = 0;
+    bool unplugged_ = false;
+    std::vector<uint8_t> ring_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
+    std::vector<uint8_t> received_;
+};
+
+}  // namespace tamix

@@ -1,0 +1,46 @@
+// The output-file seam: a buffered binary file that reports every failed
+// write, patch, flush and close with the system's reason. Tests replace it to
+// simulate a full disk.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace tamix {
+
+class OutputFile {
+public:
+    virtual ~OutputFile() = default;
+    // Appends at the end of what was written so far.
+    virtual bool Write(const void* data, std::size_t size) = 0;
+    // Overwrites bytes already in the file (header back-patches). Works after a
+    // failed append too: buffered bytes that could not be written are dropped.
+    virtual bool PatchAt(uint64_t offset, const void* data, std::size_t size) = 0;
+    // The bytes that have reached the file.
+    virtual uint64_t DurableSize() = 0;
+    // Flushes and closes; false when anything written could not reach the file.
+    virtual bool Close() = 0;
+    // The system's reason for the first failure ("No space left on device").
+    virtual std::string Error() const = 0;
+};
+
+// Creates (truncating) files; the worker asks it for its output files.
+class FileOpener {
+public:
+    virtual ~FileOpener() = default;
+    // nullptr when the file cannot be created; `error` then holds the reason.
+    virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) = 0;
+};
+
+// Buffered stdio files opened with "wb".
+class StdioFileOpener final : public FileOpener {
+public:
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override;
+};
+
+FileOpener& DefaultFileOpener();
+
+}  // namespace tamix

@@ -1,0 +1,43 @@
+// The WinDaq binary file: the 1156-byte header, the interleaved samples and the
+// trailer with event markers and annotation texts.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "acquisition/MeasurementSetup.h"
+#include "recording/OutputFile.h"
+
+namespace tamix {
+
+inline constexpr std::size_t kWdqHeaderBytes = 1156;
+inline constexpr std::size_t kWdqDataSizeOffset = 8;
+
+// The most scans a file with `channelCount` channels may hold: its data size
+// must fit the 32-bit size field, and scan indexes must stay far below the
+// comment pointers (2^31 and up) so that readers tell them apart. A multiple of 8.
+int64_t MaxWdqScans(int channelCount);
+
+// Fills `header` for `scans` scans of `channelCount` channels taken every
+// `period` seconds, created at `creationTime` (seconds since 1970).
+void BuildWdqHeader(std::span<uint8_t, kWdqHeaderBytes> header, int64_t scans, int channelCount,
+                    double period, std::span<const ChannelInfo> channels, int64_t creationTime);
+
+// The two bytes of a sample in the file: little-endian, with the two lowest bits
+// (event flags for readers, who use sample >> 2) cleared.
+inline void PutWdqSample(uint8_t* out, int16_t sample) {
+    const auto word = static_cast<uint16_t>(static_cast<uint16_t>(sample) & 0xFFFCu);
+    out[0] = static_cast<uint8_t>(word & 0xFF);
+    out[1] = static_cast<uint8_t>(word >> 8);
+}
+
+// Appends the trailer for markers 0..markerCount-1 and patches the header's
+// event-area size (offset 12) and annotation size (offset 16).
+bool WriteWdqTrailer(OutputFile& file, const MarkerTable& markers, int markerCount,
+                     std::span<const ChannelInfo> channels, int64_t creationTime);
+
+// Writes `bytesWritten` at offset 8.
+bool PatchWdqDataSize(OutputFile& file, uint64_t bytesWritten);
+
+}  // namespace tamix
