@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <sstream>
+#include <thread>
+
+#include "../support/TempDir.h"
+#include "../support/WdqReader.h"
+#include "acquisition/AcquisitionWorker.h"
+#include "acquisition/Utf8Text.h"
+#include "acquisition/WorkerThread.h"
+#include "device/SignalGenerator.h"
+#include "device/SimulatedDriver.h"
+
+#include "../support/AllocationCounter.h"
+
+namespace tamix {
+namespace {
+
+using namespace std::chrono_literals;
+using test::TempDir;
+
+// Fails every write once `capacity` bytes were accepted, like a full disk.
+class FullDiskOpener final : public FileOpener {
+public:
+    explicit FullDiskOpener(std::size_t capacity) : capacity_(capacity) {}
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
+        auto real = DefaultFileOpener().Create(path, error);
+        if (!real) return nullptr;
+        return std::make_unique<File>(std::move(real), capacity_);
+    }
+
+private:
+    class File final : public OutputFile {
+    public:
+        File(std::unique_ptr<OutputFile> real, std::size_t capacity)
+            : real_(std::move(real)), left_(capacity) {}
+        bool Write(const void* data, std::size_t size) override {
+            if (size > left_) {
+                failed_ = true;
+                return false;
+            }
+            left_ -= size;
+            return real_->Write(data, size);
+        }
+        bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+            return real_->PatchAt(offset, data, size);
+        }
+        uint64_t DurableSize() override { return real_->DurableSize(); }
+        bool Close() override { return real_->Close() && !failed_; }
+        std::string Error() const override { return "No space left on device"; }
+
+    private:
+        std::unique_ptr<OutputFile> real_;
+        std::size_t left_;
+        bool failed_ = false;
+    };
+    std::size_t capacity_;
+};
+
+class WorkerTest : public ::testing::Test {
+protected:
+    // Silent units get shortened read timeouts so that a test takes milliseconds.
+    void Attach(SimulatedUnitOptions unit, std::vector<int> inputs) {
+        const double timeoutScale = unit.neverAnswers ? 0.01 : 1.0;
+        driver = std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit},
+                                                   timeoutScale);
+        setup->link.SetDriver(driver.get());
+        setup->channelCount = static_cast<int>(inputs.size());
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            setup->channels[k].inputNumber = inputs[k];
+            CopyText(setup->channels[k].name, std::string("In") + kInputLabels[inputs[k]].data(),
+                     kNameChars);
+        }
+    }
+    static SimulatedUnitOptions Unit(const char* serial, bool paced = false) {
+        SimulatedUnitOptions o;
+        o.serial = serial;
+        o.paced = paced;
+        o.fixedInputs = {0, 1, 2, 3, 4, 5, 6, 7};
+        return o;
+    }
+    void Record(const std::string& name, int fileType, double totalTime) {
+        setup->saveToFile = name.empty() ? 0 : 1;
+        setup->fileType = fileType;
+        setup->totalTime = totalTime;
+        setup->SetOutputFileName(name);
+        setup->ResetMarkers();
+    }
+    bool Start() { return worker.StartRun(*setup, *opener); }
+    void WaitForEnd() {
+        const auto deadline = std::chrono::steady_clock::now() + 60s;
+        while (setup->workerActive && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+        ASSERT_FALSE(setup->workerActive) << "the worker did not finish";
+        worker.Join();
+    }
+    void WaitForScans(int64_t scans) {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (setup->scanLoops < scans && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    test::WdqFile ReadBack(const std::string& path) {
+        std::string error;
+        auto f = test::ReadWdq(test::ReadBytes(path), error);
+        EXPECT_TRUE(f) << error;
+        return f ? *f : test::WdqFile{};
+    }
+    // Every recorded sample is the one the unit meant to send at its instant.
+    void ExpectSignals(const test::WdqFile& f, const std::vector<int>& inputs, int modelClass,
+                       double period) {
+        for (int64_t scan = 0; scan < f.ScanCount(); ++scan) {
+            for (std::size_t k = 0; k < inputs.size(); ++k) {
+                const int16_t want = SignalGenerator::IntendedSample(
+                    inputs[k], static_cast<double>(scan) * period, modelClass);
+                ASSERT_EQ(f.samples[scan * inputs.size() + k], static_cast<int16_t>(want & ~3))
+                    << "scan " << scan << " input " << inputs[k];
+            }
+        }
+    }
+
+    TempDir dir;
+    std::unique_ptr<MeasurementSetup> setup = std::make_unique<MeasurementSetup>();
+    std::unique_ptr<SimulatedDriver> driver;
+    FileOpener* opener = &DefaultFileOpener();
+    WorkerThread worker;
+};
+
+TEST_F(WorkerTest, TimedWinDaqRunsHoldWholeCyclesOfTheIntendedSignals) {
+    struct Case {
+        const char* serial;
+        std::vector<int> inputs;
+    };
+    for (const Case& c : {Case{"A30008SN", {0, 2, 5}}, Case{"A30008SG", {1, 4, 7}},
+                          Case{"A3000B6u", {0, 3}}, Case{"A60089Rz", {0, 1, 2, 3, 4, 5, 6, 7}},
+                          Case{"A4001lsz", {6}}}) {
+        SCOPED_TRACE(c.serial);
+        Attach(Unit(c.serial), c.inputs);
+        const std::string path = dir.File(std::string(c.serial) + ".wdq");
+        Record(path, 0, 0.1);
+        ASSERT_TRUE(Start());
+        WaitForEnd();
+        const int64_t limit = setup->sampleLimit;
+        EXPECT_EQ(limit, static_cast<int64_t>(0.1 / setup->profile.samplePeriod));
+        const test::WdqFile f = ReadBack(path);
+        EXPECT_EQ(f.ScanCount(), 8 * (limit / 8 + 1));
+        EXPECT_EQ(f.channelCount, static_cast<int>(c.inputs.size()));
+        EXPECT_EQ(f.channels.back().name, std::string("In") + kInputLabels[c.inputs.back()].data());
+        ExpectSignals(f, c.inputs, setup->profile.modelClass, setup->profile.samplePeriod);
+        EXPECT_EQ(setup->Status(), RunStatus::Idle);
+        EXPECT_EQ(setup->OutputFileName(), "");
+        EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+        EXPECT_EQ(driver->LostScans(0), 0);
+        const std::vector<uint8_t> sent = driver->ReceivedBytes(0);
+        EXPECT_EQ(sent.back(), 0x1B) << "the run ends with the stop byte";
+    }
+}
+
+TEST_F(WorkerTest, SixtySecondsAtTwoMillisecondsPatchTheDataSize) {
+    Attach(Unit("A30008SN"), {0});
+    const std::string path = dir.File("minute.wdq");
+    Record(path, 0, 60);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->sampleLimit, 30000);
+    const auto bytes = test::ReadBytes(path);
+    EXPECT_EQ(bytes[8] | bytes[9] << 8 | bytes[10] << 16 | bytes[11] << 24, 60016);
+    EXPECT_EQ(ReadBack(path).ScanCount(), 30008);
+}
+
+TEST_F(WorkerTest, TextRunsWriteOneLinePerScanAndAnInfoFile) {
+    Attach(Unit("A30008SN"), {0, 6});
+    const std::string path = dir.File("run.dat");
+    Record(path, 1, 0.05);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    std::istringstream text(test::ReadText(path));
+    std::string line;
+    int64_t lines = 0;
+    while (std::getline(text, line)) {
+        ASSERT_EQ(line.back(), '\r');
+        std::istringstream fields(line);
+        double t = 0, v0 = 0, v6 = 0;
+        fields >> t >> v0 >> v6;
+        EXPECT_NEAR(t, lines * 0.002, 1e-9);
+        EXPECT_NEAR(v6, 2.5, 0.005);
+        ++lines;
+    }
+    EXPECT_EQ(lines, 8 * (25 / 8 + 1));
+    EXPECT_EQ(test::ReadText(dir.File("run_info.txt")),
+              "Channel name: In1\r\nChannel name: InC\r\n"
+              "Marker #0: Acquisition start at 0.000 sec\r\n");
+}
+
+TEST_F(WorkerTest, MarkersAndPausesDuringAPacedRunReachTheTrailer) {
+    Attach(Unit("A30008SN", true), {0});
+    const std::string path = dir.File("paced.wdq");
+    Record(path, 0, 0.6);
+    ASSERT_TRUE(Start());
+    WaitForScans(50);
+    const int64_t markedAt = setup->scanCount;
+    setup->AddMarker(markedAt, "stimulus", 0);
+    ASSERT_TRUE(setup->ChangeStatus(RunStatus::Running, RunStatus::Paused));
+    const int64_t pausedAt = setup->scanCount;
+    std::this_thread::sleep_for(200ms);
+    EXPECT_LE(setup->scanCount - pausedAt, 8) << "a pause stops the count within a cycle";
+    ASSERT_TRUE(setup->ChangeStatus(RunStatus::Paused, RunStatus::Running));
+    WaitForEnd();
+    EXPECT_GE(setup->scanLoops - setup->scanCount, 80) << "about 100 scans were paused";
+    const test::WdqFile f = ReadBack(path);
+    EXPECT_EQ(f.ScanCount(), 8 * (300 / 8 + 1));
+    ASSERT_EQ(f.markers.size(), 2u);
+    EXPECT_EQ(f.markers[1].scan, markedAt);
+    EXPECT_EQ(f.markers[1].comment, "stimulus");
+}
+
+TEST_F(WorkerTest, AStopInTheFirstCycleStillRecordsThatCycle) {
+    SimulatedUnitOptions unit = Unit("A30008SN", true);
+    Attach(unit, {0, 1});
+    const std::string path = dir.File("stop.wdq");
+    Record(path, 0, 100);
+    ASSERT_TRUE(Start());
+    setup->ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
+    WaitForEnd();
+    EXPECT_EQ(ReadBack(path).ScanCount(), 8);
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+}
+
+TEST_F(WorkerTest, AScreenOnlyRunNeverStopsByItself) {
+    Attach(Unit("A30008SN", true), {0});
+    Record("", 0, 0.01);
+    ASSERT_TRUE(Start());
+    WaitForScans(100);
+    EXPECT_NE(setup->Status(), RunStatus::Idle);
+    EXPECT_GT(setup->displayColumn, 0);
+    setup->ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
+    WaitForEnd();
+    EXPECT_EQ(setup->Status(), RunStatus::Idle);
+}
+
+TEST_F(WorkerTest, AnUnpluggedUnitEndsTheRunWithAReadableFile) {
+    SimulatedUnitOptions unit = Unit("A30008SN");
+    unit.unplugAfterScans = 1003;
+    Attach(unit, {0, 1});
+    const std::string path = dir.File("unplugged.wdq");
+    Record(path, 0, 1000);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::ConnectionLost);
+    const test::WdqFile f = ReadBack(path);
+    EXPECT_EQ(f.ScanCount(), 1000) << "the incomplete last batch is dropped";
+    ExpectSignals(f, {0, 1}, 1, 0.002);
+    EXPECT_EQ(f.markers.size(), 1u);
+    const std::string report = RunEndReport(*setup);
+    EXPECT_NE(report.find("Connection to the data acquisition system was lost."), std::string::npos);
+    EXPECT_NE(report.find("00:00:02"), std::string::npos) << report;
+}
+
+TEST_F(WorkerTest, AFullDiskEndsTheRunAndTheHeaderCountsOnlyWhatWasWritten) {
+    Attach(Unit("A30008SN"), {0, 1, 2, 3});
+    FullDiskOpener full(1156 + 8 * 1000);
+    opener = &full;
+    const std::string path = dir.File("full.wdq");
+    Record(path, 0, 1000);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::WriteFailed);
+    const std::string report = RunEndReport(*setup);
+    EXPECT_NE(report.find(path), std::string::npos);
+    EXPECT_NE(report.find("No space left on device"), std::string::npos);
+    const auto bytes = test::ReadBytes(path);
+    const uint32_t dataSize = bytes[8] | bytes[9] << 8 | bytes[10] << 16 | bytes[11] << 24;
+    EXPECT_EQ(dataSize, 8000u);
+    EXPECT_EQ(bytes.size(), 1156u + 8000u);
+}
+
+TEST_F(WorkerTest, ARefusedOpenReportsNoUnitAndWritesNothing) {
+    SimulatedUnitOptions unit = Unit("A30008SN");
+    unit.heldByOther = true;
+    Attach(unit, {0});
+    const std::string path = dir.File("never.wdq");
+    Record(path, 0, 1);
+    EXPECT_FALSE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->Status(), RunStatus::Idle);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(setup->OutputFileName(), path) << "the failed start keeps the dialog's choices";
+}
+
+TEST_F(WorkerTest, ASilentUnitIsReportedAsLostWithoutRecordingStaleBytes) {
+    SimulatedUnitOptions unit = Unit("A30008SN");
+    unit.neverAnswers = true;
+    Attach(unit, {0});
+    const std::string path = dir.File("silent.wdq");
+    Record(path, 0, 1);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::ConnectionLost);
+    EXPECT_EQ(ReadBack(path).ScanCount(), 0);
+}
+
+TEST_F(WorkerTest, TheSampleLoopAllocatesNothingPerScan) {
+    const auto allocationsFor = [this](double seconds) {
+        Attach(Unit("A30008SN"), {0, 1, 2, 3});
+        Record(dir.File("alloc.dat"), 1, seconds);
+        test::StartCountingAllocations();
+        EXPECT_TRUE(Start());
+        WaitForEnd();
+        return test::StopCountingAllocations();
+    };
+    const long shortRun = allocationsFor(0.2);
+    const long longRun = allocationsFor(20);
+    EXPECT_EQ(longRun, shortRun) << "10000 scans more cost allocations";
+}
+
+TEST(ScanLimitTest, WinDaqRecordingsStopBeforeTheFileIsFull) {
+    EXPECT_EQ(EffectiveScanLimit(60, 0.002, 0, 1), 30000);
+    EXPECT_EQ(EffectiveScanLimit(6000 * 3600.0, 0.001, 1, 8), 21'600'000'000LL);
+    const int64_t limit = EffectiveScanLimit(6000 * 3600.0, 0.001, 0, 8);
+    EXPECT_LE(8 * (limit / 8 + 1) * 16, 0xFFFFFFFFLL);
+}
+
+}  // namespace
+}  // namespace tamix

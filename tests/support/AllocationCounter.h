@@ -1,0 +1,10 @@
+// Counts heap allocations made by threads other than the one that started the
+// count (the acquisition worker, while the test thread waits).
+#pragma once
+
+namespace tamix::test {
+
+void StartCountingAllocations();
+long StopCountingAllocations();
+
+}  // namespace tamix::test
