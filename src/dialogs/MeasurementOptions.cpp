@@ -186,6 +186,10 @@ void MeasurementOptions::TransferToSetup(MeasurementSetup& setup, IniFile& profi
     SaveSettings(profile);
     std::string error;
     profile.Save(error);
+    FillSetup(setup);
+}
+
+void MeasurementOptions::FillSetup(MeasurementSetup& setup) const {
     setup.channelCount = 0;
     for (int i = 0; i < 8; ++i) {
         if (m_bChannel[i] == 0) continue;

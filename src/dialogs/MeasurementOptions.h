@@ -64,6 +64,8 @@ public:
     std::string CheckForOk() const;
     // After OK: profile saved, results written into `setup`.
     void TransferToSetup(MeasurementSetup& setup, IniFile& profile);
+    // The results alone, without touching the profile (the command-line recorder).
+    void FillSetup(MeasurementSetup& setup) const;
 
     // The save dialog's initial name and filter list ("description|pattern|...").
     std::string BrowseInitialName() const;

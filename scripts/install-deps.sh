@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs the Debian packages Tamix needs to build, run and test. Safe to run again.
+set -eu
+PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
+libwxgtk3.2-dev xvfb xauth locales-all"
+missing=""
+for p in $PACKAGES; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+[ -z "$missing" ] && exit 0
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+# shellcheck disable=SC2086
+$SUDO apt-get install -y --no-install-recommends $missing || {
+  $SUDO apt-get update
+  $SUDO apt-get install -y --no-install-recommends $missing
+}

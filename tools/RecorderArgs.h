@@ -1,0 +1,38 @@
+// Command-line arguments of the headless recorder, applied on top of the
+// measurement choices taken from the profile.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dialogs/MeasurementOptions.h"
+
+namespace tamix {
+
+struct RecorderArgs {
+    bool help = false;
+    std::optional<std::string> simulate;  // serial or model name
+    bool unpaced = false;
+    std::string profilePath;
+    std::string outputFile;
+    bool quiet = false;
+    std::optional<std::vector<int>> inputs;
+    std::vector<std::pair<int, std::string>> names, units;
+    std::vector<std::pair<int, std::pair<double, double>>> calibrations;
+    std::optional<double> seconds;
+    std::optional<int> fileType;
+};
+
+// Parses argv; false with `error` set for bad arguments.
+bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out, std::string& error);
+
+// Applies the arguments to the options read from the profile.
+void ApplyRecorderArgs(const RecorderArgs& args, MeasurementOptions& options);
+
+// Input number 0..7 of a label "1".."4", "A".."D" (case-insensitive), or -1.
+int InputOfLabel(const std::string& label);
+
+extern const char* const kRecorderHelp;
+
+}  // namespace tamix

@@ -1,0 +1,184 @@
+// tamix-record: the headless recorder. Runs the same shared record and
+// acquisition worker as the desktop program, with progress on a terminal,
+// markers from standard input and Ctrl-C as Stop.
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "RecorderArgs.h"
+#include "acquisition/AcquisitionWorker.h"
+#include "acquisition/MeasurementSetup.h"
+#include "acquisition/WorkerThread.h"
+#include "device/SimulatedDriver.h"
+
+namespace {
+
+using namespace tamix;
+using namespace std::chrono_literals;
+
+std::atomic<bool> gStop{false};
+
+extern "C" void OnSignal(int) { gStop.store(true); }
+
+constexpr const char* kNoUnit =
+    "Can't find proper data acquisition system.\n\nCheck power, cable and communication port "
+    "settings.\n\nUSB devices may need to be reconnected.";
+
+std::unique_ptr<D2xxDriver> MakeDriver(const RecorderArgs& args, const MeasurementSetup& setup,
+                                       std::string& error) {
+    if (!args.simulate) return std::make_unique<NullDriver>();
+    SimulatedUnitOptions unit;
+    if (!SimulatedUnitFor(*args.simulate, unit)) {
+        error = "--simulate needs a serial or a model name";
+        return nullptr;
+    }
+    unit.paced = !args.unpaced;
+    // A unit without channel programming streams what it was set to on its own.
+    unit.fixedInputs.clear();
+    for (int k = 0; k < setup.channelCount; ++k) unit.fixedInputs.push_back(setup.channels[k].inputNumber);
+    return std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
+}
+
+// Each line on standard input is a marker at the current scan.
+void ReadMarkers(MeasurementSetup& setup, const std::atomic<bool>& done) {
+    std::string line;
+    char buf[512];
+    while (!done.load()) {
+        pollfd fd{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&fd, 1, 100) <= 0) continue;
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) return;  // end of input: no more markers
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buf[i] != '\n') {
+                line.push_back(buf[i]);
+                continue;
+            }
+            if (!line.empty() && line.back() == '\r') line.pop_back();
+            const int64_t scan = setup.scanCount.load();
+            if (scan >= 2 && setup.Status() != RunStatus::Idle) {
+                if (!setup.AddMarker(scan, line, static_cast<int64_t>(std::time(nullptr)))) {
+                    std::cerr << "\nThe marker table is full (200 markers).\n";
+                }
+            }
+            line.clear();
+        }
+    }
+}
+
+void ShowProgress(const MeasurementSetup& setup, double totalSeconds) {
+    const double period = setup.profile.samplePeriod;
+    const double recorded = static_cast<double>(setup.scanCount.load()) * period;
+    const double fraction = totalSeconds > 0 ? std::min(recorded / totalSeconds, 1.0) : 0.0;
+    constexpr int kWidth = 30;
+    const int filled = static_cast<int>(fraction * kWidth);
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.resize(kWidth, '.');
+    std::fprintf(stderr, "\r[%s] %s / %s %s", bar.c_str(),
+                 FormatClock(static_cast<int64_t>(recorded)).c_str(),
+                 FormatClock(static_cast<int64_t>(totalSeconds)).c_str(),
+                 setup.Status() == RunStatus::Paused ? "(paused)" : "        ");
+    std::fflush(stderr);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RecorderArgs args;
+    std::string error;
+    if (!ParseRecorderArgs(std::vector<std::string>(argv + 1, argv + argc), args, error)) {
+        std::cerr << "tamix-record: " << error << "\nTry 'tamix-record --help'.\n";
+        return 2;
+    }
+    if (args.help) {
+        std::cout << kRecorderHelp;
+        return 0;
+    }
+
+    MeasurementSetup& setup = TheSetup();
+    const IniFile profile(args.profilePath.empty() ? DefaultProfilePath() : args.profilePath);
+    MeasurementOptions options(profile);
+    ApplyRecorderArgs(args, options);
+    const std::string problem = options.CheckForOk();
+    if (!problem.empty()) {
+        std::cerr << "tamix-record: " << problem << "\n";
+        return 2;
+    }
+    options.FillSetup(setup);
+    if (setup.channelCount < 1) {
+        std::cerr << "tamix-record: No channel selected for acquisition\n";
+        return 2;
+    }
+    const std::string file(setup.OutputFileName());
+    if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
+        std::fclose(f);
+    } else {
+        std::cerr << "tamix-record: Can't create output file. (" << file << ")\n";
+        return 3;
+    }
+
+    auto driver = MakeDriver(args, setup, error);
+    if (!driver) {
+        std::cerr << "tamix-record: " << error << "\n";
+        return 2;
+    }
+    setup.link.SetDriver(driver.get());
+    setup.ResetMarkers();
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
+    WorkerThread worker;
+    if (!worker.StartRun(setup, DefaultFileOpener())) {
+        worker.Join();
+        std::cerr << kNoUnit << "\n";
+        return 1;
+    }
+    const double period = setup.profile.samplePeriod;
+    const int64_t limit = setup.sampleLimit.load();
+    const double totalSeconds = static_cast<double>(limit) * period;
+    if (!args.quiet) {
+        std::cerr << "Recording " << setup.channelCount << " channel(s) from "
+                  << setup.profile.ModelName() << " to " << file << " for "
+                  << FormatClock(static_cast<int64_t>(totalSeconds)) << " (" << limit
+                  << " scans)\n";
+    }
+
+    std::atomic<bool> done{false};
+    std::thread markers(ReadMarkers, std::ref(setup), std::cref(done));
+    while (setup.workerActive.load()) {
+        if (gStop.load()) {
+            setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
+            setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
+        }
+        if (progress) ShowProgress(setup, totalSeconds);
+        std::this_thread::sleep_for(100ms);
+    }
+    worker.Join();
+    done = true;
+    markers.join();
+    if (progress) std::fprintf(stderr, "\n");
+
+    const std::string report = RunEndReport(setup);
+    if (!report.empty()) {
+        std::cerr << report << "\n";
+        return 4;
+    }
+    if (!args.quiet) {
+        std::cerr << "Recorded " << FormatClock(static_cast<int64_t>(
+                                         static_cast<double>(setup.runEndScans.load()) * period))
+                  << " to " << file << "\n";
+    }
+    return 0;
+}
