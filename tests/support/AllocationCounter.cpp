@@ -11,6 +11,7 @@ std::atomic<long> gAllocations{0};
 std::thread::id gCounter;
 }  // namespace
 
+#ifndef TAMIX_SANITIZED
 void* operator new(std::size_t size) {
     if (gCounting.load(std::memory_order_relaxed) && std::this_thread::get_id() != gCounter) {
         gAllocations.fetch_add(1, std::memory_order_relaxed);
@@ -20,8 +21,17 @@ void* operator new(std::size_t size) {
 }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#endif
 
 namespace tamix::test {
+
+bool AllocationCountingAvailable() {
+#ifdef TAMIX_SANITIZED
+    return false;
+#else
+    return true;
+#endif
+}
 
 void StartCountingAllocations() {
     gCounter = std::this_thread::get_id();

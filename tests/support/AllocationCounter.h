@@ -4,6 +4,8 @@
 
 namespace tamix::test {
 
+// False in sanitizer builds, whose runtimes own the allocator.
+bool AllocationCountingAvailable();
 void StartCountingAllocations();
 long StopCountingAllocations();
 
