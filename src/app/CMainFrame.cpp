@@ -1,0 +1,71 @@
+#include "app/CMainFrame.h"
+
+#include <wx/accel.h>
+#include <wx/menu.h>
+
+#include "app/CTamixDoc.h"
+#include "view/MeasurementCommands.h"
+
+#include "res/tamix.xpm"
+
+namespace tamix {
+
+wxMenuBar* CreateMainMenu() {
+    auto* file = new wxMenu;
+    file->Append(cmd::ID_APP_EXIT, "E&xit");
+    auto* measurement = new wxMenu;
+    measurement->Append(cmd::ID_MEASUREMENT_START, "&Start");
+    measurement->Append(cmd::ID_MEASUREMENT_STOP, "S&top");
+    measurement->AppendCheckItem(cmd::ID_MEASUREMENT_PAUSE, "&Pause");
+    measurement->AppendSeparator();
+    measurement->Append(cmd::ID_MEASUREMENT_COMMPORT, "Communication port")->Enable(false);
+    measurement->AppendCheckItem(cmd::ID_MEASUREMENT_EIGHTCHANNELS, "&Eight channels installed");
+    measurement->AppendSeparator();
+    measurement->Append(cmd::ID_MEASUREMENT_CALIBRATE, "&Calibrate");
+    auto* tools = new wxMenu;
+    tools->Append(cmd::ID_TOOLS_ADDMARKER, "&Add Marker");
+    tools->AppendSeparator();
+    tools->Append(cmd::ID_TOOLS_RESETALLSCALING, "Reset all scaling");
+    tools->Append(cmd::ID_TOOLS_AUTOSCALEALL, "Auto&scale all");
+    auto* help = new wxMenu;
+    help->Append(cmd::ID_HELP_SIMPLEHELP, "Simple &help");
+    help->AppendSeparator();
+    help->Append(cmd::ID_APP_ABOUT, "&About Tamix...");
+    auto* bar = new wxMenuBar;
+    bar->Append(file, "&File");
+    bar->Append(measurement, "&Measurement");
+    bar->Append(tools, "&Tools");
+    bar->Append(help, "&Help");
+    return bar;
+}
+
+CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
+    : wxDocParentFrame(manager, nullptr, wxID_ANY, title) {
+    SetIcon(wxIcon(tamix_xpm));
+    SetMenuBar(CreateMainMenu());
+    wxAcceleratorEntry keys[] = {
+        {wxACCEL_NORMAL, 'A', cmd::ID_TOOLS_AUTOSCALEALL},
+        {wxACCEL_NORMAL, 'H', cmd::ID_HELP_SIMPLEHELP},
+        {wxACCEL_NORMAL, WXK_SPACE, cmd::ID_TOOLS_ADDMARKER},
+        {wxACCEL_CTRL, 'N', wxID_NEW},
+        {wxACCEL_CTRL, 'O', wxID_OPEN},
+        {wxACCEL_CTRL, 'S', wxID_SAVE},
+        {wxACCEL_NORMAL, WXK_F6, cmd::ID_NEXT_PANE},
+        {wxACCEL_SHIFT, WXK_F6, cmd::ID_PREV_PANE},
+    };
+    SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
+    Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
+    Bind(wxEVT_MENU, &CMainFrame::OnExit, this, cmd::ID_APP_EXIT);
+}
+
+void CMainFrame::OnClose(wxCloseEvent& event) {
+    if (event.CanVeto() && !CTamixDoc::CanCloseFrame()) {
+        event.Veto();
+        return;
+    }
+    event.Skip();
+}
+
+void CMainFrame::OnExit(wxCommandEvent&) { Close(); }
+
+}  // namespace tamix

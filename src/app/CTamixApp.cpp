@@ -1,0 +1,165 @@
+#include "app/CTamixApp.h"
+
+#include <wx/cmdline.h>
+#include <wx/filedlg.h>
+#include <wx/filehistory.h>
+#include <wx/filename.h>
+#include <wx/gdicmn.h>
+
+#include "acquisition/MeasurementSetup.h"
+#include "app/CMainFrame.h"
+#include "app/CTamixDoc.h"
+#include "device/SimulatedDriver.h"
+#include "dialogs/ProfileKeys.h"
+#include "dialogs/SmallDialogs.h"
+#include "view/CTamixView.h"
+#include "view/MeasurementCommands.h"
+
+namespace tamix {
+namespace {
+
+constexpr int kRecentFiles = 4;
+
+// New, Open and Save as the single document of this program needs them: the
+// one document and its view (and a running measurement) are never replaced.
+class CTamixDocManager final : public wxDocManager {
+public:
+    CTamixDocManager() : wxDocManager(0, true) {}
+
+    wxFileHistory* OnCreateFileHistory() override { return new wxFileHistory(kRecentFiles); }
+
+private:
+    void OnNew(wxCommandEvent&) {
+        if (wxDocument* doc = GetCurrentDocument()) {
+            doc->SetFilename("", false);
+            doc->SetTitle("Tamix");
+            doc->Modify(false);
+            doc->UpdateAllViews();
+            if (wxView* view = doc->GetFirstView()) view->OnChangeFilename();
+        }
+    }
+    void OnOpen(wxCommandEvent&) {
+        wxDocument* doc = GetCurrentDocument();
+        if (doc == nullptr) return;
+        wxFileDialog dialog(wxTheApp->GetTopWindow(), "Open", "", "", "All Files (*.*)|*",
+                            wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+        if (dialog.ShowModal() != wxID_OK) return;
+        doc->SetFilename(dialog.GetPath(), true);
+        doc->SetTitle(wxFileName(dialog.GetPath()).GetFullName());
+        if (wxView* view = doc->GetFirstView()) view->OnChangeFilename();
+        AddFileToHistory(dialog.GetPath());
+    }
+    // The document holds nothing: saving never writes (so never empties) a file.
+    void OnSave(wxCommandEvent&) {}
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+wxBEGIN_EVENT_TABLE(CTamixDocManager, wxDocManager)
+    EVT_MENU(wxID_NEW, CTamixDocManager::OnNew)
+    EVT_MENU(wxID_OPEN, CTamixDocManager::OnOpen)
+    EVT_MENU(wxID_SAVE, CTamixDocManager::OnSave)
+wxEND_EVENT_TABLE()
+
+}  // namespace
+
+void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
+    parser.AddOption("", "simulate",
+                     "attach a simulated instrument (serial or model name, e.g. A30008SN or KPR-T310)");
+    parser.AddSwitch("", "unpaced", "a simulated instrument delivers scans as fast as they are read");
+    parser.AddOption("", "profile", "profile file to use instead of ~/.config/tamix.INI");
+    parser.AddSwitch("h", "help", "show this help", wxCMD_LINE_OPTION_HELP);
+}
+
+bool CTamixApp::OnCmdLineParsed(wxCmdLineParser& parser) {
+    parser.Found("simulate", &m_simulate);
+    m_unpaced = parser.Found("unpaced");
+    parser.Found("profile", &m_profilePath);
+    return true;
+}
+
+bool CTamixApp::OnInit() {
+    if (!wxApp::OnInit()) return false;
+    SetAppName("tamix");
+    SetAppDisplayName(text::kAppTitle);
+    m_profile = std::make_unique<IniFile>(
+        m_profilePath.empty() ? DefaultProfilePath() : std::string(m_profilePath.utf8_str()));
+
+    if (!m_simulate.empty()) {
+        SimulatedUnitOptions unit;
+        if (!SimulatedUnitFor(std::string(m_simulate.utf8_str()), unit)) return false;
+        unit.paced = !m_unpaced;
+        m_driver = std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
+    } else {
+        m_driver = std::make_unique<NullDriver>();
+    }
+    MeasurementSetup& setup = TheSetup();
+    setup.link.SetDriver(m_driver.get());
+    LoadSystemSetup();
+    SetViewServices(m_profile.get(), &DefaultFileOpener());
+
+    m_docManager = new CTamixDocManager;
+    new wxDocTemplate(m_docManager, "Tamix Document", "*.*", "", "", "Tamix.Document",
+                      "Tamix Document", CLASSINFO(CTamixDoc), CLASSINFO(CTamixView));
+    for (int i = kRecentFiles; i >= 1; --i) {
+        const std::string file =
+            m_profile->GetString(profile::kRecentFiles, profile::RecentFile(i), "");
+        if (!file.empty()) m_docManager->AddFileToHistory(wxString::FromUTF8(file));
+    }
+    auto* frame = new CMainFrame(m_docManager, text::kAppTitle);
+    SetTopWindow(frame);
+    Bind(wxEVT_MENU, &CTamixApp::OnAppAbout, this, cmd::ID_APP_ABOUT);
+    Bind(wxEVT_MENU, &CTamixApp::OnHelpSimpleHelp, this, cmd::ID_HELP_SIMPLEHELP);
+    m_docManager->CreateNewDocument();
+    // Without a window manager a maximise request does nothing: fill the screen anyway.
+    frame->SetSize(wxGetClientDisplayRect());
+    frame->Maximize(true);
+    frame->Show(true);
+    return true;
+}
+
+int CTamixApp::OnExit() {
+    SaveSystemSetup();
+    if (m_docManager != nullptr) {
+        wxFileHistory* history = m_docManager->GetFileHistory();
+        for (size_t i = 0; i < kRecentFiles; ++i) {
+            const int n = static_cast<int>(i) + 1;
+            if (i < history->GetCount()) {
+                m_profile->SetString(profile::kRecentFiles, profile::RecentFile(n),
+                                     std::string(history->GetHistoryFile(i).utf8_str()));
+            }
+        }
+        std::string error;
+        m_profile->Save(error);
+        delete m_docManager;
+        m_docManager = nullptr;
+    }
+    TheSetup().link.SetDriver(nullptr);
+    return wxApp::OnExit();
+}
+
+void CTamixApp::LoadSystemSetup() {
+    MeasurementSetup& setup = TheSetup();
+    setup.SetCommPort(m_profile->GetInt(profile::kSystemSetup, profile::kPort, 0));
+    setup.SetEightChannels(m_profile->GetInt(profile::kSystemSetup, profile::kEightChannels, 0));
+}
+
+void CTamixApp::SaveSystemSetup() {
+    const MeasurementSetup& setup = TheSetup();
+    m_profile->SetInt(profile::kSystemSetup, profile::kPort, setup.GetCommPort());
+    m_profile->SetInt(profile::kSystemSetup, profile::kEightChannels, setup.GetEightChannels());
+    std::string error;
+    m_profile->Save(error);
+}
+
+void CTamixApp::OnAppAbout(wxCommandEvent&) {
+    CAboutDlg dlg(GetTopWindow());
+    dlg.ShowModal();
+}
+
+void CTamixApp::OnHelpSimpleHelp(wxCommandEvent&) {
+    CHelpDlg dlg(GetTopWindow());
+    dlg.ShowModal();
+}
+
+}  // namespace tamix

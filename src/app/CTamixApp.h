@@ -1,0 +1,39 @@
+// The application: start-up (profile, system settings, the single-document
+// template, the maximised main window), the help commands, and shutdown.
+#pragma once
+
+#include <wx/app.h>
+#include <wx/docview.h>
+
+#include <memory>
+
+#include "device/D2xxDriver.h"
+#include "dialogs/IniFile.h"
+
+namespace tamix {
+
+class CTamixApp : public wxApp {
+public:
+    bool OnInit() override;
+    int OnExit() override;
+    void OnInitCmdLine(wxCmdLineParser& parser) override;
+    bool OnCmdLineParsed(wxCmdLineParser& parser) override;
+
+    void LoadSystemSetup();
+    void SaveSystemSetup();
+    IniFile& profile() { return *m_profile; }
+    wxDocManager* docManager() const { return m_docManager; }
+
+private:
+    void OnAppAbout(wxCommandEvent&);
+    void OnHelpSimpleHelp(wxCommandEvent&);
+
+    std::unique_ptr<IniFile> m_profile;
+    std::unique_ptr<D2xxDriver> m_driver;
+    wxDocManager* m_docManager = nullptr;
+    wxString m_profilePath;
+    wxString m_simulate;
+    bool m_unpaced = false;
+};
+
+}  // namespace tamix

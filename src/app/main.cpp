@@ -1,0 +1,4 @@
+// tamix: the desktop program.
+#include "app/CTamixApp.h"
+
+wxIMPLEMENT_APP(tamix::CTamixApp);

@@ -1,0 +1,447 @@
+#include "view/CTamixView.h"
+
+#include <wx/app.h>
+#include <wx/dcbuffer.h>
+#include <wx/frame.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/msgdlg.h>
+#include <wx/settings.h>
+#include <wx/utils.h>
+
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+
+#include "acquisition/AcquisitionWorker.h"
+#include "dialogs/CMeasurementOptionsDlg.h"
+#include "dialogs/SmallDialogs.h"
+#include "recording/WdqWriter.h"
+#include "view/MeasurementCommands.h"
+
+#include "res/shift.xpm"
+#include "res/volume.xpm"
+#include "res/zoom.xpm"
+
+namespace tamix {
+namespace {
+
+IniFile* gProfile = nullptr;
+FileOpener* gOpener = nullptr;
+
+int Message(const std::string& text, long style = wxOK) {
+    return wxMessageBox(wxString::FromUTF8(text), text::kAppTitle, style);
+}
+
+wxRect ToWx(const Rect& r) { return {r.left, r.top, r.Width(), r.Height()}; }
+
+// A sunken three-dimensional edge, two pixels wide, on all four sides.
+void DrawSunkenEdge(wxDC& dc, const Rect& r) {
+    if (r.Width() < 2 || r.Height() < 2) return;
+    const wxColour shadow = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNSHADOW);
+    const wxColour dark = wxSystemSettings::GetColour(wxSYS_COLOUR_3DDKSHADOW);
+    const wxColour light = wxSystemSettings::GetColour(wxSYS_COLOUR_3DLIGHT);
+    const wxColour highlight = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNHIGHLIGHT);
+    const int l = r.left, t = r.top, rr = r.right - 1, b = r.bottom - 1;
+    dc.SetPen(wxPen(shadow));
+    dc.DrawLine(l, b, l, t);
+    dc.DrawLine(l, t, rr, t);
+    dc.SetPen(wxPen(highlight));
+    dc.DrawLine(rr, t, rr, b);
+    dc.DrawLine(rr, b, l - 1, b);
+    dc.SetPen(wxPen(dark));
+    dc.DrawLine(l + 1, b - 1, l + 1, t + 1);
+    dc.DrawLine(l + 1, t + 1, rr - 1, t + 1);
+    dc.SetPen(wxPen(light));
+    dc.DrawLine(rr - 1, t + 1, rr - 1, b - 1);
+    dc.DrawLine(rr - 1, b - 1, l, b - 1);
+}
+
+const wxBitmap& Icon(int k) {
+    static const wxBitmap icons[3] = {wxBitmap(zoom_xpm), wxBitmap(volume_xpm), wxBitmap(shift_xpm)};
+    return icons[k];
+}
+
+}  // namespace
+
+void SetViewServices(IniFile* profile, FileOpener* opener) {
+    gProfile = profile;
+    gOpener = opener;
+}
+
+wxIMPLEMENT_DYNAMIC_CLASS(CTamixView, wxView);
+
+wxBEGIN_EVENT_TABLE(CTamixView, wxView)
+    EVT_MENU(cmd::ID_MEASUREMENT_START, CTamixView::OnMeasurementStart)
+    EVT_MENU(cmd::ID_MEASUREMENT_STOP, CTamixView::OnMeasurementStop)
+    EVT_MENU(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnMeasurementPause)
+    EVT_MENU(cmd::ID_MEASUREMENT_COMMPORT, CTamixView::OnMeasurementCommPort)
+    EVT_MENU(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnMeasurementEightChannels)
+    EVT_MENU(cmd::ID_MEASUREMENT_CALIBRATE, CTamixView::OnMeasurementCalibrate)
+    EVT_MENU(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnToolsAddMarker)
+    EVT_MENU(cmd::ID_TOOLS_RESETALLSCALING, CTamixView::OnToolsResetAllScaling)
+    EVT_MENU(cmd::ID_TOOLS_AUTOSCALEALL, CTamixView::OnToolsAutoscaleAll)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_START, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_STOP, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_COMMPORT, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_CALIBRATE, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_APP_EXIT, CTamixView::OnUpdateCommand)
+wxEND_EVENT_TABLE()
+
+CTamixView::CTamixView() { TheSetup().SetDefaults(); }
+
+CTamixView::~CTamixView() {
+    MeasurementSetup& setup = TheSetup();
+    setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
+    setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
+    // The worker's destructor waits for it: the file is complete before the program goes on.
+}
+
+bool CTamixView::OnCreate(wxDocument* doc, long flags) {
+    if (!wxView::OnCreate(doc, flags)) return false;
+    wxFrame* frame = wxStaticCast(wxTheApp->GetTopWindow(), wxFrame);
+    SetFrame(frame);
+    m_canvas = new SignalCanvas(frame, this);
+    frame->SendSizeEvent();
+    return true;
+}
+
+bool CTamixView::OnClose(bool deleteWindow) {
+    if (!wxView::OnClose(deleteWindow)) return false;
+    Activate(false);
+    return true;
+}
+
+void CTamixView::OnUpdate(wxView*, wxObject*) { InvalidateAll(); }
+
+void CTamixView::OnDraw(wxDC*) {}
+
+void CTamixView::InvalidateAll() {
+    if (m_canvas != nullptr) m_canvas->RequestFullRedraw();
+}
+
+void CTamixView::RenderAll() {
+    MeasurementSetup& setup = TheSetup();
+    const wxSize size = m_canvas->GetClientSize();
+    wxBitmap& buffer = m_canvas->buffer();
+    if (!buffer.IsOk() || buffer.GetWidth() != size.x || buffer.GetHeight() != size.y) {
+        buffer.Create(std::max(size.x, 1), std::max(size.y, 1));
+    }
+    wxMemoryDC dc(buffer);
+    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
+    dc.Clear();
+    m_layout = ComputeLayout(size.x, size.y, setup.channelCount);
+    dc.SetFont(*wxNORMAL_FONT);
+    dc.SetTextForeground(*wxBLACK);
+    dc.SetTextBackground(*wxWHITE);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+    for (int i = 0; i < m_layout.channelCount && m_layout.stripHeight > 0; ++i) {
+        const Rect& s = m_layout.strips[i];
+        const int mid = (s.top + s.bottom) / 2;
+        dc.SetPen(*wxBLACK_PEN);
+        for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
+        {
+            wxDCClipper clip(dc, ToWx(s));
+            dc.DrawText(wxString::FromUTF8(setup.channels[i].Name().data(), setup.channels[i].Name().size()),
+                        s.left, s.top);
+        }
+        DrawSunkenEdge(dc, s);
+        for (int k = 0; k < 3; ++k) {
+            const Rect cell = m_layout.IconCell(i, k);
+            {
+                wxDCClipper clip(dc, wxRect(0, s.top, kIconColumnWidth, s.Height()));
+                dc.DrawBitmap(Icon(k), m_layout.IconX(cell), m_layout.IconY(cell), true);
+            }
+            DrawSunkenEdge(dc, cell);
+        }
+    }
+    m_nDrawnUpTo = 0;
+    setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
+    DrawTraces(dc, 0, setup.displayColumn.load(), true);
+}
+
+int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
+    MeasurementSetup& setup = TheSetup();
+    if (withHeader) {
+        dc.SetFont(*wxNORMAL_FONT);
+        dc.SetTextForeground(*wxBLACK);
+        dc.SetTextBackground(*wxWHITE);
+        dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+        const wxRect header = ToWx(m_layout.header);
+        const wxString clock = ClockText(setup.scanCount.load(), setup.profile.samplePeriod);
+        const std::string_view file = setup.OutputFileName();
+        const std::string_view model = setup.profile.ModelName();
+        dc.DrawLabel(clock, header, wxALIGN_RIGHT | wxALIGN_TOP);
+        dc.DrawLabel(wxString::FromUTF8(file.data(), file.size()), header, wxALIGN_LEFT | wxALIGN_TOP);
+        dc.DrawLabel(wxString::FromUTF8(model.data(), model.size()), header,
+                     wxALIGN_CENTRE_HORIZONTAL | wxALIGN_TOP);
+    }
+    to = std::min(to, kBufferRows);
+    if (from >= to || m_layout.stripHeight < 1) return from;
+    dc.SetPen(*wxBLACK_PEN);
+    for (int c = 0; c < m_layout.channelCount; ++c) {
+        const Rect& s = m_layout.strips[c];
+        wxDCClipper clip(dc, ToWx(s));
+        const int mid = (s.top + s.bottom) / 2;
+        const int g = m_scaling.gain(c);
+        const int o = m_scaling.offset(c);
+        const auto point = [&](int j) {
+            const int v = setup.displayColumns[j][c].load(std::memory_order_relaxed);
+            return wxPoint(s.left + j, PointY(mid, v, o, m_layout.stripHeight, g));
+        };
+        wxPoint previous = point(from);
+        for (int j = from; j < to; ++j) {
+            const wxPoint p = point(j);
+            dc.DrawLine(previous, p);
+            previous = p;
+        }
+    }
+    return to - 1;
+}
+
+void CTamixView::OnTimerTick() {
+    MeasurementSetup& setup = TheSetup();
+    if (setup.Status() == RunStatus::Idle) {
+        ReportRunEnd();
+        return;
+    }
+    if (setup.redrawRequest.load()) {
+        m_nDrawnUpTo = 0;
+        InvalidateAll();
+        setup.redrawRequest = 0;
+        return;
+    }
+    wxBitmap& buffer = m_canvas->buffer();
+    if (!buffer.IsOk()) return;
+    const int to = setup.displayColumn.load();
+    const bool withHeader = setup.secondTick.load() != 0;
+    const int from = m_nDrawnUpTo;
+    {
+        wxMemoryDC dc(buffer);
+        m_nDrawnUpTo = DrawTraces(dc, from, to, withHeader);
+    }
+    setup.secondTick = 0;
+    if (withHeader) m_canvas->RefreshRect(ToWx(m_layout.header), false);
+    if (to > from) {
+        const Rect& t = m_layout.traces;
+        m_canvas->RefreshRect(wxRect(t.left + from, t.top, to - from + 1, t.Height()), false);
+    }
+}
+
+void CTamixView::ReportRunEnd() {
+    MeasurementSetup& setup = TheSetup();
+    if (m_bReporting || !m_worker.Joinable() || setup.workerActive.load()) return;
+    m_worker.Join();
+    InvalidateAll();
+    const std::string report = RunEndReport(setup);
+    if (report.empty()) return;
+    m_bReporting = true;
+    Message(report, wxOK | wxICON_EXCLAMATION);
+    m_bReporting = false;
+}
+
+void CTamixView::OnMeasurementStart(wxCommandEvent&) {
+    MeasurementSetup& setup = TheSetup();
+    if (gProfile == nullptr) return;
+    // The previous worker may still be completing its file.
+    {
+        wxBusyCursor wait;
+        m_worker.Join();
+    }
+    for (;;) {
+        CMeasurementOptionsDlg dlg(nullptr, *gProfile);
+        if (dlg.ShowModal() != wxID_OK) return;
+        dlg.TransferToSetup(setup);
+        if (setup.channelCount >= 1) break;
+        Message(text::kNoChannel);
+    }
+    setup.ResetMarkers();
+    setup.displayColumn = 0;
+    m_nDrawnUpTo = 0;
+    InvalidateAll();
+    if (setup.saveToFile != 0) {
+        const std::string name(setup.OutputFileName());
+        if (std::FILE* existing = std::fopen(name.c_str(), "rb")) {
+            std::fclose(existing);
+            if (Message(text::kFileExists, wxYES_NO) != wxYES) return;
+        }
+        std::FILE* created = std::fopen(name.c_str(), "wb");
+        if (created == nullptr) {
+            Message(text::kCantCreate);
+            return;
+        }
+        std::fclose(created);
+        std::string notice = AutoStopNotice(setup.totalTime);
+        if (setup.fileType == 0) {
+            // At the fastest unit's rate a WinDaq file may fill before the time is up.
+            const double most = static_cast<double>(MaxWdqScans(setup.channelCount) - 8) * 0.001;
+            if (setup.totalTime > most) {
+                char extra[160];
+                std::snprintf(extra, sizeof extra,
+                              "\n\nA WinDaq file of %d channel(s) holds at most %.0f minutes at 1000 "
+                              "scans per second; the recording stops when it is full.",
+                              setup.channelCount, most / 60);
+                notice += extra;
+            }
+        }
+        Message(notice);
+    } else {
+        setup.SetOutputFileName({});
+        Message(text::kNotSaving);
+    }
+    bool started = false;
+    {
+        wxBusyCursor wait;
+        started = m_worker.StartRun(setup, gOpener ? *gOpener : DefaultFileOpener());
+    }
+    if (!started) {
+        m_worker.Join();
+        Message(text::kNoUnit);
+        return;
+    }
+    setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
+}
+
+void CTamixView::OnMeasurementStop(wxCommandEvent&) {
+    MeasurementSetup& setup = TheSetup();
+    const auto stop = [&setup] {
+        setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested) ||
+            setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
+    };
+    if (setup.OutputFileName().empty()) {
+        stop();
+        return;
+    }
+    if (Message(text::kAbortQuestion, wxYES_NO) == wxYES) {
+        stop();
+        if (GetDocument() != nullptr) GetDocument()->Modify(false);
+    }
+}
+
+void CTamixView::OnMeasurementPause(wxCommandEvent&) {
+    MeasurementSetup& setup = TheSetup();
+    if (setup.Status() == RunStatus::Paused) {
+        setup.ChangeStatus(RunStatus::Paused, static_cast<RunStatus>(setup.pausedStatus));
+        return;
+    }
+    const RunStatus current = setup.Status();
+    if (current == RunStatus::Idle) return;
+    setup.pausedStatus = static_cast<int>(current);
+    if (!setup.ChangeStatus(current, RunStatus::Paused)) return;
+    Message(text::kPaused);
+    if (setup.markers.markerCount.load() < kMaxMarkers) {
+        setup.AddMarker(setup.scanCount.load(),
+                        PauseMarkerText(setup.scanLoops.load(), setup.scanCount.load(),
+                                        setup.profile.samplePeriod),
+                        static_cast<int64_t>(std::time(nullptr)));
+    }
+    // Only if the worker has not ended the run meanwhile.
+    setup.ChangeStatus(RunStatus::Paused, static_cast<RunStatus>(setup.pausedStatus));
+    InvalidateAll();
+}
+
+void CTamixView::OnMeasurementCommPort(wxCommandEvent&) {
+    if (gProfile == nullptr) return;
+    CSystemSetupDlg dlg(nullptr, *gProfile);
+    if (dlg.ShowModal() == wxID_OK) TheSetup().SetCommPort(dlg.GetPort());
+}
+
+void CTamixView::OnMeasurementEightChannels(wxCommandEvent&) {
+    MeasurementSetup& setup = TheSetup();
+    setup.SetEightChannels(!setup.GetEightChannels());
+}
+
+void CTamixView::OnMeasurementCalibrate(wxCommandEvent&) { Message(text::kNotImplemented); }
+
+void CTamixView::OnToolsAddMarker(wxCommandEvent&) {
+    MeasurementSetup& setup = TheSetup();
+    const int m = setup.markers.markerCount.load();
+    if (m >= kMaxMarkers) return;
+    const int64_t scan = setup.scanCount.load();
+    if (scan < 2 || setup.OutputFileName().empty()) return;
+    const auto wallTime = static_cast<int64_t>(std::time(nullptr));
+    CAddMarkerDlg dlg(wxTheApp->GetTopWindow());
+    dlg.SetMarkerNumber(m);
+    if (dlg.ShowModal() != wxID_OK) return;
+    setup.AddMarker(scan, dlg.m_strComment, wallTime);
+}
+
+void CTamixView::OnToolsResetAllScaling(wxCommandEvent&) {
+    m_scaling.ResetAll();
+    InvalidateAll();
+}
+
+void CTamixView::OnToolsAutoscaleAll(wxCommandEvent&) {
+    MeasurementSetup& setup = TheSetup();
+    if (m_scaling.AutoscaleAll(setup, setup.displayColumn.load())) InvalidateAll();
+}
+
+void CTamixView::OnButtonDown(int x, int y, MouseButton button) {
+    const auto hit = HitTestIconColumn(m_layout, x, y);
+    if (!hit) return;
+    MeasurementSetup& setup = TheSetup();
+    m_scaling.Click(*hit, button, setup, setup.displayColumn.load());
+    InvalidateAll();
+}
+
+void CTamixView::OnUpdateCommand(wxUpdateUIEvent& event) {
+    const CommandState state = CommandStateFor(event.GetId(), TheSetup());
+    event.Enable(state.enabled);
+    if (event.GetId() == cmd::ID_MEASUREMENT_PAUSE || event.GetId() == cmd::ID_MEASUREMENT_EIGHTCHANNELS) {
+        event.Check(state.checked);
+    }
+}
+
+SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
+    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
+      m_view(view),
+      m_timer(this) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, &SignalCanvas::OnPaint, this);
+    Bind(wxEVT_SIZE, &SignalCanvas::OnSize, this);
+    Bind(wxEVT_LEFT_DOWN, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_RIGHT_DOWN, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_LEFT_DCLICK, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_RIGHT_DCLICK, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_TIMER, &SignalCanvas::OnTimer, this);
+}
+
+SignalCanvas::~SignalCanvas() { m_timer.Stop(); }
+
+void SignalCanvas::RequestFullRedraw() {
+    m_bFullRedraw = true;
+    Refresh(false);
+}
+
+void SignalCanvas::OnSize(wxSizeEvent& event) {
+    RequestFullRedraw();
+    event.Skip();
+}
+
+void SignalCanvas::OnPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    if (m_bFullRedraw || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) {
+        m_view->RenderAll();
+        m_bFullRedraw = false;
+    }
+    dc.DrawBitmap(m_buffer, 0, 0);
+    if (m_bTimerPending) {
+        m_bTimerPending = false;
+        if (!m_timer.Start(50)) {
+            wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
+        }
+    }
+}
+
+void SignalCanvas::OnMouse(wxMouseEvent& event) {
+    event.Skip();
+    const bool left = event.LeftDown() || event.LeftDClick();
+    m_view->OnButtonDown(event.GetX(), event.GetY(), left ? MouseButton::Left : MouseButton::Right);
+}
+
+void SignalCanvas::OnTimer(wxTimerEvent&) { m_view->OnTimerTick(); }
+
+}  // namespace tamix
