@@ -9,6 +9,8 @@ wxIMPLEMENT_DYNAMIC_CLASS(CTamixDoc, wxDocument);
 bool CTamixDoc::OnNewDocument() {
     if (!wxDocument::OnNewDocument()) return false;
     SetTitle("Tamix");
+    // The window title reads "Tamix - Tamix Windows Application".
+    if (wxView* view = GetFirstView()) view->OnChangeFilename();
     return true;
 }
 

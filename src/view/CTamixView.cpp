@@ -119,6 +119,11 @@ void CTamixView::OnUpdate(wxView*, wxObject*) { InvalidateAll(); }
 
 void CTamixView::OnDraw(wxDC*) {}
 
+void CTamixView::OnChangeFilename() {
+    if (GetFrame() == nullptr || GetDocument() == nullptr) return;
+    GetFrame()->SetLabel(GetDocument()->GetUserReadableName() + " - " + text::kAppTitle);
+}
+
 void CTamixView::InvalidateAll() {
     if (m_canvas != nullptr) m_canvas->RequestFullRedraw();
 }

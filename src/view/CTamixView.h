@@ -29,6 +29,8 @@ public:
     void OnDraw(wxDC* dc) override;
     bool OnClose(bool deleteWindow) override;
     void OnUpdate(wxView* sender, wxObject* hint) override;
+    // The main window's title: the document's name, " - ", the application title.
+    void OnChangeFilename() override;
 
     // Draws the header (when `withHeader`) and the traces over display indices
     // from..to-1; returns to-1 when it drew a segment, else `from`.

@@ -9,22 +9,24 @@
 
 namespace tamix {
 
-// Command identifiers of the menus and accelerators.
+// Command identifiers of the menus and accelerators. The toolkit takes menu
+// identifiers below 0x7FFF, so each is its classic number less 20000.
 namespace cmd {
-inline constexpr int ID_MEASUREMENT_START = 32771;
-inline constexpr int ID_MEASUREMENT_STOP = 32772;
-inline constexpr int ID_MEASUREMENT_COMMPORT = 32773;
-inline constexpr int ID_MEASUREMENT_CALIBRATE = 32777;
-inline constexpr int ID_TOOLS_ADDMARKER = 32779;
-inline constexpr int ID_MEASUREMENT_EIGHTCHANNELS = 32780;
-inline constexpr int ID_TOOLS_RESETALLSCALING = 32781;
-inline constexpr int ID_MEASUREMENT_PAUSE = 32782;
-inline constexpr int ID_TOOLS_AUTOSCALEALL = 32783;
-inline constexpr int ID_HELP_SIMPLEHELP = 32784;
-inline constexpr int ID_APP_ABOUT = 57664;
-inline constexpr int ID_APP_EXIT = 57665;
-inline constexpr int ID_NEXT_PANE = 57680;
-inline constexpr int ID_PREV_PANE = 57681;
+inline constexpr int ID_MEASUREMENT_START = 12771;
+inline constexpr int ID_MEASUREMENT_STOP = 12772;
+inline constexpr int ID_MEASUREMENT_COMMPORT = 12773;
+inline constexpr int ID_MEASUREMENT_CALIBRATE = 12777;
+inline constexpr int ID_TOOLS_ADDMARKER = 12779;
+inline constexpr int ID_MEASUREMENT_EIGHTCHANNELS = 12780;
+inline constexpr int ID_TOOLS_RESETALLSCALING = 12781;
+inline constexpr int ID_MEASUREMENT_PAUSE = 12782;
+inline constexpr int ID_TOOLS_AUTOSCALEALL = 12783;
+inline constexpr int ID_HELP_SIMPLEHELP = 12784;
+// The framework's own commands; menu identifiers must stay below 0x7FFF here.
+inline constexpr int ID_APP_ABOUT = 12760;
+inline constexpr int ID_APP_EXIT = 12761;
+inline constexpr int ID_NEXT_PANE = 12762;
+inline constexpr int ID_PREV_PANE = 12763;
 }  // namespace cmd
 
 struct CommandState {

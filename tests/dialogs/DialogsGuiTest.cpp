@@ -1,0 +1,162 @@
+#include <wx/checkbox.h>
+#include <wx/choice.h>
+#include <wx/combobox.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "../support/GuiTest.h"
+#include "../support/TempDir.h"
+#include "acquisition/MeasurementSetup.h"
+#include "dialogs/HelpText.h"
+#include "dialogs/ProfileKeys.h"
+#include "view/MeasurementCommands.h"
+
+namespace tamix {
+namespace {
+
+namespace id = options_id;
+using test::Command;
+using test::ExpectMessage;
+
+class DialogsGuiTest : public ::testing::Test {
+protected:
+    test::TempDir dir;
+    IniFile profile{dir.File("tamix.INI")};
+};
+
+void Select(wxWindow* control, int index) {
+    auto* choice = static_cast<wxChoice*>(control);
+    choice->SetSelection(index);
+    wxCommandEvent event(wxEVT_CHOICE, control->GetId());
+    event.SetInt(index);
+    event.SetEventObject(control);
+    control->GetEventHandler()->ProcessEvent(event);
+}
+
+TEST_F(DialogsGuiTest, OptionsShowTheProfileAndTheEstimate) {
+    CMeasurementOptionsDlg dlg(nullptr, profile);
+    EXPECT_EQ(dlg.GetText(id::kApproxSize), "6.87 Mbytes");
+    EXPECT_EQ(dlg.GetText(id::kTotalTime), "30");
+    EXPECT_EQ(dlg.GetSelection(id::kFrequency), 2);
+    EXPECT_EQ(dlg.GetRadio(id::kScreenOnly, 2), 0);
+    EXPECT_EQ(dlg.GetCheck(id::kChannel0 + 3), 1);
+    EXPECT_EQ(dlg.GetCheck(id::kChannel0 + 4), 0);
+    EXPECT_EQ(dlg.GetText(id::kUnitLabel1V), "Volt");
+    Select(dlg.FindWindow(id::kFileType), 1);
+    EXPECT_EQ(dlg.GetText(id::kApproxSize), "27.47 Mbytes");
+}
+
+TEST_F(DialogsGuiTest, SwitchingMinutesToHoursShowsHalfAnHour) {
+    CMeasurementOptionsDlg dlg(nullptr, profile);
+    Select(dlg.FindWindow(id::kTimeUnit), 1);
+    EXPECT_EQ(dlg.GetText(id::kTotalTime), "0.5");
+    Select(dlg.FindWindow(id::kTimeUnit), 0);
+    EXPECT_EQ(dlg.GetText(id::kTotalTime), "30");
+}
+
+TEST_F(DialogsGuiTest, AFifthUnitCharacterRaisesTheLengthMessage) {
+    CMeasurementOptionsDlg dlg(nullptr, profile);
+    auto* unit = static_cast<wxComboBox*>(dlg.FindWindow(id::kUnit));
+    wxTEST_DIALOG(unit->SetValue("Volts"), ExpectMessage("Please enter no more than 4 characters."));
+    unit->ChangeValue("mV");
+    EXPECT_TRUE(dlg.TransferDataFromWindow());
+}
+
+TEST_F(DialogsGuiTest, EmptyingTotalTimeRestoresTheLastNumber) {
+    CMeasurementOptionsDlg dlg(nullptr, profile);
+    auto* time = static_cast<wxTextCtrl*>(dlg.FindWindow(id::kTotalTime));
+    wxTEST_DIALOG(time->SetValue(""), ExpectMessage("Please enter a number."));
+    EXPECT_EQ(time->GetValue(), "30");
+    wxTEST_DIALOG(time->SetValue("0"), ExpectMessage("Please enter a number between 0.01 and 6000."));
+}
+
+TEST_F(DialogsGuiTest, TypingAFileNameSelectsSaving) {
+    CMeasurementOptionsDlg dlg(nullptr, profile);
+    static_cast<wxTextCtrl*>(dlg.FindWindow(id::kFileName))->SetValue("r");
+    EXPECT_EQ(dlg.GetRadio(id::kScreenOnly, 2), 1);
+    static_cast<wxTextCtrl*>(dlg.FindWindow(id::kFileName))->SetValue("");
+    EXPECT_EQ(dlg.GetRadio(id::kScreenOnly, 2), 0);
+}
+
+TEST_F(DialogsGuiTest, OkFillsTheSharedRecordAndSavesTheProfile) {
+    auto setup = std::make_unique<MeasurementSetup>();
+    CMeasurementOptionsDlg dlg(nullptr, profile);
+    auto* box = static_cast<wxCheckBox*>(dlg.FindWindow(id::kChannel0 + 4));
+    box->SetValue(true);
+    wxCommandEvent click(wxEVT_CHECKBOX, box->GetId());
+    click.SetInt(1);
+    dlg.ProcessWindowEvent(click);
+    EXPECT_EQ(dlg.GetRadio(id::kChannelRadio0, 8), 4) << "ticking an input shows it";
+    dlg.SetComboText(id::kSignalName, "blood");
+    EXPECT_EQ(dlg.GetComboText(id::kSignalName), "Blood Pressure");
+    static_cast<wxTextCtrl*>(dlg.FindWindow(id::kFileName))->SetValue(dir.File("rec"));
+    ASSERT_TRUE(dlg.TransferDataFromWindow());
+    dlg.TransferToSetup(*setup);
+    EXPECT_EQ(setup->channelCount, 5);
+    EXPECT_EQ(setup->channels[4].inputNumber, 4);
+    EXPECT_EQ(setup->channels[4].Name(), "Blood Pressure");
+    EXPECT_EQ(setup->OutputFileName(), dir.File("rec") + ".wdq");
+    EXPECT_EQ(setup->totalTime, 1800.0);
+    EXPECT_EQ(IniFile(dir.File("tamix.INI")).GetString("Channel info", "name4", ""), "Blood Pressure");
+}
+
+TEST_F(DialogsGuiTest, CancelLeavesTheProfileUntouched) {
+    const std::string path = test::GuiTempDir() + "/tamix.INI";
+    const bool existed = std::filesystem::exists(path);
+    const std::string before = test::ReadText(path);
+    wxTEST_DIALOG(Command(cmd::ID_MEASUREMENT_START),
+                  test::ExpectOptions([](CMeasurementOptionsDlg& d) { d.SetCheck(id::kChannel0, 0); },
+                                      false));
+    EXPECT_EQ(std::filesystem::exists(path), existed);
+    EXPECT_EQ(test::ReadText(path), before);
+}
+
+TEST_F(DialogsGuiTest, SystemSetupShowsAndSavesThePort) {
+    profile.SetInt("System setup", "port", 3);
+    {
+        CSystemSetupDlg dlg(nullptr, profile);
+        EXPECT_EQ(static_cast<wxChoice*>(dlg.FindWindow(1034))->GetStringSelection(), "COM4");
+        dlg.TransferDataFromWindow();
+        auto setup = std::make_unique<MeasurementSetup>();
+        setup->SetCommPort(dlg.GetPort());
+        EXPECT_EQ(setup->commPort, 4);
+    }
+    profile.SetInt("System setup", "port", 12);
+    CSystemSetupDlg dlg(nullptr, profile);
+    EXPECT_EQ(static_cast<wxChoice*>(dlg.FindWindow(1034))->GetSelection(), wxNOT_FOUND);
+    dlg.TransferDataFromWindow();
+    auto setup = std::make_unique<MeasurementSetup>();
+    setup->SetCommPort(dlg.GetPort());
+    EXPECT_EQ(setup->commPort, 1);
+    EXPECT_EQ(IniFile(dir.File("tamix.INI")).GetInt("System setup", "port", 0), -1);
+}
+
+TEST_F(DialogsGuiTest, AddMarkerPromptsWithTheNumberAndKeepsEightyCharacters) {
+    CAddMarkerDlg dlg(nullptr);
+    dlg.SetMarkerNumber(3);
+    EXPECT_EQ(static_cast<wxStaticText*>(dlg.FindWindow(1044))->GetLabel(), "3. marker comment:");
+    auto* edit = static_cast<wxTextCtrl*>(dlg.FindWindow(1035));
+    const std::string eighty(80, 'x');
+    edit->ChangeValue(eighty);
+    ASSERT_TRUE(dlg.TransferDataFromWindow());
+    std::array<char, kCommentBytes> entry{};
+    dlg.GetComment(entry);
+    EXPECT_EQ(std::string(entry.data()), eighty);
+}
+
+TEST_F(DialogsGuiTest, HelpHoldsFifteenLinesEachEndingInCrLf) {
+    CHelpDlg dlg(nullptr);
+    const std::string& text = dlg.m_strHelpText;
+    int lines = 0;
+    for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++lines;
+    EXPECT_EQ(lines, 15);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    EXPECT_EQ(text.rfind("During measurement the following operations are available:\r\n\r\n", 0), 0u);
+    EXPECT_NE(text.find("- To add a commented marker press space\r\n\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tamix

@@ -1,0 +1,89 @@
+// Helpers of the GUI tests: the running application, commands sent to the main
+// window, expectations of modal dialogs and message boxes, and polling waits.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <wx/msgdlg.h>
+#include <wx/textctrl.h>
+#include <wx/testing.h>
+
+#include <functional>
+#include <string>
+
+#include "app/CTamixApp.h"
+#include "dialogs/CMeasurementOptionsDlg.h"
+#include "dialogs/SmallDialogs.h"
+
+namespace tamix::test {
+
+// The application under test and the temporary folder holding its profile.
+CTamixApp& App();
+const std::string& GuiTempDir();
+wxFrame& MainFrame();
+
+// Sends a menu command to the main window, as a click or an accelerator would.
+void Command(int id);
+// The enabled and checked state the update handlers give a command.
+std::pair<bool, bool> CommandUi(int id);
+
+// Processes events until `condition` holds or `seconds` pass.
+bool WaitFor(const std::function<bool()>& condition, double seconds);
+
+// A message box with this text and the application's caption, answered with `answer`.
+class ExpectMessage : public wxExpectModalBase<wxMessageDialog, ExpectMessage> {
+public:
+    explicit ExpectMessage(std::string text, int answer = wxID_OK,
+                           std::function<void()> whileOpen = {})
+        : m_text(std::move(text)), m_answer(answer), m_whileOpen(std::move(whileOpen)) {}
+
+protected:
+    int OnInvoked(wxMessageDialog* dlg) const override {
+        EXPECT_EQ(std::string(dlg->GetMessage().utf8_str()), m_text);
+        EXPECT_EQ(dlg->GetTitle(), "Tamix Windows Application");
+        if (m_whileOpen) m_whileOpen();
+        return m_answer;
+    }
+
+private:
+    std::string m_text;
+    int m_answer;
+    std::function<void()> m_whileOpen;
+};
+
+// The Measurement Options dialog: `fill` sets its controls, then OK as the
+// button would (validation included), or Cancel.
+class ExpectOptions : public wxExpectModalBase<CMeasurementOptionsDlg, ExpectOptions> {
+public:
+    explicit ExpectOptions(std::function<void(CMeasurementOptionsDlg&)> fill, bool ok = true)
+        : m_fill(std::move(fill)), m_ok(ok) {}
+
+protected:
+    int OnInvoked(CMeasurementOptionsDlg* dlg) const override {
+        if (m_fill) m_fill(*dlg);
+        if (!m_ok) return wxID_CANCEL;
+        return dlg->TransferDataFromWindow() ? wxID_OK : wxID_CANCEL;
+    }
+
+private:
+    std::function<void(CMeasurementOptionsDlg&)> m_fill;
+    bool m_ok;
+};
+
+class ExpectMarker : public wxExpectModalBase<CAddMarkerDlg, ExpectMarker> {
+public:
+    explicit ExpectMarker(std::string comment, std::string prompt)
+        : m_comment(std::move(comment)), m_prompt(std::move(prompt)) {}
+
+protected:
+    int OnInvoked(CAddMarkerDlg* dlg) const override {
+        EXPECT_EQ(dlg->m_strPrompt, m_prompt);
+        static_cast<wxTextCtrl*>(dlg->FindWindow(1035))->ChangeValue(wxString::FromUTF8(m_comment));
+        return dlg->TransferDataFromWindow() ? wxID_OK : wxID_CANCEL;
+    }
+
+private:
+    std::string m_comment;
+    std::string m_prompt;
+};
+
+}  // namespace tamix::test
