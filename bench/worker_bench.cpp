@@ -20,8 +20,8 @@ using namespace tamix;
 void BM_WorkerLoop(benchmark::State& state) {
     const int fileType = static_cast<int>(state.range(0));
     const double seconds = 20.0;  // 20000 scans at 1 ms
-    const std::string path = "/tmp/tamix-bench-" + std::to_string(::getpid()) +
-                             (fileType == 0 ? ".wdq" : ".dat");
+    const std::string path =
+        "/tmp/tamix-bench-" + std::to_string(::getpid()) + (fileType == 0 ? ".wdq" : ".dat");
     auto setup = std::make_unique<MeasurementSetup>();
     SimulatedUnitOptions unit;
     unit.serial = "A4001lsz";  // KPR-44B: 1 ms, eight inputs
@@ -49,10 +49,17 @@ void BM_WorkerLoop(benchmark::State& state) {
     }
     std::remove(path.c_str());
     std::remove((path.substr(0, path.size() - 4) + "_info.txt").c_str());
-    state.counters["scans/s"] = benchmark::Counter(static_cast<double>(scans), benchmark::Counter::kIsRate);
+    state.counters["scans/s"] =
+        benchmark::Counter(static_cast<double>(scans), benchmark::Counter::kIsRate);
     state.counters["ns/sample"] = benchmark::Counter(
         static_cast<double>(scans * 8), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
-BENCHMARK(BM_WorkerLoop)->Arg(0)->Arg(1)->ArgNames({"text"})->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_WorkerLoop)
+    ->Arg(0)
+    ->Arg(1)
+    ->ArgNames({"text"})
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(5);
 
 }  // namespace

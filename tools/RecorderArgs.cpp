@@ -63,9 +63,9 @@ namespace {
 bool ParseDuration(const std::string& text, double& seconds) {
     bool found = false;
     std::size_t numberEnd = 0;
-    while (numberEnd < text.size() && (std::isdigit(static_cast<unsigned char>(text[numberEnd])) ||
-                                       text[numberEnd] == '.' || text[numberEnd] == 'e' ||
-                                       text[numberEnd] == '+' || text[numberEnd] == '-')) {
+    while (numberEnd < text.size() &&
+           (std::isdigit(static_cast<unsigned char>(text[numberEnd])) || text[numberEnd] == '.' ||
+            text[numberEnd] == 'e' || text[numberEnd] == '+' || text[numberEnd] == '-')) {
         ++numberEnd;
     }
     const double value = LeadingNumber(text.substr(0, numberEnd), &found);
@@ -75,8 +75,7 @@ bool ParseDuration(const std::string& text, double& seconds) {
     if (suffix == "min" || suffix == "m") scale = 60;
     if (suffix == "h" || suffix == "hour") scale = 3600;
     seconds = value * scale;
-    return found && scale > 0 && seconds > 0 && seconds <= 6000 * 3600.0 &&
-           std::isfinite(seconds);
+    return found && scale > 0 && seconds > 0 && seconds <= 6000 * 3600.0 && std::isfinite(seconds);
 }
 
 // "A=text" into input and text.
@@ -90,7 +89,8 @@ bool SplitAssignment(const std::string& text, int& input, std::string& value) {
 
 }  // namespace
 
-bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out, std::string& error) {
+bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
+                       std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const auto value = [&](std::string& v) {
@@ -107,7 +107,8 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out, 
         } else if (a == "--simulate") {
             // The value is optional: taken when it names a known unit.
             out.simulate = "A30008SN";
-            if (i + 1 < args.size() && FindKnownUnit(args[i + 1]) != nullptr) out.simulate = args[++i];
+            if (i + 1 < args.size() && FindKnownUnit(args[i + 1]) != nullptr)
+                out.simulate = args[++i];
         } else if (a.rfind("--simulate=", 0) == 0) {
             out.simulate = a.substr(11);
         } else if (a == "--unpaced") {

@@ -27,7 +27,9 @@ using namespace std::chrono_literals;
 
 std::atomic<bool> gStop{false};
 
-extern "C" void OnSignal(int) { gStop.store(true); }
+extern "C" void OnSignal(int) {
+    gStop.store(true);
+}
 
 constexpr const char* kNoUnit =
     "Can't find proper data acquisition system.\n\nCheck power, cable and communication port "
@@ -44,7 +46,8 @@ std::unique_ptr<D2xxDriver> MakeDriver(const RecorderArgs& args, const Measureme
     unit.paced = !args.unpaced;
     // A unit without channel programming streams what it was set to on its own.
     unit.fixedInputs.clear();
-    for (int k = 0; k < setup.channelCount; ++k) unit.fixedInputs.push_back(setup.channels[k].inputNumber);
+    for (int k = 0; k < setup.channelCount; ++k)
+        unit.fixedInputs.push_back(setup.channels[k].inputNumber);
     return std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
 }
 
@@ -176,8 +179,9 @@ int main(int argc, char** argv) {
         return 4;
     }
     if (!args.quiet) {
-        std::cerr << "Recorded " << FormatClock(static_cast<int64_t>(
-                                         static_cast<double>(setup.runEndScans.load()) * period))
+        std::cerr << "Recorded "
+                  << FormatClock(static_cast<int64_t>(
+                         static_cast<double>(setup.runEndScans.load()) * period))
                   << " to " << file << "\n";
     }
     return 0;

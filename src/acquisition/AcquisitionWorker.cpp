@@ -125,7 +125,8 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
         for (int j = 0; j < kScansPerBatch && !rec.failed; ++j) {
             for (int k = 0; k < n; ++k) {
                 const int w = j * n + k;
-                const int16_t s = ConvertSample(batch[2 * w], batch[2 * w + 1], modelClass, inputs[k]);
+                const int16_t s =
+                    ConvertSample(batch[2 * w], batch[2 * w + 1], modelClass, inputs[k]);
                 scan[k] = s;
                 setup.displayColumns[displayColumn][k].store(s, std::memory_order_relaxed);
                 setup.historyRing[ringIndex][k].store(s, std::memory_order_relaxed);
@@ -179,7 +180,8 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
         const int markerCount = setup.markers.markerCount.load(std::memory_order_acquire);
         if (!rec.failed) {
             if (rec.binary) {
-                rec.Check(WriteWdqTrailer(*rec.file, setup.markers, markerCount, channels, creationTime));
+                rec.Check(
+                    WriteWdqTrailer(*rec.file, setup.markers, markerCount, channels, creationTime));
             } else {
                 std::string error;
                 if (auto info = opener.Create(InfoFileName(rec.name), error)) {
@@ -228,8 +230,8 @@ std::string RunEndReport(const MeasurementSetup& setup) {
     if (end != RunEnd::ConnectionLost && end != RunEnd::WriteFailed) return {};
     const auto seconds = static_cast<int64_t>(static_cast<double>(setup.runEndScans.load()) *
                                               setup.profile.samplePeriod);
-    return std::string(FieldText(setup.runEndMessage)) + "\n\nRecorded time: " +
-           FormatClock(seconds);
+    return std::string(FieldText(setup.runEndMessage)) +
+           "\n\nRecorded time: " + FormatClock(seconds);
 }
 
 }  // namespace tamix

@@ -7,11 +7,19 @@
 
 namespace tamix {
 
-std::string_view ChannelInfo::Name() const { return FieldText(name); }
-std::string_view ChannelInfo::Unit() const { return FieldText(unit); }
-std::string_view MarkerTable::Text(int m) const { return FieldText(markerText[m]); }
+std::string_view ChannelInfo::Name() const {
+    return FieldText(name);
+}
+std::string_view ChannelInfo::Unit() const {
+    return FieldText(unit);
+}
+std::string_view MarkerTable::Text(int m) const {
+    return FieldText(markerText[m]);
+}
 
-MeasurementSetup::MeasurementSetup() { SetDefaults(); }
+MeasurementSetup::MeasurementSetup() {
+    SetDefaults();
+}
 
 void MeasurementSetup::SetDefaults() {
     displayColumn = 0;

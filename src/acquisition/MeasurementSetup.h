@@ -21,7 +21,7 @@
 namespace tamix {
 
 struct ChannelInfo {
-    int32_t inputNumber = 0;            // 0..3 inputs "1".."4", 4..7 inputs "A".."D"
+    int32_t inputNumber = 0;              // 0..3 inputs "1".."4", 4..7 inputs "A".."D"
     std::array<char, kNameBytes> name{};  // at most 30 characters
     std::array<char, kUnitBytes> unit{};  // at most 4 characters, right-aligned
     double valueAt1V = 1.0;

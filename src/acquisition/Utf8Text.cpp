@@ -27,14 +27,19 @@ std::size_t SequenceLength(std::string_view text, std::size_t p) {
 }
 
 uint32_t DecodeAt(std::string_view text, std::size_t p, std::size_t len) {
-    const auto b = [&](std::size_t i) { return static_cast<uint32_t>(static_cast<unsigned char>(text[p + i])); };
+    const auto b = [&](std::size_t i) {
+        return static_cast<uint32_t>(static_cast<unsigned char>(text[p + i]));
+    };
     switch (len) {
-        case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
-        case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+        case 2:
+            return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+        case 3:
+            return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
         case 4:
             return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) |
                    (b(3) & 0x3F);
-        default: return b(0);
+        default:
+            return b(0);
     }
 }
 

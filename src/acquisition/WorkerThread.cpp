@@ -89,9 +89,12 @@ void WorkerThread::Join() {
 
 const char* WorkerThread::PriorityClass() const {
     switch (priority_.load()) {
-        case 2: return "real-time";
-        case 1: return "high";
-        default: return "normal";
+        case 2:
+            return "real-time";
+        case 1:
+            return "high";
+        default:
+            return "normal";
     }
 }
 

@@ -14,7 +14,7 @@
 namespace tamix {
 
 class WorkerThread {
-public:
+  public:
     WorkerThread() = default;
     // Requests a stop of a running measurement and waits for the worker.
     ~WorkerThread();
@@ -33,7 +33,7 @@ public:
     // Scheduling the worker received: "real-time", "high" or "normal".
     const char* PriorityClass() const;
 
-private:
+  private:
     static void* Entry(void* self);
 
     pthread_t thread_{};

@@ -66,6 +66,8 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
     event.Skip();
 }
 
-void CMainFrame::OnExit(wxCommandEvent&) { Close(); }
+void CMainFrame::OnExit(wxCommandEvent&) {
+    Close();
+}
 
 }  // namespace tamix

@@ -7,10 +7,10 @@
 namespace tamix {
 
 class CMainFrame final : public wxDocParentFrame {
-public:
+  public:
     CMainFrame(wxDocManager* manager, const wxString& title);
 
-private:
+  private:
     void OnClose(wxCloseEvent& event);
     void OnExit(wxCommandEvent& event);
 };

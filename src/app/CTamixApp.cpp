@@ -23,12 +23,12 @@ constexpr int kRecentFiles = 4;
 // New, Open and Save as the single document of this program needs them: the
 // one document and its view (and a running measurement) are never replaced.
 class CTamixDocManager final : public wxDocManager {
-public:
+  public:
     CTamixDocManager() : wxDocManager(0, true) {}
 
     wxFileHistory* OnCreateFileHistory() override { return new wxFileHistory(kRecentFiles); }
 
-private:
+  private:
     void OnNew(wxCommandEvent&) {
         if (wxDocument* doc = GetCurrentDocument()) {
             doc->SetFilename("", false);
@@ -55,18 +55,18 @@ private:
     wxDECLARE_EVENT_TABLE();
 };
 
-wxBEGIN_EVENT_TABLE(CTamixDocManager, wxDocManager)
-    EVT_MENU(wxID_NEW, CTamixDocManager::OnNew)
-    EVT_MENU(wxID_OPEN, CTamixDocManager::OnOpen)
-    EVT_MENU(wxID_SAVE, CTamixDocManager::OnSave)
-wxEND_EVENT_TABLE()
+wxBEGIN_EVENT_TABLE(CTamixDocManager, wxDocManager) EVT_MENU(wxID_NEW, CTamixDocManager::OnNew)
+    EVT_MENU(wxID_OPEN, CTamixDocManager::OnOpen) EVT_MENU(wxID_SAVE, CTamixDocManager::OnSave)
+        wxEND_EVENT_TABLE()
 
 }  // namespace
 
 void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
-    parser.AddOption("", "simulate",
-                     "attach a simulated instrument (serial or model name, e.g. A30008SN or KPR-T310)");
-    parser.AddSwitch("", "unpaced", "a simulated instrument delivers scans as fast as they are read");
+    parser.AddOption(
+        "", "simulate",
+        "attach a simulated instrument (serial or model name, e.g. A30008SN or KPR-T310)");
+    parser.AddSwitch("", "unpaced",
+                     "a simulated instrument delivers scans as fast as they are read");
     parser.AddOption("", "profile", "profile file to use instead of ~/.config/tamix.INI");
     parser.AddSwitch("h", "help", "show this help", wxCMD_LINE_OPTION_HELP);
 }

@@ -13,7 +13,7 @@
 namespace tamix {
 
 class CTamixApp : public wxApp {
-public:
+  public:
     bool OnInit() override;
     int OnExit() override;
     void OnInitCmdLine(wxCmdLineParser& parser) override;
@@ -24,7 +24,7 @@ public:
     IniFile& profile() { return *m_profile; }
     wxDocManager* docManager() const { return m_docManager; }
 
-private:
+  private:
     void OnAppAbout(wxCommandEvent&);
     void OnHelpSimpleHelp(wxCommandEvent&);
 

@@ -14,10 +14,16 @@ bool CTamixDoc::OnNewDocument() {
     return true;
 }
 
-bool CTamixDoc::DoOpenDocument(const wxString&) { return true; }
+bool CTamixDoc::DoOpenDocument(const wxString&) {
+    return true;
+}
 
-bool CTamixDoc::DoSaveDocument(const wxString&) { return true; }
+bool CTamixDoc::DoSaveDocument(const wxString&) {
+    return true;
+}
 
-bool CTamixDoc::CanCloseFrame() { return TheSetup().Status() == RunStatus::Idle; }
+bool CTamixDoc::CanCloseFrame() {
+    return TheSetup().Status() == RunStatus::Idle;
+}
 
 }  // namespace tamix

@@ -6,7 +6,7 @@
 namespace tamix {
 
 class CTamixDoc final : public wxDocument {
-public:
+  public:
     bool OnNewDocument() override;
     // Loads and stores nothing: the document has no content.
     bool DoOpenDocument(const wxString& file) override;
@@ -14,7 +14,7 @@ public:
     // True only while no measurement runs.
     static bool CanCloseFrame();
 
-private:
+  private:
     wxDECLARE_DYNAMIC_CLASS(CTamixDoc);
 };
 

@@ -11,7 +11,7 @@
 namespace tamix {
 
 class CUsbDeviceList {
-public:
+  public:
     static constexpr uint32_t kMaxEntries = 256;
 
     CUsbDeviceList(D2xxDriver& driver, bool refresh);
@@ -27,7 +27,7 @@ public:
     uint32_t count() const { return count_; }
     int32_t status() const { return status_; }
 
-private:
+  private:
     D2xxDriver& driver_;
     int32_t status_ = 0;
     uint32_t count_ = 0;

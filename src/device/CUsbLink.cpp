@@ -14,8 +14,8 @@ int CUsbLink::OpenByIndex(int index, int lineRate) {
     char serial[16] = {};
     char description[64] = {};
     FtHandle scratch = 0;
-    if (driver_->GetDeviceInfoDetail(static_cast<uint32_t>(index), &flags, &type, &id, &loc,
-                                     serial, description, &scratch) != FT_OK) {
+    if (driver_->GetDeviceInfoDetail(static_cast<uint32_t>(index), &flags, &type, &id, &loc, serial,
+                                     description, &scratch) != FT_OK) {
         return 1;
     }
     if (driver_->Open(index, &handle_) != FT_OK) return 2;

@@ -11,7 +11,7 @@
 namespace tamix {
 
 class CUsbLink {
-public:
+  public:
     CUsbLink() = default;
     ~CUsbLink() { Close(); }
     CUsbLink(const CUsbLink&) = delete;
@@ -39,7 +39,7 @@ public:
 
     bool IsOpen() const { return opened_ == 1; }
 
-private:
+  private:
     D2xxDriver* driver_ = nullptr;
     FtHandle handle_ = 0;
     int opened_ = 0;

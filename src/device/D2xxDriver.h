@@ -38,7 +38,7 @@ static_assert(sizeof(DeviceInfoNode) == 100);
 // All calls return FT_OK (0) on success. Thread rules: one thread at a time
 // uses a driver object (the acquisition worker during a run).
 class D2xxDriver {
-public:
+  public:
     virtual ~D2xxDriver() = default;
 
     virtual FtStatus CreateDeviceInfoList(uint32_t* numDevices) = 0;
@@ -52,13 +52,11 @@ public:
     // Returns when `count` bytes arrived or the read timeout has passed; stores
     // only the bytes received and reports their number in `received`.
     virtual FtStatus Read(FtHandle handle, void* buffer, uint32_t count, uint32_t* received) = 0;
-    virtual FtStatus Write(FtHandle handle, const void* buffer, uint32_t count,
-                           uint32_t* sent) = 0;
+    virtual FtStatus Write(FtHandle handle, const void* buffer, uint32_t count, uint32_t* sent) = 0;
     virtual FtStatus SetBaudRate(FtHandle handle, uint32_t rate) = 0;
-    virtual FtStatus SetDataCharacteristics(FtHandle handle, uint8_t wordLength,
-                                            uint8_t stopBits, uint8_t parity) = 0;
-    virtual FtStatus SetFlowControl(FtHandle handle, uint16_t mode, uint8_t xon,
-                                    uint8_t xoff) = 0;
+    virtual FtStatus SetDataCharacteristics(FtHandle handle, uint8_t wordLength, uint8_t stopBits,
+                                            uint8_t parity) = 0;
+    virtual FtStatus SetFlowControl(FtHandle handle, uint16_t mode, uint8_t xon, uint8_t xoff) = 0;
     virtual FtStatus Purge(FtHandle handle, uint32_t mask) = 0;
     virtual FtStatus SetTimeouts(FtHandle handle, uint32_t readMs, uint32_t writeMs) = 0;
     virtual FtStatus SetLatencyTimer(FtHandle handle, uint8_t ms) = 0;
@@ -67,7 +65,7 @@ public:
 
 // A driver that lists no devices; the default when no instrument source is chosen.
 class NullDriver final : public D2xxDriver {
-public:
+  public:
     FtStatus CreateDeviceInfoList(uint32_t* n) override {
         *n = 0;
         return FT_OK;
@@ -76,8 +74,8 @@ public:
         *n = 0;
         return FT_OK;
     }
-    FtStatus GetDeviceInfoDetail(uint32_t, uint32_t*, uint32_t*, uint32_t*, uint32_t*, char*,
-                                 char*, FtHandle*) override {
+    FtStatus GetDeviceInfoDetail(uint32_t, uint32_t*, uint32_t*, uint32_t*, uint32_t*, char*, char*,
+                                 FtHandle*) override {
         return FT_DEVICE_NOT_FOUND;
     }
     FtStatus Open(int, FtHandle*) override { return FT_DEVICE_NOT_FOUND; }

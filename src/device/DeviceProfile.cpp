@@ -24,7 +24,9 @@ std::string_view DeviceProfile::ModelName() const {
     return {modelName.data(), strnlen(modelName.data(), modelName.size())};
 }
 
-std::span<const KnownUnit> KnownUnits() { return kUnits; }
+std::span<const KnownUnit> KnownUnits() {
+    return kUnits;
+}
 
 int IdentifyDevice(std::string_view serial, DeviceProfile& profile) {
     if (serial.size() < 8) return 1;

@@ -102,6 +102,8 @@ BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch
     return result;
 }
 
-void StopStreaming(CUsbLink& link) { link.WriteByte(stopByte); }
+void StopStreaming(CUsbLink& link) {
+    link.WriteByte(stopByte);
+}
 
 }  // namespace tamix

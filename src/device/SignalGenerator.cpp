@@ -30,25 +30,33 @@ double Pressure(double t) {
     const double systole = Gauss(x, 0.22, 0.08);
     const double dicrotic = 0.25 * Gauss(x, 0.45, 0.05);
     const double decay = 0.35 * std::exp(-3.0 * x);
-    return 0.8 + 0.4 * std::min(1.0, systole + dicrotic + decay * (1.0 - systole)) ;
+    return 0.8 + 0.4 * std::min(1.0, systole + dicrotic + decay * (1.0 - systole));
 }
 
 }  // namespace
 
 double SignalGenerator::Volts(int input, double t) {
     switch (input) {
-        case 0: return 5.0 * std::sin(kTwoPi * 1.0 * t);
-        case 1: return std::fmod(t, 0.5) < 0.25 ? 2.5 : -2.5;
+        case 0:
+            return 5.0 * std::sin(kTwoPi * 1.0 * t);
+        case 1:
+            return std::fmod(t, 0.5) < 0.25 ? 2.5 : -2.5;
         case 2: {
             const double x = std::fmod(t, 2.0);
             return x < 1.0 ? -8.0 + 16.0 * x : 8.0 - 16.0 * (x - 1.0);
         }
-        case 3: return -10.0 + 20.0 * std::fmod(t, 4.0) / 4.0;
-        case 4: return Ecg(t);
-        case 5: return Pressure(t);
-        case 6: return 2.5;
-        case 7: return 1.0 * std::sin(kTwoPi * 50.0 * t);
-        default: return 0.0;
+        case 3:
+            return -10.0 + 20.0 * std::fmod(t, 4.0) / 4.0;
+        case 4:
+            return Ecg(t);
+        case 5:
+            return Pressure(t);
+        case 6:
+            return 2.5;
+        case 7:
+            return 1.0 * std::sin(kTwoPi * 50.0 * t);
+        default:
+            return 0.0;
     }
 }
 
@@ -78,8 +86,7 @@ int16_t SignalGenerator::IntendedSample(int input, double t, int modelClass) {
     return Representable(raw, modelClass, input);
 }
 
-uint16_t SignalGenerator::EncodeWord(int16_t sample, int modelClass, int input,
-                                     unsigned noise) {
+uint16_t SignalGenerator::EncodeWord(int16_t sample, int modelClass, int input, unsigned noise) {
     switch (modelClass) {
         case 1:
         case 2: {

@@ -7,7 +7,7 @@
 namespace tamix {
 
 class SignalGenerator {
-public:
+  public:
     // Volts at input `input` (0..7) and time `t` seconds after the start command.
     static double Volts(int input, double t);
 

@@ -67,7 +67,8 @@ FtStatus SimulatedDriver::GetDeviceInfoList(DeviceInfoNode* dest, uint32_t* numD
         node.type = 5;
         node.id = 0x04036001;
         node.locId = 0x100 + i;
-        std::strncpy(node.serialNumber, unit.options().serial.c_str(), sizeof node.serialNumber - 1);
+        std::strncpy(node.serialNumber, unit.options().serial.c_str(),
+                     sizeof node.serialNumber - 1);
         std::snprintf(node.description, sizeof node.description, "Simulated %s",
                       unit.model() ? unit.model()->modelName.data() : "instrument");
         dest[i] = node;
@@ -124,15 +125,15 @@ FtStatus SimulatedDriver::Close(FtHandle handle) {
     return FT_OK;
 }
 
-FtStatus SimulatedDriver::Read(FtHandle handle, void* buffer, uint32_t count,
-                               uint32_t* received) {
+FtStatus SimulatedDriver::Read(FtHandle handle, void* buffer, uint32_t count, uint32_t* received) {
     *received = 0;
     std::unique_lock lock(mutex_);
     Slot* slot = Find(handle);
     if (slot == nullptr) return FT_INVALID_HANDLE;
     SimulatedUnit& unit = *slot->unit;
     const auto now = SimulatedUnit::Clock::now();
-    const auto timeout = std::chrono::duration<double, std::milli>(slot->readTimeoutMs * timeoutScale_);
+    const auto timeout =
+        std::chrono::duration<double, std::milli>(slot->readTimeoutMs * timeoutScale_);
     const auto deadline = now + std::chrono::duration_cast<SimulatedUnit::Clock::duration>(timeout);
     auto* out = static_cast<uint8_t*>(buffer);
     for (;;) {

@@ -13,7 +13,7 @@
 namespace tamix {
 
 class SimulatedDriver final : public D2xxDriver {
-public:
+  public:
     // `timeoutScale` shortens every read timeout (tests of silent units).
     explicit SimulatedDriver(std::vector<SimulatedUnitOptions> units, double timeoutScale = 1.0);
 
@@ -42,7 +42,7 @@ public:
     FtStatus SetLatencyTimer(FtHandle handle, uint8_t) override;
     FtStatus SetUSBParameters(FtHandle handle, uint32_t, uint32_t) override;
 
-private:
+  private:
     struct Slot {
         std::unique_ptr<SimulatedUnit> unit;
         bool open = false;

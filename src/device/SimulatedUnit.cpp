@@ -34,7 +34,9 @@ void SimulatedUnit::Push(uint8_t byte) {
     ++size_;
 }
 
-void SimulatedUnit::Reply(uint8_t byte) { Push(byte); }
+void SimulatedUnit::Reply(uint8_t byte) {
+    Push(byte);
+}
 
 void SimulatedUnit::HostWrite(uint8_t byte, Clock::time_point now) {
     // The log is bounded so that a long run allocates nothing.
@@ -123,8 +125,8 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
         const double t = static_cast<double>(scan) * model_->samplePeriod;
         for (const int input : inputs_) {
             const int16_t sample = SignalGenerator::IntendedSample(input, t, model_->modelClass);
-            const uint16_t word = SignalGenerator::EncodeWord(
-                sample, model_->modelClass, input, static_cast<unsigned>(scan + input));
+            const uint16_t word = SignalGenerator::EncodeWord(sample, model_->modelClass, input,
+                                                              static_cast<unsigned>(scan + input));
             Push(static_cast<uint8_t>(word >> 8));
             Push(static_cast<uint8_t>(word & 0xFF));
         }
@@ -168,8 +170,8 @@ SimulatedUnit::Clock::time_point SimulatedUnit::WhenBuffered(std::size_t count) 
     if (options_.unplugAfterScans >= 0 && scan > options_.unplugAfterScans) {
         return Clock::time_point::max();
     }
-    const auto offset = std::chrono::duration<double>(static_cast<double>(scan) *
-                                                      model_->samplePeriod);
+    const auto offset =
+        std::chrono::duration<double>(static_cast<double>(scan) * model_->samplePeriod);
     return start_ + std::chrono::duration_cast<Clock::duration>(offset) +
            std::chrono::microseconds(1);
 }

@@ -27,7 +27,7 @@ struct SimulatedUnitOptions {
 };
 
 class SimulatedUnit {
-public:
+  public:
     using Clock = std::chrono::steady_clock;
 
     explicit SimulatedUnit(SimulatedUnitOptions options);
@@ -57,7 +57,7 @@ public:
     // The first bytes the host has sent since the unit was created.
     const std::vector<uint8_t>& received() const { return received_; }
 
-private:
+  private:
     enum class State { Command, Dollar, Count, Inputs, NorvMask, Streaming };
 
     void Reply(uint8_t byte);

@@ -21,8 +21,12 @@ namespace id = options_id;
 
 namespace {
 
-wxString W(std::string_view s) { return wxString::FromUTF8(s.data(), s.size()); }
-std::string U(const wxString& s) { return std::string(s.utf8_str()); }
+wxString W(std::string_view s) {
+    return wxString::FromUTF8(s.data(), s.size());
+}
+std::string U(const wxString& s) {
+    return std::string(s.utf8_str());
+}
 
 }  // namespace
 
@@ -45,8 +49,8 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
     Place(new wxButton(this, wxID_CANCEL, "Cancel"), 215, 205, 50, 14);
     const int xs[] = {10, 45, 80, 115};
     for (int i = 0; i < 8; ++i) {
-        Place(new wxCheckBox(this, id::kChannel0 + i, W(kInputLabels[i])), xs[i % 4], i < 4 ? 20 : 35,
-              30, 10);
+        Place(new wxCheckBox(this, id::kChannel0 + i, W(kInputLabels[i])), xs[i % 4],
+              i < 4 ? 20 : 35, 30, 10);
     }
     Place(new wxChoice(this, id::kFileType, wxDefaultPosition, wxDefaultSize,
                        wxArrayString(2, std::array<wxString, 2>{"WINDAQ binary", "TEXT"}.data())),
@@ -57,12 +61,14 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
     Place(new wxChoice(this, id::kFrequency, wxDefaultPosition, wxDefaultSize,
                        wxArrayString(freqs.size(), freqs.data())),
           235, 45, 75, 60, Fit::DropDown);
-    const std::array<wxString, 5> names{"ECG", "ECG Synchron", "Blood Pressure", "Blood Flow", "Other"};
+    const std::array<wxString, 5> names{"ECG", "ECG Synchron", "Blood Pressure", "Blood Flow",
+                                        "Other"};
     Place(new wxComboBox(this, id::kSignalName, "", wxDefaultPosition, wxDefaultSize,
                          wxArrayString(names.size(), names.data()), wxCB_DROPDOWN),
           60, 105, 80, 55, Fit::DropDown);
-    Place(new wxTextCtrl(this, id::kApproxSize, "", wxDefaultPosition, wxDefaultSize, wxTE_READONLY),
-          225, 170, 110, 12);
+    Place(
+        new wxTextCtrl(this, id::kApproxSize, "", wxDefaultPosition, wxDefaultSize, wxTE_READONLY),
+        225, 170, 110, 12);
     Place(new wxButton(this, id::kBrowse, "Browse"), 165, 140, 55, 14);
     Place(new wxRadioButton(this, id::kScreenOnly, "View data on screen only", wxDefaultPosition,
                             wxDefaultSize, wxRB_GROUP),
@@ -98,7 +104,8 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
     Place(new wxStaticText(this, wxID_ANY, "1V ="), 15, 147, 20, 8);
     Place(new wxStaticText(this, wxID_ANY, "0V ="), 15, 168, 20, 8);
 
-    Bind(wxEVT_CHECKBOX, &CMeasurementOptionsDlg::OnChannelBox, this, id::kChannel0, id::kChannel0 + 7);
+    Bind(wxEVT_CHECKBOX, &CMeasurementOptionsDlg::OnChannelBox, this, id::kChannel0,
+         id::kChannel0 + 7);
     Bind(wxEVT_RADIOBUTTON, &CMeasurementOptionsDlg::OnChannelRadio, this, id::kChannelRadio0,
          id::kChannelRadio0 + 7);
     Bind(wxEVT_CHOICE, &CMeasurementOptionsDlg::OnEstimateInput, this, id::kFileType);
@@ -167,7 +174,8 @@ int CMeasurementOptionsDlg::GetSelection(int i) const {
 }
 void CMeasurementOptionsDlg::SetSelection(int i, int index) {
     auto* choice = static_cast<wxChoice*>(FindWindow(i));
-    choice->SetSelection(index >= 0 && index < static_cast<int>(choice->GetCount()) ? index : wxNOT_FOUND);
+    choice->SetSelection(index >= 0 && index < static_cast<int>(choice->GetCount()) ? index
+                                                                                    : wxNOT_FOUND);
 }
 std::string CMeasurementOptionsDlg::GetComboText(int i) const {
     return U(static_cast<wxComboBox*>(FindWindow(i))->GetValue());
@@ -220,7 +228,8 @@ void CMeasurementOptionsDlg::OnFileName(wxCommandEvent&) {
 }
 void CMeasurementOptionsDlg::OnUnitSelected(wxCommandEvent& event) {
     if (m_bFilling || event.GetSelection() == wxNOT_FOUND) return;
-    const std::string unit = U(static_cast<wxComboBox*>(FindWindow(id::kUnit))->GetString(event.GetSelection()));
+    const std::string unit =
+        U(static_cast<wxComboBox*>(FindWindow(id::kUnit))->GetString(event.GetSelection()));
     SetText(id::kUnitLabel1V, unit);
     SetText(id::kUnitLabel0V, unit);
 }

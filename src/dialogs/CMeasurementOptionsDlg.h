@@ -19,7 +19,7 @@ class wxTextCtrl;
 namespace tamix {
 
 class CMeasurementOptionsDlg final : public wxDialog, public ControlAccess {
-public:
+  public:
     CMeasurementOptionsDlg(wxWindow* parent, IniFile& profile);
 
     MeasurementOptions& options() { return m_options; }
@@ -42,7 +42,7 @@ public:
     void SetRadio(int firstId, int count, int position) override;
     void Fail(int id, std::string_view message, bool exclamation) override;
 
-private:
+  private:
     void OnChannelBox(wxCommandEvent& event);
     void OnChannelRadio(wxCommandEvent& event);
     void OnEstimateInput(wxCommandEvent& event);

@@ -30,9 +30,10 @@ bool Number(ControlAccess& c, int id, bool save, double& value) {
 
 bool Range(ControlAccess& c, int id, bool save, double value, double low, double high) {
     if (!save || (value >= low && value <= high)) return true;
-    c.Fail(id,
-           "Please enter a number between " + FormatNumber(low) + " and " + FormatNumber(high) + ".",
-           true);
+    c.Fail(
+        id,
+        "Please enter a number between " + FormatNumber(low) + " and " + FormatNumber(high) + ".",
+        true);
     return false;
 }
 

@@ -8,7 +8,7 @@
 namespace tamix {
 
 class ControlAccess {
-public:
+  public:
     virtual ~ControlAccess() = default;
     virtual int GetCheck(int id) const = 0;
     virtual void SetCheck(int id, int state) = 0;

@@ -16,7 +16,8 @@ void Place(wxWindow* control, int x, int y, int w, int h, Fit fit) {
         const wxSize best = control->GetBestSize();
         size.x = std::max(size.x, best.x);
         const int height = fit == Fit::DropDown ? best.y : std::max(size.y, best.y);
-        const wxSize rowSize = parent->ConvertDialogToPixels(wxSize(w, fit == Fit::DropDown ? 12 : h));
+        const wxSize rowSize =
+            parent->ConvertDialogToPixels(wxSize(w, fit == Fit::DropDown ? 12 : h));
         // Keep a control that is taller than its row centred on that row.
         const int shift = std::max(0, height - rowSize.y) / 2;
         control->SetSize(pos.x, pos.y - shift, size.x, height);

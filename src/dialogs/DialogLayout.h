@@ -9,9 +9,9 @@
 namespace tamix {
 
 enum class Fit {
-    Exact,    // group boxes, multi-line edits: the template's size
-    Natural,  // single-line controls: natural height, template width or more
-    DropDown, // the template height is the opened list's: natural closed height
+    Exact,     // group boxes, multi-line edits: the template's size
+    Natural,   // single-line controls: natural height, template width or more
+    DropDown,  // the template height is the opened list's: natural closed height
 };
 
 // Sets the client size of `dialog` from a template size in dialog units.

@@ -23,8 +23,7 @@ std::string_view Trim(std::string_view s) {
 }
 
 bool SameName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
@@ -101,7 +100,8 @@ double LeadingNumber(std::string_view text, bool* found) {
     std::string_view s = Trim(text);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
     double value = 0;
-    const auto r = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
+    const auto r =
+        std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
     const bool ok = r.ec == std::errc() || r.ec == std::errc::result_out_of_range;
     if (found != nullptr) *found = ok && r.ptr != s.data();
     if (!ok) return 0.0;

@@ -12,7 +12,7 @@
 namespace tamix {
 
 class IniFile {
-public:
+  public:
     IniFile() = default;
     // Reads `path`; a missing or unreadable file gives an empty profile.
     explicit IniFile(std::string path);
@@ -39,7 +39,7 @@ public:
     // The whole text as it would be saved.
     std::string Text() const;
 
-private:
+  private:
     struct Line {
         std::string text;     // the line as read (or as written by Set*)
         std::string section;  // for a section header: its name

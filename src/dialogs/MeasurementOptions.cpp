@@ -134,8 +134,8 @@ double EstimateBytes(int channels, int fileType, int freqIndex, double totalTime
 }
 
 void MeasurementOptions::UpdateApproxSize() {
-    const int n = static_cast<int>(std::count_if(m_bChannel.begin(), m_bChannel.end(),
-                                                 [](int b) { return b != 0; }));
+    const int n = static_cast<int>(
+        std::count_if(m_bChannel.begin(), m_bChannel.end(), [](int b) { return b != 0; }));
     const double mbytes =
         EstimateBytes(n, m_nFileType, m_nFreqIndex, m_dTotalTime, m_nTimeUnit) / 1048576.0;
     char buf[64];
@@ -199,7 +199,8 @@ void MeasurementOptions::FillSetup(MeasurementSetup& setup) const {
         // Right-aligned in four characters, as the file formats show units.
         const std::string_view unit = Utf8Prefix(m_strUnits[i], kUnitChars, kUnitBytes - 2);
         const std::size_t chars = Utf8Length(unit);
-        CopyText(ch.unit, std::string(kUnitChars - std::min(chars, kUnitChars), ' ') + std::string(unit),
+        CopyText(ch.unit,
+                 std::string(kUnitChars - std::min(chars, kUnitChars), ' ') + std::string(unit),
                  kUnitChars);
         ch.valueAt1V = m_dValues1V[i];
         ch.valueAt0V = m_dValues0V[i];
@@ -270,6 +271,8 @@ void MeasurementOptions::OnFileNameChanged(ControlAccess& c) {
     if (ApplyFileNameRule()) Exchange(c, false);
 }
 
-void MeasurementOptions::OnUnitEdited(ControlAccess& c) { UpdateUnitLabels(c); }
+void MeasurementOptions::OnUnitEdited(ControlAccess& c) {
+    UpdateUnitLabels(c);
+}
 
 }  // namespace tamix

@@ -39,7 +39,7 @@ inline constexpr int kTimeUnit = 1052;
 }  // namespace options_id
 
 class MeasurementOptions {
-public:
+  public:
     // Defaults, then the profile, the estimate, and input 1 shown.
     explicit MeasurementOptions(const IniFile& profile);
 
@@ -79,7 +79,7 @@ public:
     void OnEstimateInputChanged(ControlAccess& c);  // type, frequency, total time
     void OnTimeUnitChanged(ControlAccess& c);
     void OnFileNameChanged(ControlAccess& c);
-    void OnUnitEdited(ControlAccess& c);            // also updates the unit labels
+    void OnUnitEdited(ControlAccess& c);  // also updates the unit labels
 
     std::array<int, 8> m_bChannel{1, 1, 1, 1, 0, 0, 0, 0};
     int m_nFreqIndex = 2;
@@ -100,7 +100,7 @@ public:
     std::array<double, 8> m_dValues1V{};
     std::array<double, 8> m_dValues0V{};
 
-private:
+  private:
     void UpdateUnitLabels(ControlAccess& c);
 };
 

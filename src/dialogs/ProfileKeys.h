@@ -21,11 +21,23 @@ inline constexpr std::string_view kEightChannels = "chn8";
 inline constexpr std::string_view kPreviewPages = "PreviewPages";
 
 // "chn1".."chn8" under Options count inputs from 1.
-inline std::string ChannelTicked(int input) { return "chn" + std::to_string(input + 1); }
-inline std::string Name(int input) { return "name" + std::to_string(input); }
-inline std::string Unit(int input) { return "unit" + std::to_string(input); }
-inline std::string ValueAt1V(int input) { return "1VValue" + std::to_string(input); }
-inline std::string ValueAt0V(int input) { return "0Value" + std::to_string(input); }
-inline std::string RecentFile(int n) { return "File" + std::to_string(n); }
+inline std::string ChannelTicked(int input) {
+    return "chn" + std::to_string(input + 1);
+}
+inline std::string Name(int input) {
+    return "name" + std::to_string(input);
+}
+inline std::string Unit(int input) {
+    return "unit" + std::to_string(input);
+}
+inline std::string ValueAt1V(int input) {
+    return "1VValue" + std::to_string(input);
+}
+inline std::string ValueAt0V(int input) {
+    return "0Value" + std::to_string(input);
+}
+inline std::string RecentFile(int n) {
+    return "File" + std::to_string(n);
+}
 
 }  // namespace tamix::profile

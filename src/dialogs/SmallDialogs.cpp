@@ -107,7 +107,9 @@ bool CAddMarkerDlg::TransferDataFromWindow() {
     return true;
 }
 
-void CAddMarkerDlg::GetComment(std::span<char> dest) const { CopyText(dest, m_strComment, kCommentChars); }
+void CAddMarkerDlg::GetComment(std::span<char> dest) const {
+    CopyText(dest, m_strComment, kCommentChars);
+}
 
 CHelpDlg::CHelpDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "Help Dialog", wxDefaultPosition, wxDefaultSize, kDialogStyle),
@@ -125,7 +127,8 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     : wxDialog(parent, wxID_ANY, "About Tamix", wxDefaultPosition, wxDefaultSize, kDialogStyle) {
     SetTemplateSize(this, 217, 98);
     Place(new wxStaticBitmap(this, wxID_ANY, wxBitmap(tamix_xpm)), 11, 17, 20, 20);
-    Place(new wxStaticText(this, wxID_ANY, wxString::FromUTF8("Tamix adatgy\xC3\xBBjt\xC3\xB5 szoftver")),
+    Place(new wxStaticText(this, wxID_ANY,
+                           wxString::FromUTF8("Tamix adatgy\xC3\xBBjt\xC3\xB5 szoftver")),
           40, 10, 119, 8);
     DefaultButton(this, 176, 6, 32, 14)->SetFocus();
 }

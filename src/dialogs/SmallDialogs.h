@@ -17,7 +17,7 @@ class wxTextCtrl;
 namespace tamix {
 
 class CSystemSetupDlg final : public wxDialog {
-public:
+  public:
     CSystemSetupDlg(wxWindow* parent, IniFile& profile);
     bool TransferDataToWindow() override;
     bool TransferDataFromWindow() override;
@@ -26,13 +26,13 @@ public:
 
     int m_nPort = 0;
 
-private:
+  private:
     IniFile& m_profile;
     wxChoice* m_list;
 };
 
 class CAddMarkerDlg final : public wxDialog {
-public:
+  public:
     explicit CAddMarkerDlg(wxWindow* parent);
     // The prompt names the index the new marker will get.
     void SetMarkerNumber(int n);
@@ -44,19 +44,19 @@ public:
     std::string m_strComment;
     std::string m_strPrompt = "Marker comment:";
 
-private:
+  private:
     wxStaticText* m_prompt;
     wxTextCtrl* m_edit;
 };
 
 class CHelpDlg final : public wxDialog {
-public:
+  public:
     explicit CHelpDlg(wxWindow* parent);
     std::string m_strHelpText;
 };
 
 class CAboutDlg final : public wxDialog {
-public:
+  public:
     explicit CAboutDlg(wxWindow* parent);
 };
 

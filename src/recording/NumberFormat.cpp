@@ -42,7 +42,9 @@ constexpr std::array<double, kMaxPow - kMinPow + 1> MakePowers() {
     return p;
 }
 constexpr auto kPowers = MakePowers();
-constexpr double Pow10(int e) { return kPowers[e - kMinPow]; }
+constexpr double Pow10(int e) {
+    return kPowers[e - kMinPow];
+}
 
 char* PutDigits4(char* p, int m) {
     p[0] = static_cast<char>('0' + m / 1000);

@@ -12,7 +12,7 @@ namespace tamix {
 namespace {
 
 class StdioFile final : public OutputFile {
-public:
+  public:
     explicit StdioFile(std::FILE* f) : file_(f) {
         // A large buffer keeps the per-scan writes cheap.
         std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
@@ -66,7 +66,7 @@ public:
 
     std::string Error() const override { return error_; }
 
-private:
+  private:
     bool Fail() {
         const int err = errno != 0 ? errno : EIO;
         if (!failed_) error_ = std::strerror(err);

@@ -12,7 +12,7 @@
 namespace tamix {
 
 class OutputFile {
-public:
+  public:
     virtual ~OutputFile() = default;
     // Appends at the end of what was written so far.
     virtual bool Write(const void* data, std::size_t size) = 0;
@@ -29,7 +29,7 @@ public:
 
 // Creates (truncating) files; the worker asks it for its output files.
 class FileOpener {
-public:
+  public:
     virtual ~FileOpener() = default;
     // nullptr when the file cannot be created; `error` then holds the reason.
     virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) = 0;
@@ -37,7 +37,7 @@ public:
 
 // Buffered stdio files opened with "wb".
 class StdioFileOpener final : public FileOpener {
-public:
+  public:
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override;
 };
 

@@ -50,7 +50,8 @@ bool WriteInfoFile(OutputFile& file, std::span<const ChannelInfo> channels,
         text += ": ";
         text += markers.Text(m);
         text += " at ";
-        text.append(number, FormatFixed3(static_cast<double>(markers.markerPos[m]) * period, number));
+        text.append(number,
+                    FormatFixed3(static_cast<double>(markers.markerPos[m]) * period, number));
         text += " sec\r\n";
     }
     return file.Write(text.data(), text.size());

@@ -112,7 +112,8 @@ bool WriteWdqTrailer(OutputFile& file, const MarkerTable& markers, int markerCou
         if (pos <= 0) {
             // Readers take a pointer of 0 as followed by a time stamp.
             const int64_t wall = markers.markerWallTime[m];
-            const int64_t stamp = (m == 0 || wall <= 0) ? 0 : std::max<int64_t>(wall - creationTime, 0);
+            const int64_t stamp =
+                (m == 0 || wall <= 0) ? 0 : std::max<int64_t>(wall - creationTime, 0);
             put32(0);
             put32(static_cast<uint32_t>(stamp));
         } else {

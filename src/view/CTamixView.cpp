@@ -2,9 +2,9 @@
 
 #include <wx/app.h>
 #include <wx/dcbuffer.h>
-#include <wx/frame.h>
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
+#include <wx/frame.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
 #include <wx/utils.h>
@@ -33,7 +33,9 @@ int Message(const std::string& text, long style = wxOK) {
     return wxMessageBox(wxString::FromUTF8(text), text::kAppTitle, style);
 }
 
-wxRect ToWx(const Rect& r) { return {r.left, r.top, r.Width(), r.Height()}; }
+wxRect ToWx(const Rect& r) {
+    return {r.left, r.top, r.Width(), r.Height()};
+}
 
 // A sunken three-dimensional edge, two pixels wide, on all four sides.
 void DrawSunkenEdge(wxDC& dc, const Rect& r) {
@@ -58,7 +60,8 @@ void DrawSunkenEdge(wxDC& dc, const Rect& r) {
 }
 
 const wxBitmap& Icon(int k) {
-    static const wxBitmap icons[3] = {wxBitmap(zoom_xpm), wxBitmap(volume_xpm), wxBitmap(shift_xpm)};
+    static const wxBitmap icons[3] = {wxBitmap(zoom_xpm), wxBitmap(volume_xpm),
+                                      wxBitmap(shift_xpm)};
     return icons[k];
 }
 
@@ -71,27 +74,37 @@ void SetViewServices(IniFile* profile, FileOpener* opener) {
 
 wxIMPLEMENT_DYNAMIC_CLASS(CTamixView, wxView);
 
-wxBEGIN_EVENT_TABLE(CTamixView, wxView)
-    EVT_MENU(cmd::ID_MEASUREMENT_START, CTamixView::OnMeasurementStart)
+wxBEGIN_EVENT_TABLE(CTamixView, wxView) EVT_MENU(cmd::ID_MEASUREMENT_START,
+                                                 CTamixView::OnMeasurementStart)
     EVT_MENU(cmd::ID_MEASUREMENT_STOP, CTamixView::OnMeasurementStop)
-    EVT_MENU(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnMeasurementPause)
-    EVT_MENU(cmd::ID_MEASUREMENT_COMMPORT, CTamixView::OnMeasurementCommPort)
-    EVT_MENU(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnMeasurementEightChannels)
-    EVT_MENU(cmd::ID_MEASUREMENT_CALIBRATE, CTamixView::OnMeasurementCalibrate)
-    EVT_MENU(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnToolsAddMarker)
-    EVT_MENU(cmd::ID_TOOLS_RESETALLSCALING, CTamixView::OnToolsResetAllScaling)
-    EVT_MENU(cmd::ID_TOOLS_AUTOSCALEALL, CTamixView::OnToolsAutoscaleAll)
-    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_START, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_STOP, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_COMMPORT, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_CALIBRATE, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnUpdateCommand)
-    EVT_UPDATE_UI(cmd::ID_APP_EXIT, CTamixView::OnUpdateCommand)
-wxEND_EVENT_TABLE()
+        EVT_MENU(cmd::ID_MEASUREMENT_PAUSE,
+                 CTamixView::OnMeasurementPause) EVT_MENU(cmd::ID_MEASUREMENT_COMMPORT,
+                                                          CTamixView::OnMeasurementCommPort)
+            EVT_MENU(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnMeasurementEightChannels)
+                EVT_MENU(cmd::ID_MEASUREMENT_CALIBRATE,
+                         CTamixView::OnMeasurementCalibrate) EVT_MENU(cmd::ID_TOOLS_ADDMARKER,
+                                                                      CTamixView::OnToolsAddMarker)
+                    EVT_MENU(cmd::ID_TOOLS_RESETALLSCALING, CTamixView::OnToolsResetAllScaling)
+                        EVT_MENU(cmd::ID_TOOLS_AUTOSCALEALL, CTamixView::OnToolsAutoscaleAll)
+                            EVT_UPDATE_UI(cmd::ID_MEASUREMENT_START, CTamixView::OnUpdateCommand)
+                                EVT_UPDATE_UI(cmd::ID_MEASUREMENT_STOP, CTamixView::OnUpdateCommand)
+                                    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_PAUSE,
+                                                  CTamixView::OnUpdateCommand)
+                                        EVT_UPDATE_UI(cmd::ID_MEASUREMENT_COMMPORT,
+                                                      CTamixView::OnUpdateCommand)
+                                            EVT_UPDATE_UI(cmd::ID_MEASUREMENT_EIGHTCHANNELS,
+                                                          CTamixView::OnUpdateCommand)
+                                                EVT_UPDATE_UI(cmd::ID_MEASUREMENT_CALIBRATE,
+                                                              CTamixView::OnUpdateCommand)
+                                                    EVT_UPDATE_UI(cmd::ID_TOOLS_ADDMARKER,
+                                                                  CTamixView::OnUpdateCommand)
+                                                        EVT_UPDATE_UI(cmd::ID_APP_EXIT,
+                                                                      CTamixView::OnUpdateCommand)
+                                                            wxEND_EVENT_TABLE()
 
-CTamixView::CTamixView() { TheSetup().SetDefaults(); }
+                                                                CTamixView::CTamixView() {
+    TheSetup().SetDefaults();
+}
 
 CTamixView::~CTamixView() {
     MeasurementSetup& setup = TheSetup();
@@ -115,7 +128,9 @@ bool CTamixView::OnClose(bool deleteWindow) {
     return true;
 }
 
-void CTamixView::OnUpdate(wxView*, wxObject*) { InvalidateAll(); }
+void CTamixView::OnUpdate(wxView*, wxObject*) {
+    InvalidateAll();
+}
 
 void CTamixView::OnDraw(wxDC*) {}
 
@@ -150,7 +165,8 @@ void CTamixView::RenderAll() {
         for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
         {
             wxDCClipper clip(dc, ToWx(s));
-            dc.DrawText(wxString::FromUTF8(setup.channels[i].Name().data(), setup.channels[i].Name().size()),
+            dc.DrawText(wxString::FromUTF8(setup.channels[i].Name().data(),
+                                           setup.channels[i].Name().size()),
                         s.left, s.top);
         }
         DrawSunkenEdge(dc, s);
@@ -180,7 +196,8 @@ int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
         const std::string_view file = setup.OutputFileName();
         const std::string_view model = setup.profile.ModelName();
         dc.DrawLabel(clock, header, wxALIGN_RIGHT | wxALIGN_TOP);
-        dc.DrawLabel(wxString::FromUTF8(file.data(), file.size()), header, wxALIGN_LEFT | wxALIGN_TOP);
+        dc.DrawLabel(wxString::FromUTF8(file.data(), file.size()), header,
+                     wxALIGN_LEFT | wxALIGN_TOP);
         dc.DrawLabel(wxString::FromUTF8(model.data(), model.size()), header,
                      wxALIGN_CENTRE_HORIZONTAL | wxALIGN_TOP);
     }
@@ -285,10 +302,11 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
             const double most = static_cast<double>(MaxWdqScans(setup.channelCount) - 8) * 0.001;
             if (setup.totalTime > most) {
                 char extra[160];
-                std::snprintf(extra, sizeof extra,
-                              "\n\nA WinDaq file of %d channel(s) holds at most %.0f minutes at 1000 "
-                              "scans per second; the recording stops when it is full.",
-                              setup.channelCount, most / 60);
+                std::snprintf(
+                    extra, sizeof extra,
+                    "\n\nA WinDaq file of %d channel(s) holds at most %.0f minutes at 1000 "
+                    "scans per second; the recording stops when it is full.",
+                    setup.channelCount, most / 60);
                 notice += extra;
             }
         }
@@ -359,7 +377,9 @@ void CTamixView::OnMeasurementEightChannels(wxCommandEvent&) {
     setup.SetEightChannels(!setup.GetEightChannels());
 }
 
-void CTamixView::OnMeasurementCalibrate(wxCommandEvent&) { Message(text::kNotImplemented); }
+void CTamixView::OnMeasurementCalibrate(wxCommandEvent&) {
+    Message(text::kNotImplemented);
+}
 
 void CTamixView::OnToolsAddMarker(wxCommandEvent&) {
     MeasurementSetup& setup = TheSetup();
@@ -395,13 +415,15 @@ void CTamixView::OnButtonDown(int x, int y, MouseButton button) {
 void CTamixView::OnUpdateCommand(wxUpdateUIEvent& event) {
     const CommandState state = CommandStateFor(event.GetId(), TheSetup());
     event.Enable(state.enabled);
-    if (event.GetId() == cmd::ID_MEASUREMENT_PAUSE || event.GetId() == cmd::ID_MEASUREMENT_EIGHTCHANNELS) {
+    if (event.GetId() == cmd::ID_MEASUREMENT_PAUSE ||
+        event.GetId() == cmd::ID_MEASUREMENT_EIGHTCHANNELS) {
         event.Check(state.checked);
     }
 }
 
 SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
-    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
+    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+               wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
       m_view(view),
       m_timer(this) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
@@ -414,7 +436,9 @@ SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
     Bind(wxEVT_TIMER, &SignalCanvas::OnTimer, this);
 }
 
-SignalCanvas::~SignalCanvas() { m_timer.Stop(); }
+SignalCanvas::~SignalCanvas() {
+    m_timer.Stop();
+}
 
 void SignalCanvas::RequestFullRedraw() {
     m_bFullRedraw = true;
@@ -447,6 +471,8 @@ void SignalCanvas::OnMouse(wxMouseEvent& event) {
     m_view->OnButtonDown(event.GetX(), event.GetY(), left ? MouseButton::Left : MouseButton::Right);
 }
 
-void SignalCanvas::OnTimer(wxTimerEvent&) { m_view->OnTimerTick(); }
+void SignalCanvas::OnTimer(wxTimerEvent&) {
+    m_view->OnTimerTick();
+}
 
 }  // namespace tamix

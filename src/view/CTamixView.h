@@ -20,7 +20,7 @@ class IniFile;
 class SignalCanvas;
 
 class CTamixView final : public wxView {
-public:
+  public:
     CTamixView();
     // Asks a running worker to stop and waits for it to complete its file.
     ~CTamixView() override;
@@ -61,7 +61,7 @@ public:
 
     int m_nDrawnUpTo = 0;
 
-private:
+  private:
     void InvalidateAll();
     void ReportRunEnd();
 
@@ -78,7 +78,7 @@ private:
 // The window the view draws into: a buffer bitmap that full paints redraw and
 // ticks extend, blitted on paint without flicker.
 class SignalCanvas final : public wxWindow {
-public:
+  public:
     SignalCanvas(wxWindow* parent, CTamixView* view);
     ~SignalCanvas() override;
 
@@ -86,7 +86,7 @@ public:
     void RequestFullRedraw();
     bool timerRunning() const { return m_timer.IsRunning(); }
 
-private:
+  private:
     void OnPaint(wxPaintEvent&);
     void OnSize(wxSizeEvent&);
     void OnMouse(wxMouseEvent& event);

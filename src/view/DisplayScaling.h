@@ -22,7 +22,7 @@ enum class MouseButton { Left, Right };
 std::optional<IconHit> HitTestIconColumn(const ViewLayout& layout, int x, int y);
 
 class DisplayScaling {
-public:
+  public:
     DisplayScaling() { ResetAll(); }
 
     int gain(int c) const { return gain_[c]; }
@@ -40,7 +40,7 @@ public:
     // False (nothing done) with fewer than 100 points.
     bool AutoscaleAll(const MeasurementSetup& setup, int points);
 
-private:
+  private:
     std::array<int, 8> gain_{};
     std::array<int, 8> offset_{};
 };

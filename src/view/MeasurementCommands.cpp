@@ -22,9 +22,9 @@ CommandState CommandStateFor(int id, const MeasurementSetup& setup) {
         case cmd::ID_MEASUREMENT_EIGHTCHANNELS:
             return {false, setup.GetEightChannels() != 0};
         case cmd::ID_TOOLS_ADDMARKER:
-            return {!setup.OutputFileName().empty() &&
-                        setup.markers.markerCount.load() < kMaxMarkers,
-                    false};
+            return {
+                !setup.OutputFileName().empty() && setup.markers.markerCount.load() < kMaxMarkers,
+                false};
         default:
             return {true, false};
     }
@@ -41,7 +41,8 @@ std::string PauseMarkerText(int64_t scanLoops, int64_t scanCount, double sampleP
     const auto t = static_cast<long long>(
         std::trunc(static_cast<double>(scanLoops - scanCount) * samplePeriod));
     char text[64];
-    std::snprintf(text, sizeof text, "Pause time:%02lld:%02lld:%02lld", t / 3600, t / 60 % 60, t % 60);
+    std::snprintf(text, sizeof text, "Pause time:%02lld:%02lld:%02lld", t / 3600, t / 60 % 60,
+                  t % 60);
     return text;
 }
 

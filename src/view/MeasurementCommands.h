@@ -47,7 +47,8 @@ inline constexpr const char* kNotSaving = "WARNING: You've selected not to save 
 inline constexpr const char* kNoUnit =
     "Can't find proper data acquisition system.\n\nCheck power, cable and communication port "
     "settings.\n\nUSB devices may need to be reconnected.";
-inline constexpr const char* kAbortQuestion = "Measurement will be aborted.\nWould you like to continue?";
+inline constexpr const char* kAbortQuestion =
+    "Measurement will be aborted.\nWould you like to continue?";
 inline constexpr const char* kPaused = "Data recording paused.\nPress OK to resume.";
 inline constexpr const char* kNotImplemented = "This function is not implemented in this version.";
 inline constexpr const char* kNoTimers = "Not enough timers available for this window.";

@@ -28,7 +28,9 @@ Rect ViewLayout::IconCell(int strip, int k) const {
     return {0, top, kIconColumnWidth, top + third};
 }
 
-int DisplayWidthFor(int traceWidth) { return std::clamp(traceWidth, 100, 2048); }
+int DisplayWidthFor(int traceWidth) {
+    return std::clamp(traceWidth, 100, 2048);
+}
 
 int PointY(int mid, int v, int offset, int stripHeight, int gain) {
     const double scale = static_cast<double>(stripHeight * gain);
@@ -36,7 +38,8 @@ int PointY(int mid, int v, int offset, int stripHeight, int gain) {
 }
 
 std::string ClockText(int64_t scanCount, double samplePeriod) {
-    return FormatClock(static_cast<int64_t>(std::trunc(static_cast<double>(scanCount) * samplePeriod)));
+    return FormatClock(
+        static_cast<int64_t>(std::trunc(static_cast<double>(scanCount) * samplePeriod)));
 }
 
 }  // namespace tamix

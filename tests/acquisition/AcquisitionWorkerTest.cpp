@@ -24,7 +24,7 @@ using test::TempDir;
 
 // Fails every write once `capacity` bytes were accepted, like a full disk.
 class FullDiskOpener final : public FileOpener {
-public:
+  public:
     explicit FullDiskOpener(std::size_t capacity) : capacity_(capacity) {}
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
         auto real = DefaultFileOpener().Create(path, error);
@@ -32,9 +32,9 @@ public:
         return std::make_unique<File>(std::move(real), capacity_);
     }
 
-private:
+  private:
     class File final : public OutputFile {
-    public:
+      public:
         File(std::unique_ptr<OutputFile> real, std::size_t capacity)
             : real_(std::move(real)), left_(capacity) {}
         bool Write(const void* data, std::size_t size) override {
@@ -52,7 +52,7 @@ private:
         bool Close() override { return real_->Close() && !failed_; }
         std::string Error() const override { return "No space left on device"; }
 
-    private:
+      private:
         std::unique_ptr<OutputFile> real_;
         std::size_t left_;
         bool failed_ = false;
@@ -61,7 +61,7 @@ private:
 };
 
 class WorkerTest : public ::testing::Test {
-protected:
+  protected:
     // Silent units get shortened read timeouts so that a test takes milliseconds.
     void Attach(SimulatedUnitOptions unit, std::vector<int> inputs) {
         const double timeoutScale = unit.neverAnswers ? 0.01 : 1.0;
@@ -135,9 +135,9 @@ TEST_F(WorkerTest, TimedWinDaqRunsHoldWholeCyclesOfTheIntendedSignals) {
         const char* serial;
         std::vector<int> inputs;
     };
-    for (const Case& c : {Case{"A30008SN", {0, 2, 5}}, Case{"A30008SG", {1, 4, 7}},
-                          Case{"A3000B6u", {0, 3}}, Case{"A60089Rz", {0, 1, 2, 3, 4, 5, 6, 7}},
-                          Case{"A4001lsz", {6}}}) {
+    for (const Case& c :
+         {Case{"A30008SN", {0, 2, 5}}, Case{"A30008SG", {1, 4, 7}}, Case{"A3000B6u", {0, 3}},
+          Case{"A60089Rz", {0, 1, 2, 3, 4, 5, 6, 7}}, Case{"A4001lsz", {6}}}) {
         SCOPED_TRACE(c.serial);
         Attach(Unit(c.serial), c.inputs);
         const std::string path = dir.File(std::string(c.serial) + ".wdq");
@@ -256,7 +256,8 @@ TEST_F(WorkerTest, AnUnpluggedUnitEndsTheRunWithAReadableFile) {
     ExpectSignals(f, {0, 1}, 1, 0.002);
     EXPECT_EQ(f.markers.size(), 1u);
     const std::string report = RunEndReport(*setup);
-    EXPECT_NE(report.find("Connection to the data acquisition system was lost."), std::string::npos);
+    EXPECT_NE(report.find("Connection to the data acquisition system was lost."),
+              std::string::npos);
     EXPECT_NE(report.find("00:00:02"), std::string::npos) << report;
 }
 

@@ -8,7 +8,7 @@ namespace tamix {
 namespace {
 
 class MeasurementSetupTest : public ::testing::Test {
-protected:
+  protected:
     std::unique_ptr<MeasurementSetup> setup = std::make_unique<MeasurementSetup>();
 };
 
@@ -67,8 +67,8 @@ TEST_F(MeasurementSetupTest, CommPortIsClampedToOneToEight) {
         int index;
         int stored;
     };
-    for (const Case c : {Case{0, 1}, Case{3, 4}, Case{7, 8}, Case{8, 1}, Case{-1, 1},
-                         Case{-5, 1}, Case{12, 1}}) {
+    for (const Case c :
+         {Case{0, 1}, Case{3, 4}, Case{7, 8}, Case{8, 1}, Case{-1, 1}, Case{-5, 1}, Case{12, 1}}) {
         SCOPED_TRACE(c.index);
         EXPECT_EQ(setup->SetCommPort(c.index), c.stored - 1);
         EXPECT_EQ(setup->commPort, c.stored);

@@ -32,7 +32,7 @@ using test::WaitFor;
 // Fills the options dialog: inputs by number, a file (empty for screen only),
 // a file type and a time in minutes.
 std::function<void(CMeasurementOptionsDlg&)> Choose(std::vector<int> inputs, std::string file,
-                                                     int fileType, double minutes) {
+                                                    int fileType, double minutes) {
     return [=](CMeasurementOptionsDlg& d) {
         for (int i = 0; i < 8; ++i) d.SetCheck(id::kChannel0 + i, 0);
         for (int i : inputs) d.SetCheck(id::kChannel0 + i, 1);
@@ -54,7 +54,7 @@ bool Idle() {
 }
 
 class MainWindowGuiTest : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override {
         MeasurementSetup& setup = TheSetup();
         setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
@@ -71,14 +71,14 @@ TEST_F(MainWindowGuiTest, TheWindowHasItsTitleAndMenus) {
     ASSERT_EQ(bar->GetMenuCount(), 4u);
     EXPECT_EQ(bar->GetMenuLabel(1), "&Measurement");
     EXPECT_EQ(bar->GetMenu(1)->GetMenuItemCount(), 8u);
-    EXPECT_EQ(bar->FindItem(ID_MEASUREMENT_EIGHTCHANNELS)->GetItemLabel(), "&Eight channels installed");
+    EXPECT_EQ(bar->FindItem(ID_MEASUREMENT_EIGHTCHANNELS)->GetItemLabel(),
+              "&Eight channels installed");
     EXPECT_TRUE(test::MainFrame().IsMaximized() || test::MainFrame().GetSize().x >= 640);
 }
 
 TEST_F(MainWindowGuiTest, RecordsAWinDaqFileWithMarkersAndAPause) {
     const std::string path = dir.File("gui.wdq");
-    wxTEST_DIALOG(Command(ID_MEASUREMENT_START),
-                  ExpectOptions(Choose({0, 1, 2, 3}, path, 0, 1)),
+    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0, 1, 2, 3}, path, 0, 1)),
                   ExpectMessage("Recording will be stopped automatically after 1 minutes"));
     MeasurementSetup& setup = TheSetup();
     ASSERT_NE(setup.Status(), RunStatus::Idle);
@@ -90,7 +90,8 @@ TEST_F(MainWindowGuiTest, RecordsAWinDaqFileWithMarkersAndAPause) {
     EXPECT_EQ(CommandUi(ID_TOOLS_ADDMARKER).first, true);
 
     ASSERT_TRUE(WaitFor([&] { return setup.scanCount.load() > 300; }, 10));
-    wxTEST_DIALOG(Command(ID_TOOLS_ADDMARKER), test::ExpectMarker("stimulus", "1. marker comment:"));
+    wxTEST_DIALOG(Command(ID_TOOLS_ADDMARKER),
+                  test::ExpectMarker("stimulus", "1. marker comment:"));
     int64_t pausedScans = 0;
     wxTEST_DIALOG(Command(ID_MEASUREMENT_PAUSE),
                   ExpectMessage("Data recording paused.\nPress OK to resume.", wxID_OK, [&] {
@@ -107,8 +108,9 @@ TEST_F(MainWindowGuiTest, RecordsAWinDaqFileWithMarkersAndAPause) {
     WaitFor([] { return false; }, 0.2);
     EXPECT_TRUE(test::MainFrame().IsShown());
 
-    wxTEST_DIALOG(Command(ID_MEASUREMENT_STOP),
-                  ExpectMessage("Measurement will be aborted.\nWould you like to continue?", wxID_YES));
+    wxTEST_DIALOG(
+        Command(ID_MEASUREMENT_STOP),
+        ExpectMessage("Measurement will be aborted.\nWould you like to continue?", wxID_YES));
     ASSERT_TRUE(WaitFor(Idle, 10));
     std::string error;
     const auto f = test::ReadWdq(test::ReadBytes(path), error);
@@ -162,10 +164,11 @@ TEST_F(MainWindowGuiTest, StartReportsEachFailure) {
     NullDriver none;
     D2xxDriver* attached = TheSetup().link.Driver();
     TheSetup().link.SetDriver(&none);
-    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0}, dir.File("nounit"), 0, 1)),
-                  ExpectMessage("Recording will be stopped automatically after 1 minutes"),
-                  ExpectMessage("Can't find proper data acquisition system.\n\nCheck power, cable and "
-                                "communication port settings.\n\nUSB devices may need to be reconnected."));
+    wxTEST_DIALOG(
+        Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0}, dir.File("nounit"), 0, 1)),
+        ExpectMessage("Recording will be stopped automatically after 1 minutes"),
+        ExpectMessage("Can't find proper data acquisition system.\n\nCheck power, cable and "
+                      "communication port settings.\n\nUSB devices may need to be reconnected."));
     TheSetup().link.SetDriver(attached);
     EXPECT_EQ(std::filesystem::file_size(dir.File("nounit.wdq")), 0u);
     wxTEST_DIALOG(Command(ID_MEASUREMENT_CALIBRATE),
@@ -206,7 +209,8 @@ TEST_F(MainWindowGuiTest, DrawingCost) {
     WaitFor([] { return false; }, 0.3);
     CTamixView& view = View();
     for (int j = 0; j < kBufferRows; ++j) {
-        for (int c = 0; c < 8; ++c) setup.displayColumns[j][c] = static_cast<int16_t>((j * 97 + c * 5000) % 60000 - 30000);
+        for (int c = 0; c < 8; ++c)
+            setup.displayColumns[j][c] = static_cast<int16_t>((j * 97 + c * 5000) % 60000 - 30000);
     }
     setup.displayColumn = 1920;
     const auto cpu = [] {
@@ -230,8 +234,10 @@ TEST_F(MainWindowGuiTest, DrawingCost) {
     const double tick = (cpu() - t1) / kTicks;
     setup.SetStatus(RunStatus::Idle);
     setup.displayColumn = 0;
-    std::printf("[ figures  ] full repaint 1920 px x 8 channels: %.2f ms CPU; tick of 6 columns x 8 channels: %.3f ms CPU\n",
-                full, tick);
+    std::printf(
+        "[ figures  ] full repaint 1920 px x 8 channels: %.2f ms CPU; tick of 6 columns x 8 "
+        "channels: %.3f ms CPU\n",
+        full, tick);
     RecordProperty("full_repaint_ms", std::to_string(full));
     RecordProperty("tick_ms", std::to_string(tick));
     EXPECT_LT(tick, 5.0);

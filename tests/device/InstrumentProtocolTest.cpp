@@ -22,14 +22,13 @@ TEST(IdentifyDeviceTest, KnowsEverySerialOfTheTable) {
         int modelClass;
     };
     const double norv = std::bit_cast<double>(uint64_t{0x3F60678C2DEC3A85});
-    for (const Row& r : {Row{"A30008SN", 115200, "KPR-T310", 0.002, 1},
-                         Row{"A3000B6G", 57600, "KPR-T310", 0.002, 1},
-                         Row{"A3000B6H", 57600, "KPR-T310", 0.002, 1},
-                         Row{"A30008SG", 115200, "HLX-7", 0.002, 2},
-                         Row{"A3000B6u", 115200, "NORV40", norv, 3},
-                         Row{"A60089Rz", 1500000, "TIRQEL", 0.001, 4},
-                         Row{"A4001lsz", 1500000, "KPR-44B", 0.001, 3},
-                         Row{"A30008SNXYZ", 115200, "KPR-T310", 0.002, 1}}) {
+    for (const Row& r :
+         {Row{"A30008SN", 115200, "KPR-T310", 0.002, 1},
+          Row{"A3000B6G", 57600, "KPR-T310", 0.002, 1},
+          Row{"A3000B6H", 57600, "KPR-T310", 0.002, 1}, Row{"A30008SG", 115200, "HLX-7", 0.002, 2},
+          Row{"A3000B6u", 115200, "NORV40", norv, 3}, Row{"A60089Rz", 1500000, "TIRQEL", 0.001, 4},
+          Row{"A4001lsz", 1500000, "KPR-44B", 0.001, 3},
+          Row{"A30008SNXYZ", 115200, "KPR-T310", 0.002, 1}}) {
         SCOPED_TRACE(r.serial);
         DeviceProfile p;
         ASSERT_EQ(IdentifyDevice(r.serial, p), 0);
@@ -59,12 +58,12 @@ TEST(ConvertSampleTest, GivesTheCommonSampleUnitForEveryClass) {
         int16_t expected;
     };
     const Case cases[] = {
-        {0x80, 0x00, 4, 0, 0},       {0x00, 0x00, 4, 0, -32768},  {0xFF, 0xFF, 4, 7, 32767},
-        {0x00, 0x04, 3, 0, -4},      {0x00, 0x07, 3, 0, -4},      {0xFF, 0xFC, 3, 0, 4},
-        {0x80, 0x00, 3, 0, -32768},  {0x7F, 0xFF, 3, 0, -32764},  {0x08, 0x00, 1, 0, 0},
-        {0x08, 0x00, 2, 6, 0},       {0x0F, 0xFF, 1, 5, 32752},   {0x0F, 0xFF, 1, 2, -32752},
-        {0x08, 0x01, 1, 4, 16},      {0x08, 0x01, 1, 0, -16},     {0x00, 0x00, 1, 6, -32768},
-        {0x00, 0x00, 2, 2, -32768},  {0x18, 0x00, 1, 5, 0},
+        {0x80, 0x00, 4, 0, 0},      {0x00, 0x00, 4, 0, -32768}, {0xFF, 0xFF, 4, 7, 32767},
+        {0x00, 0x04, 3, 0, -4},     {0x00, 0x07, 3, 0, -4},     {0xFF, 0xFC, 3, 0, 4},
+        {0x80, 0x00, 3, 0, -32768}, {0x7F, 0xFF, 3, 0, -32764}, {0x08, 0x00, 1, 0, 0},
+        {0x08, 0x00, 2, 6, 0},      {0x0F, 0xFF, 1, 5, 32752},  {0x0F, 0xFF, 1, 2, -32752},
+        {0x08, 0x01, 1, 4, 16},     {0x08, 0x01, 1, 0, -16},    {0x00, 0x00, 1, 6, -32768},
+        {0x00, 0x00, 2, 2, -32768}, {0x18, 0x00, 1, 5, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << std::hex << int(c.hi) << " " << int(c.lo) << " class "
@@ -168,7 +167,8 @@ TEST(SetupDeviceTest, ASilentUnitCostsTheReplyTimeoutsButSetsUp) {
     Bench bench(silent, {0, 1});
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(SetupDevice(*bench.setup), 0);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // Four unanswered replies of 10 ms each (timeouts scaled by 0.01), after the 100 ms settle.
     EXPECT_GE(seconds, 0.14);
     std::array<uint8_t, 32> batch{};
@@ -193,11 +193,12 @@ void ExpectSignals(const char* serial, std::vector<int> inputs, double seconds) 
             const double t = static_cast<double>(first + j) * s.profile.samplePeriod;
             for (int k = 0; k < n; ++k) {
                 const int w = j * n + k;
-                const int16_t v = ConvertSample(batch[2 * w], batch[2 * w + 1],
-                                                s.profile.modelClass, inputs[k]);
+                const int16_t v =
+                    ConvertSample(batch[2 * w], batch[2 * w + 1], s.profile.modelClass, inputs[k]);
                 ASSERT_EQ(v, SignalGenerator::IntendedSample(inputs[k], t, s.profile.modelClass))
                     << "scan " << first + j << " input " << inputs[k];
-                worst = std::max(worst, std::fabs(v / 3276.8 - SignalGenerator::Volts(inputs[k], t)));
+                worst =
+                    std::max(worst, std::fabs(v / 3276.8 - SignalGenerator::Volts(inputs[k], t)));
             }
         }
     }
@@ -226,8 +227,10 @@ TEST(SimulatedSignalsTest, ThreeChannelBatchesStraddleScanBoundaries) {
     const std::vector<uint8_t> sent = bench.Received();
     EXPECT_EQ(std::vector<uint8_t>(sent.end() - 3, sent.end()), (std::vector<uint8_t>{0, 0, 0}));
     // Word 7 (bytes 14, 15) ends the first block: scan 2, channel position 1 (input 2).
-    EXPECT_EQ(ConvertSample(batch[14], batch[15], 1, 2), SignalGenerator::IntendedSample(2, 0.004, 1));
-    EXPECT_EQ(ConvertSample(batch[16], batch[17], 1, 6), SignalGenerator::IntendedSample(6, 0.004, 1));
+    EXPECT_EQ(ConvertSample(batch[14], batch[15], 1, 2),
+              SignalGenerator::IntendedSample(2, 0.004, 1));
+    EXPECT_EQ(ConvertSample(batch[16], batch[17], 1, 6),
+              SignalGenerator::IntendedSample(6, 0.004, 1));
 }
 
 TEST(SimulatedSignalsTest, ThePacedFastestUnitSetsThePace) {
@@ -240,7 +243,8 @@ TEST(SimulatedSignalsTest, ThePacedFastestUnitSetsThePace) {
     std::array<uint8_t, 128> batch{};
     const auto t0 = std::chrono::steady_clock::now();
     for (int b = 0; b < 125; ++b) ASSERT_TRUE(ReadBatch(s.link, 8, batch).Complete(8));
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_GT(seconds, 0.9);
     EXPECT_LT(seconds, 2.0);
     EXPECT_EQ(bench.driver.LostScans(0), 0);

@@ -12,7 +12,7 @@ namespace {
 using test::FakeD2xxDriver;
 
 class UsbLinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         driver.devices = {{"A30008SN"}, {"A3000B6u", true}};
         link.SetDriver(&driver);
@@ -24,11 +24,16 @@ protected:
 TEST_F(UsbLinkTest, OpenConfiguresTheBridgeInOrder) {
     ASSERT_EQ(link.OpenByIndex(0, 115200), 0);
     EXPECT_TRUE(link.IsOpen());
-    const std::vector<std::string> expected = {
-        "CreateDeviceInfoList",     "GetDeviceInfoDetail 0",  "Open 0",
-        "SetUSBParameters 16384 16384", "SetLatencyTimer 1",  "SetDataCharacteristics 8 0 0",
-        "SetTimeouts 2000 2000",    "SetFlowControl 0",       "SetBaudRate 115200",
-        "Purge 3"};
+    const std::vector<std::string> expected = {"CreateDeviceInfoList",
+                                               "GetDeviceInfoDetail 0",
+                                               "Open 0",
+                                               "SetUSBParameters 16384 16384",
+                                               "SetLatencyTimer 1",
+                                               "SetDataCharacteristics 8 0 0",
+                                               "SetTimeouts 2000 2000",
+                                               "SetFlowControl 0",
+                                               "SetBaudRate 115200",
+                                               "Purge 3"};
     EXPECT_EQ(driver.calls, expected);
 }
 

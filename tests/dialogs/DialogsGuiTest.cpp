@@ -22,7 +22,7 @@ using test::Command;
 using test::ExpectMessage;
 
 class DialogsGuiTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     IniFile profile{dir.File("tamix.INI")};
 };
@@ -60,7 +60,8 @@ TEST_F(DialogsGuiTest, SwitchingMinutesToHoursShowsHalfAnHour) {
 TEST_F(DialogsGuiTest, AFifthUnitCharacterRaisesTheLengthMessage) {
     CMeasurementOptionsDlg dlg(nullptr, profile);
     auto* unit = static_cast<wxComboBox*>(dlg.FindWindow(id::kUnit));
-    wxTEST_DIALOG(unit->SetValue("Volts"), ExpectMessage("Please enter no more than 4 characters."));
+    wxTEST_DIALOG(unit->SetValue("Volts"),
+                  ExpectMessage("Please enter no more than 4 characters."));
     unit->ChangeValue("mV");
     EXPECT_TRUE(dlg.TransferDataFromWindow());
 }
@@ -70,7 +71,8 @@ TEST_F(DialogsGuiTest, EmptyingTotalTimeRestoresTheLastNumber) {
     auto* time = static_cast<wxTextCtrl*>(dlg.FindWindow(id::kTotalTime));
     wxTEST_DIALOG(time->SetValue(""), ExpectMessage("Please enter a number."));
     EXPECT_EQ(time->GetValue(), "30");
-    wxTEST_DIALOG(time->SetValue("0"), ExpectMessage("Please enter a number between 0.01 and 6000."));
+    wxTEST_DIALOG(time->SetValue("0"),
+                  ExpectMessage("Please enter a number between 0.01 and 6000."));
 }
 
 TEST_F(DialogsGuiTest, TypingAFileNameSelectsSaving) {
@@ -100,7 +102,8 @@ TEST_F(DialogsGuiTest, OkFillsTheSharedRecordAndSavesTheProfile) {
     EXPECT_EQ(setup->channels[4].Name(), "Blood Pressure");
     EXPECT_EQ(setup->OutputFileName(), dir.File("rec") + ".wdq");
     EXPECT_EQ(setup->totalTime, 1800.0);
-    EXPECT_EQ(IniFile(dir.File("tamix.INI")).GetString("Channel info", "name4", ""), "Blood Pressure");
+    EXPECT_EQ(IniFile(dir.File("tamix.INI")).GetString("Channel info", "name4", ""),
+              "Blood Pressure");
 }
 
 TEST_F(DialogsGuiTest, CancelLeavesTheProfileUntouched) {
@@ -108,8 +111,8 @@ TEST_F(DialogsGuiTest, CancelLeavesTheProfileUntouched) {
     const bool existed = std::filesystem::exists(path);
     const std::string before = test::ReadText(path);
     wxTEST_DIALOG(Command(cmd::ID_MEASUREMENT_START),
-                  test::ExpectOptions([](CMeasurementOptionsDlg& d) { d.SetCheck(id::kChannel0, 0); },
-                                      false));
+                  test::ExpectOptions(
+                      [](CMeasurementOptionsDlg& d) { d.SetCheck(id::kChannel0, 0); }, false));
     EXPECT_EQ(std::filesystem::exists(path), existed);
     EXPECT_EQ(test::ReadText(path), before);
 }
@@ -151,10 +154,12 @@ TEST_F(DialogsGuiTest, HelpHoldsFifteenLinesEachEndingInCrLf) {
     CHelpDlg dlg(nullptr);
     const std::string& text = dlg.m_strHelpText;
     int lines = 0;
-    for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2)) ++lines;
+    for (std::size_t p = text.find("\r\n"); p != std::string::npos; p = text.find("\r\n", p + 2))
+        ++lines;
     EXPECT_EQ(lines, 15);
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
-    EXPECT_EQ(text.rfind("During measurement the following operations are available:\r\n\r\n", 0), 0u);
+    EXPECT_EQ(text.rfind("During measurement the following operations are available:\r\n\r\n", 0),
+              0u);
     EXPECT_NE(text.find("- To add a commented marker press space\r\n\r\n"), std::string::npos);
 }
 

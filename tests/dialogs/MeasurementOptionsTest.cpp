@@ -14,7 +14,7 @@ namespace id = options_id;
 
 // Controls as plain values, with the failures the dialog would show.
 class FakeControls final : public ControlAccess {
-public:
+  public:
     std::map<int, int> checks, selections, radios;
     std::map<int, std::string> texts;
     std::vector<std::pair<int, std::string>> failures;
@@ -31,7 +31,7 @@ public:
     void SetRadio(int first, int, int p) override { radios[first] = p; }
     void Fail(int i, std::string_view m, bool) override { failures.emplace_back(i, m); }
 
-private:
+  private:
     template <typename M>
     static typename M::mapped_type Get(const M& m, int i) {
         const auto it = m.find(i);
@@ -40,7 +40,7 @@ private:
 };
 
 class MeasurementOptionsTest : public ::testing::Test {
-protected:
+  protected:
     test::TempDir dir;
     IniFile profile{dir.File("tamix.INI")};
     MeasurementOptions options{profile};
@@ -118,7 +118,8 @@ TEST_F(MeasurementOptionsTest, ValidationStopsAtTheFirstBadFieldInExchangeOrder)
     controls.failures.clear();
     controls.texts[id::kTotalTime] = "12";
     EXPECT_FALSE(options.Exchange(controls, true));
-    EXPECT_EQ(controls.failures.at(0), std::make_pair(id::kValueAt1V, std::string("Please enter a number.")));
+    EXPECT_EQ(controls.failures.at(0),
+              std::make_pair(id::kValueAt1V, std::string("Please enter a number.")));
 
     controls.failures.clear();
     controls.texts[id::kValueAt1V] = "2.5 mmHg";

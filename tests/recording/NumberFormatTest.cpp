@@ -33,10 +33,11 @@ TEST(NumberFormatTest, ValuesUseFourDigitsAndAThreeDigitExponent) {
         double v;
         const char* text;
     };
-    for (const Case c : {Case{5, "5"}, Case{-2.5, "-2.5"}, Case{32752 / 3276.8, "9.995"},
-                         Case{12340, "1.234e+004"}, Case{1e-5, "1e-005"}, Case{0.0001234, "0.0001234"},
-                         Case{-0.0, "-0"}, Case{0.0, "0"}, Case{9.9996, "10"}, Case{99995, "1e+005"},
-                         Case{1e100, "1e+100"}, Case{-1234.5678, "-1235"}}) {
+    for (const Case c :
+         {Case{5, "5"}, Case{-2.5, "-2.5"}, Case{32752 / 3276.8, "9.995"},
+          Case{12340, "1.234e+004"}, Case{1e-5, "1e-005"}, Case{0.0001234, "0.0001234"},
+          Case{-0.0, "-0"}, Case{0.0, "0"}, Case{9.9996, "10"}, Case{99995, "1e+005"},
+          Case{1e100, "1e+100"}, Case{-1234.5678, "-1235"}}) {
         SCOPED_TRACE(c.text);
         EXPECT_EQ(Fast(c.v), c.text);
         EXPECT_EQ(Reference(c.v), c.text);
@@ -44,10 +45,23 @@ TEST(NumberFormatTest, ValuesUseFourDigitsAndAThreeDigitExponent) {
 }
 
 TEST(NumberFormatTest, FastFormsMatchTheCLibraryOnRandomAndBoundaryValues) {
-    std::vector<double> values = {9.9995, 9.99950000001, 1e-5, 99995, 9999.5, 0.00099995,
-                                  -0.0, 32767 / 3276.8, -32768 / 3276.8, 1.0005, 1e-4, 1e4,
-                                  std::numeric_limits<double>::denorm_min(), 1e300, -7e-300,
-                                  std::numeric_limits<double>::infinity(), std::nan("")};
+    std::vector<double> values = {9.9995,
+                                  9.99950000001,
+                                  1e-5,
+                                  99995,
+                                  9999.5,
+                                  0.00099995,
+                                  -0.0,
+                                  32767 / 3276.8,
+                                  -32768 / 3276.8,
+                                  1.0005,
+                                  1e-4,
+                                  1e4,
+                                  std::numeric_limits<double>::denorm_min(),
+                                  1e300,
+                                  -7e-300,
+                                  std::numeric_limits<double>::infinity(),
+                                  std::nan("")};
     std::mt19937_64 rng(20261209);
     std::uniform_int_distribution<int> sample(-32768, 32767);
     std::uniform_real_distribution<double> slope(-1000.0, 1000.0);

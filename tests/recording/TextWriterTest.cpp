@@ -11,7 +11,7 @@ namespace tamix {
 namespace {
 
 class TextWriterTest : public ::testing::Test {
-protected:
+  protected:
     std::string Line(int64_t scan, std::vector<int16_t> samples) {
         char buf[kMaxTextLine];
         const std::size_t n = FormatTextLine(buf, scan, 0.002, samples,

@@ -24,8 +24,9 @@ T At(const std::vector<uint8_t>& b, std::size_t offset) {
 
 // Writes a whole file as the worker does: header, samples, trailer, size patch.
 class WdqFileTest : public ::testing::Test {
-protected:
-    std::vector<uint8_t> Record(int n, const std::vector<int16_t>& samples, int64_t headerScans = 0) {
+  protected:
+    std::vector<uint8_t> Record(int n, const std::vector<int16_t>& samples,
+                                int64_t headerScans = 0) {
         const std::string path = dir.File("run.wdq");
         std::string error;
         auto file = DefaultFileOpener().Create(path, error);
@@ -126,9 +127,11 @@ TEST_F(WdqFileTest, MarkersRoundTripThroughAReader) {
     EXPECT_EQ(f->channels[0].name, "Druck \xE9") << "names are Windows-1252 in the file";
     EXPECT_EQ(f->channels[0].unit, "Volt");
     ASSERT_EQ(f->markers.size(), 5u);
-    const std::vector<std::pair<int64_t, std::string>> expected = {
-        {0, "Acquisition start"}, {1234, "stimulus"}, {1300, ""}, {0, "pause at the start"},
-        {2999, "Pause time:00:00:30"}};
+    const std::vector<std::pair<int64_t, std::string>> expected = {{0, "Acquisition start"},
+                                                                   {1234, "stimulus"},
+                                                                   {1300, ""},
+                                                                   {0, "pause at the start"},
+                                                                   {2999, "Pause time:00:00:30"}};
     for (std::size_t m = 0; m < expected.size(); ++m) {
         EXPECT_EQ(f->markers[m].scan, expected[m].first) << m;
         EXPECT_EQ(f->markers[m].comment, expected[m].second) << m;

@@ -13,7 +13,7 @@
 namespace tamix::test {
 
 class FakeD2xxDriver final : public D2xxDriver {
-public:
+  public:
     struct Device {
         std::string serial;
         bool heldByOther = false;

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <wx/msgdlg.h>
-#include <wx/textctrl.h>
 #include <wx/testing.h>
+#include <wx/textctrl.h>
 
 #include <functional>
 #include <string>
@@ -31,12 +31,12 @@ bool WaitFor(const std::function<bool()>& condition, double seconds);
 
 // A message box with this text and the application's caption, answered with `answer`.
 class ExpectMessage : public wxExpectModalBase<wxMessageDialog, ExpectMessage> {
-public:
+  public:
     explicit ExpectMessage(std::string text, int answer = wxID_OK,
                            std::function<void()> whileOpen = {})
         : m_text(std::move(text)), m_answer(answer), m_whileOpen(std::move(whileOpen)) {}
 
-protected:
+  protected:
     int OnInvoked(wxMessageDialog* dlg) const override {
         EXPECT_EQ(std::string(dlg->GetMessage().utf8_str()), m_text);
         EXPECT_EQ(dlg->GetTitle(), "Tamix Windows Application");
@@ -44,7 +44,7 @@ protected:
         return m_answer;
     }
 
-private:
+  private:
     std::string m_text;
     int m_answer;
     std::function<void()> m_whileOpen;
@@ -53,35 +53,35 @@ private:
 // The Measurement Options dialog: `fill` sets its controls, then OK as the
 // button would (validation included), or Cancel.
 class ExpectOptions : public wxExpectModalBase<CMeasurementOptionsDlg, ExpectOptions> {
-public:
+  public:
     explicit ExpectOptions(std::function<void(CMeasurementOptionsDlg&)> fill, bool ok = true)
         : m_fill(std::move(fill)), m_ok(ok) {}
 
-protected:
+  protected:
     int OnInvoked(CMeasurementOptionsDlg* dlg) const override {
         if (m_fill) m_fill(*dlg);
         if (!m_ok) return wxID_CANCEL;
         return dlg->TransferDataFromWindow() ? wxID_OK : wxID_CANCEL;
     }
 
-private:
+  private:
     std::function<void(CMeasurementOptionsDlg&)> m_fill;
     bool m_ok;
 };
 
 class ExpectMarker : public wxExpectModalBase<CAddMarkerDlg, ExpectMarker> {
-public:
+  public:
     explicit ExpectMarker(std::string comment, std::string prompt)
         : m_comment(std::move(comment)), m_prompt(std::move(prompt)) {}
 
-protected:
+  protected:
     int OnInvoked(CAddMarkerDlg* dlg) const override {
         EXPECT_EQ(dlg->m_strPrompt, m_prompt);
         static_cast<wxTextCtrl*>(dlg->FindWindow(1035))->ChangeValue(wxString::FromUTF8(m_comment));
         return dlg->TransferDataFromWindow() ? wxID_OK : wxID_CANCEL;
     }
 
-private:
+  private:
     std::string m_comment;
     std::string m_prompt;
 };

@@ -27,9 +27,15 @@ void FailOnAssert(const wxString& file, int line, const wxString& func, const wx
 
 }  // namespace
 
-CTamixApp& App() { return *gApp; }
-const std::string& GuiTempDir() { return gTempDir; }
-wxFrame& MainFrame() { return *wxStaticCast(gApp->GetTopWindow(), wxFrame); }
+CTamixApp& App() {
+    return *gApp;
+}
+const std::string& GuiTempDir() {
+    return gTempDir;
+}
+wxFrame& MainFrame() {
+    return *wxStaticCast(gApp->GetTopWindow(), wxFrame);
+}
 
 void Command(int id) {
     wxCommandEvent event(wxEVT_MENU, id);

@@ -11,7 +11,7 @@
 namespace tamix::test {
 
 class TempDir {
-public:
+  public:
     TempDir() {
         std::string pattern = (std::filesystem::temp_directory_path() / "tamix-XXXXXX").string();
         path_ = ::mkdtemp(pattern.data());
@@ -26,7 +26,7 @@ public:
     std::string File(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

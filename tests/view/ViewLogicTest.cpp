@@ -60,7 +60,7 @@ TEST(ViewGeometryTest, ClockShowsWholeRecordedSeconds) {
 }
 
 class ScalingTest : public ::testing::Test {
-protected:
+  protected:
     void Fill(int c, std::initializer_list<int> values, int points) {
         auto it = values.begin();
         for (int j = 0; j < points; ++j) {
@@ -106,7 +106,8 @@ TEST_F(ScalingTest, ShiftStepsDependOnGainAndStopAtTheLimit) {
     struct Case {
         int gain, offset, after;
     };
-    for (const Case c : {Case{3, 0, 1365}, Case{524, 0, 7}, Case{1, 29999, 34095}, Case{1, 30000, 30000}}) {
+    for (const Case c :
+         {Case{3, 0, 1365}, Case{524, 0, 7}, Case{1, 29999, 34095}, Case{1, 30000, 30000}}) {
         s.Set(0, c.gain, c.offset);
         s.Click({0, 2}, MouseButton::Left, *setup, 0);
         EXPECT_EQ(s.offset(0), c.after);
