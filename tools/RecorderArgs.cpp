@@ -6,6 +6,7 @@
 
 #include "acquisition/MeasurementSetup.h"
 #include "device/DeviceProfile.h"
+#include "device/InstrumentSource.h"
 #include "dialogs/IniFile.h"
 
 namespace tamix {
@@ -25,7 +26,12 @@ Options:
                        a serial (A30008SN, A3000B6G, A3000B6H, A30008SG,
                        A3000B6u, A60089Rz, A4001lsz) or a model name (KPR-T310,
                        HLX-7, NORV40, TIRQEL, KPR-44B); default A30008SN.
-                       Without it only real devices are listed.
+                       Without it only real devices are listed: on Linux,
+                       every USB-serial bridge of the ftdi_sio driver, found
+                       by the serial string of its USB device.
+  --port PATH=SERIAL   list the serial port PATH first, as a unit whose bridge
+                       has the serial string SERIAL (a pseudo-terminal from
+                       tamix-sim, or a port sysfs does not describe)
   --unpaced            a simulated instrument delivers scans as fast as they are
                        read instead of at its own sample period
   --inputs LIST        inputs to record, e.g. 1,2,A (labels 1 2 3 4 A B C D)
@@ -111,6 +117,14 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 out.simulate = args[++i];
         } else if (a.rfind("--simulate=", 0) == 0) {
             out.simulate = a.substr(11);
+        } else if (a == "--port") {
+            if (!value(v)) return false;
+            SerialPortInfo port;
+            if (!ParsePortSpec(v, port)) {
+                error = "--port takes PATH=SERIAL, e.g. /dev/pts/3=A30008SN";
+                return false;
+            }
+            out.ports.push_back(port);
         } else if (a == "--unpaced") {
             out.unpaced = true;
         } else if (a == "--quiet") {

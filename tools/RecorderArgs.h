@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "device/LinuxSerialDriver.h"
 #include "dialogs/MeasurementOptions.h"
 
 namespace tamix {
@@ -14,6 +15,7 @@ struct RecorderArgs {
     bool help = false;
     std::optional<std::string> simulate;  // serial or model name
     bool unpaced = false;
+    std::vector<SerialPortInfo> ports;  // explicit ports, listed first
     std::string profilePath;
     std::string outputFile;
     bool quiet = false;

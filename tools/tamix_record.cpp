@@ -18,7 +18,7 @@
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/MeasurementSetup.h"
 #include "acquisition/WorkerThread.h"
-#include "device/SimulatedDriver.h"
+#include "device/InstrumentSource.h"
 
 namespace {
 
@@ -34,22 +34,6 @@ extern "C" void OnSignal(int) {
 constexpr const char* kNoUnit =
     "Can't find proper data acquisition system.\n\nCheck power, cable and communication port "
     "settings.\n\nUSB devices may need to be reconnected.";
-
-std::unique_ptr<D2xxDriver> MakeDriver(const RecorderArgs& args, const MeasurementSetup& setup,
-                                       std::string& error) {
-    if (!args.simulate) return std::make_unique<NullDriver>();
-    SimulatedUnitOptions unit;
-    if (!SimulatedUnitFor(*args.simulate, unit)) {
-        error = "--simulate needs a serial or a model name";
-        return nullptr;
-    }
-    unit.paced = !args.unpaced;
-    // A unit without channel programming streams what it was set to on its own.
-    unit.fixedInputs.clear();
-    for (int k = 0; k < setup.channelCount; ++k)
-        unit.fixedInputs.push_back(setup.channels[k].inputNumber);
-    return std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
-}
 
 // Each line on standard input is a marker at the current scan.
 void ReadMarkers(MeasurementSetup& setup, const std::atomic<bool>& done) {
@@ -128,7 +112,14 @@ int main(int argc, char** argv) {
         return 3;
     }
 
-    auto driver = MakeDriver(args, setup, error);
+    InstrumentSource source;
+    source.simulate = args.simulate;
+    source.unpaced = args.unpaced;
+    source.ports = args.ports;
+    // A simulated unit without channel programming streams the inputs of this run.
+    for (int k = 0; k < setup.channelCount; ++k)
+        source.fixedInputs.push_back(setup.channels[k].inputNumber);
+    auto driver = MakeDriver(source, error);
     if (!driver) {
         std::cerr << "tamix-record: " << error << "\n";
         return 2;
@@ -146,6 +137,8 @@ int main(int argc, char** argv) {
     if (!worker.StartRun(setup, DefaultFileOpener())) {
         worker.Join();
         std::cerr << kNoUnit << "\n";
+        const std::string reason = driver->LastOpenError();
+        if (!reason.empty()) std::cerr << "\n(" << reason << ")\n";
         return 1;
     }
     const double period = setup.profile.samplePeriod;

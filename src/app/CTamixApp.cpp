@@ -6,10 +6,11 @@
 #include <wx/filename.h>
 #include <wx/gdicmn.h>
 
+#include <wx/log.h>
 #include "acquisition/MeasurementSetup.h"
 #include "app/CMainFrame.h"
 #include "app/CTamixDoc.h"
-#include "device/SimulatedDriver.h"
+#include "device/InstrumentSource.h"
 #include "dialogs/ProfileKeys.h"
 #include "dialogs/SmallDialogs.h"
 #include "view/CTamixView.h"
@@ -55,9 +56,13 @@ class CTamixDocManager final : public wxDocManager {
     wxDECLARE_EVENT_TABLE();
 };
 
-wxBEGIN_EVENT_TABLE(CTamixDocManager, wxDocManager) EVT_MENU(wxID_NEW, CTamixDocManager::OnNew)
-    EVT_MENU(wxID_OPEN, CTamixDocManager::OnOpen) EVT_MENU(wxID_SAVE, CTamixDocManager::OnSave)
-        wxEND_EVENT_TABLE()
+// clang-format off
+wxBEGIN_EVENT_TABLE(CTamixDocManager, wxDocManager)
+    EVT_MENU(wxID_NEW, CTamixDocManager::OnNew)
+    EVT_MENU(wxID_OPEN, CTamixDocManager::OnOpen)
+    EVT_MENU(wxID_SAVE, CTamixDocManager::OnSave)
+wxEND_EVENT_TABLE();
+// clang-format on
 
 }  // namespace
 
@@ -67,6 +72,9 @@ void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
         "attach a simulated instrument (serial or model name, e.g. A30008SN or KPR-T310)");
     parser.AddSwitch("", "unpaced",
                      "a simulated instrument delivers scans as fast as they are read");
+    parser.AddOption("", "port",
+                     "list serial port PATH first, as a unit whose bridge has serial string "
+                     "SERIAL (PATH=SERIAL)");
     parser.AddOption("", "profile", "profile file to use instead of ~/.config/tamix.INI");
     parser.AddSwitch("h", "help", "show this help", wxCMD_LINE_OPTION_HELP);
 }
@@ -75,6 +83,8 @@ bool CTamixApp::OnCmdLineParsed(wxCmdLineParser& parser) {
     parser.Found("simulate", &m_simulate);
     m_unpaced = parser.Found("unpaced");
     parser.Found("profile", &m_profilePath);
+    wxString port;
+    if (parser.Found("port", &port)) m_ports.Add(port);
     return true;
 }
 
@@ -85,13 +95,18 @@ bool CTamixApp::OnInit() {
     m_profile = std::make_unique<IniFile>(
         m_profilePath.empty() ? DefaultProfilePath() : std::string(m_profilePath.utf8_str()));
 
-    if (!m_simulate.empty()) {
-        SimulatedUnitOptions unit;
-        if (!SimulatedUnitFor(std::string(m_simulate.utf8_str()), unit)) return false;
-        unit.paced = !m_unpaced;
-        m_driver = std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
-    } else {
-        m_driver = std::make_unique<NullDriver>();
+    InstrumentSource source;
+    if (!m_simulate.empty()) source.simulate = std::string(m_simulate.utf8_str());
+    source.unpaced = m_unpaced;
+    for (const wxString& spec : m_ports) {
+        SerialPortInfo port;
+        if (ParsePortSpec(std::string(spec.utf8_str()), port)) source.ports.push_back(port);
+    }
+    std::string error;
+    m_driver = MakeDriver(source, error);
+    if (!m_driver) {
+        wxLogError("%s", wxString::FromUTF8(error));
+        return false;
     }
     MeasurementSetup& setup = TheSetup();
     setup.link.SetDriver(m_driver.get());

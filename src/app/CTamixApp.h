@@ -33,6 +33,7 @@ class CTamixApp : public wxApp {
     wxDocManager* m_docManager = nullptr;
     wxString m_profilePath;
     wxString m_simulate;
+    wxArrayString m_ports;
     bool m_unpaced = false;
 };
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace tamix {
 
@@ -61,6 +62,9 @@ class D2xxDriver {
     virtual FtStatus SetTimeouts(FtHandle handle, uint32_t readMs, uint32_t writeMs) = 0;
     virtual FtStatus SetLatencyTimer(FtHandle handle, uint8_t ms) = 0;
     virtual FtStatus SetUSBParameters(FtHandle handle, uint32_t inSize, uint32_t outSize) = 0;
+
+    // Why the last open failed, in words for the operator; empty when unknown.
+    virtual std::string LastOpenError() const { return {}; }
 };
 
 // A driver that lists no devices; the default when no instrument source is chosen.

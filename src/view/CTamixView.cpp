@@ -74,35 +74,29 @@ void SetViewServices(IniFile* profile, FileOpener* opener) {
 
 wxIMPLEMENT_DYNAMIC_CLASS(CTamixView, wxView);
 
-wxBEGIN_EVENT_TABLE(CTamixView, wxView) EVT_MENU(cmd::ID_MEASUREMENT_START,
-                                                 CTamixView::OnMeasurementStart)
+// clang-format off
+wxBEGIN_EVENT_TABLE(CTamixView, wxView)
+    EVT_MENU(cmd::ID_MEASUREMENT_START, CTamixView::OnMeasurementStart)
     EVT_MENU(cmd::ID_MEASUREMENT_STOP, CTamixView::OnMeasurementStop)
-        EVT_MENU(cmd::ID_MEASUREMENT_PAUSE,
-                 CTamixView::OnMeasurementPause) EVT_MENU(cmd::ID_MEASUREMENT_COMMPORT,
-                                                          CTamixView::OnMeasurementCommPort)
-            EVT_MENU(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnMeasurementEightChannels)
-                EVT_MENU(cmd::ID_MEASUREMENT_CALIBRATE,
-                         CTamixView::OnMeasurementCalibrate) EVT_MENU(cmd::ID_TOOLS_ADDMARKER,
-                                                                      CTamixView::OnToolsAddMarker)
-                    EVT_MENU(cmd::ID_TOOLS_RESETALLSCALING, CTamixView::OnToolsResetAllScaling)
-                        EVT_MENU(cmd::ID_TOOLS_AUTOSCALEALL, CTamixView::OnToolsAutoscaleAll)
-                            EVT_UPDATE_UI(cmd::ID_MEASUREMENT_START, CTamixView::OnUpdateCommand)
-                                EVT_UPDATE_UI(cmd::ID_MEASUREMENT_STOP, CTamixView::OnUpdateCommand)
-                                    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_PAUSE,
-                                                  CTamixView::OnUpdateCommand)
-                                        EVT_UPDATE_UI(cmd::ID_MEASUREMENT_COMMPORT,
-                                                      CTamixView::OnUpdateCommand)
-                                            EVT_UPDATE_UI(cmd::ID_MEASUREMENT_EIGHTCHANNELS,
-                                                          CTamixView::OnUpdateCommand)
-                                                EVT_UPDATE_UI(cmd::ID_MEASUREMENT_CALIBRATE,
-                                                              CTamixView::OnUpdateCommand)
-                                                    EVT_UPDATE_UI(cmd::ID_TOOLS_ADDMARKER,
-                                                                  CTamixView::OnUpdateCommand)
-                                                        EVT_UPDATE_UI(cmd::ID_APP_EXIT,
-                                                                      CTamixView::OnUpdateCommand)
-                                                            wxEND_EVENT_TABLE()
+    EVT_MENU(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnMeasurementPause)
+    EVT_MENU(cmd::ID_MEASUREMENT_COMMPORT, CTamixView::OnMeasurementCommPort)
+    EVT_MENU(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnMeasurementEightChannels)
+    EVT_MENU(cmd::ID_MEASUREMENT_CALIBRATE, CTamixView::OnMeasurementCalibrate)
+    EVT_MENU(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnToolsAddMarker)
+    EVT_MENU(cmd::ID_TOOLS_RESETALLSCALING, CTamixView::OnToolsResetAllScaling)
+    EVT_MENU(cmd::ID_TOOLS_AUTOSCALEALL, CTamixView::OnToolsAutoscaleAll)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_START, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_STOP, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_COMMPORT, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_EIGHTCHANNELS, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_MEASUREMENT_CALIBRATE, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnUpdateCommand)
+    EVT_UPDATE_UI(cmd::ID_APP_EXIT, CTamixView::OnUpdateCommand)
+wxEND_EVENT_TABLE();
+// clang-format on
 
-                                                                CTamixView::CTamixView() {
+CTamixView::CTamixView() {
     TheSetup().SetDefaults();
 }
 
