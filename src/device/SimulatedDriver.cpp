@@ -112,7 +112,7 @@ FtStatus SimulatedDriver::Open(int index, FtHandle* handle) {
     slot.readTimeoutMs = 300;
     slot.flowModes.clear();
     slot.unit->Reset();
-    *handle = static_cast<FtHandle>(index + 1);
+    *handle = static_cast<FtHandle>(index) + 1;
     return FT_OK;
 }
 
