@@ -121,12 +121,24 @@ TEST(SetupDeviceTest, SendsEachModelsProgrammingAndReadsEveryReply) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.serial);
-        Bench bench(Unit(c.serial), {0, 2, 5});
-        ASSERT_EQ(SetupDevice(*bench.setup), 0);
+        SimulatedUnitOptions unit = Unit(c.serial);
+        unit.fixedInputs = {0, 2, 5};
+        Bench bench(unit, {0, 2, 5});
+        MeasurementSetup& s = *bench.setup;
+        ASSERT_EQ(SetupDevice(s), 0);
         EXPECT_EQ(bench.Received(), c.bytes);
         // Every reply was read: nothing is left waiting on the line.
-        EXPECT_EQ(bench.setup->link.ReadByte(), 255);
-        EXPECT_EQ(bench.driver.LineRate(0), static_cast<uint32_t>(bench.setup->profile.lineRate));
+        EXPECT_EQ(s.link.ReadByte(), 255);
+        EXPECT_EQ(bench.driver.LineRate(0), static_cast<uint32_t>(s.profile.lineRate));
+        // Start, two batches and the stop, byte for byte.
+        StartStreaming(s.link);
+        std::array<uint8_t, 48> batch{};
+        ASSERT_TRUE(ReadBatch(s.link, 3, batch).Complete(3));
+        ASSERT_TRUE(ReadBatch(s.link, 3, batch).Complete(3));
+        StopStreaming(s.link);
+        std::vector<uint8_t> expected = c.bytes;
+        expected.insert(expected.end(), {'$', 'S', 0, 0, 0, 0, 0, 0, 0x1B});
+        EXPECT_EQ(bench.Received(), expected);
     }
 }
 
