@@ -175,7 +175,8 @@ int main(int argc, char** argv) {
         std::cerr << "Recorded "
                   << FormatClock(static_cast<int64_t>(
                          static_cast<double>(setup.runEndScans.load()) * period))
-                  << " to " << file << "\n";
+                  << " to " << file << " (worker: " << worker.PriorityClass() << " priority, "
+                  << worker.CpuSeconds() << " s CPU)\n";
     }
     return 0;
 }

@@ -51,6 +51,12 @@ void* WorkerThread::Entry(void* self) {
     auto* owner = static_cast<WorkerThread*>(self);
     owner->priority_ = RaisePriority();
     AcquisitionWorker(*owner->setup_, *owner->opener_);
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) == 0) {
+        owner->cpuSeconds_ =
+            static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    }
     owner->setup_->workerActive.store(false, std::memory_order_release);
     return nullptr;
 }

@@ -32,6 +32,8 @@ class WorkerThread {
 
     // Scheduling the worker received: "real-time", "high" or "normal".
     const char* PriorityClass() const;
+    // CPU time the last worker used, in seconds (valid once it has finished).
+    double CpuSeconds() const { return cpuSeconds_.load(); }
 
   private:
     static void* Entry(void* self);
@@ -41,6 +43,7 @@ class WorkerThread {
     MeasurementSetup* setup_ = nullptr;
     FileOpener* opener_ = nullptr;
     std::atomic<int> priority_{0};
+    std::atomic<double> cpuSeconds_{0.0};
 };
 
 }  // namespace tamix
