@@ -21,6 +21,14 @@ namespace {
 
 constexpr int kRecentFiles = 4;
 
+wxString PickFileToOpen(wxWindow* parent) {
+    wxFileDialog dialog(parent, "Open", "", "", "All Files (*.*)|*",
+                        wxFD_OPEN | wxFD_FILE_MUST_EXIST);
+    return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
+}
+
+OpenFilePicker gOpenFilePicker = PickFileToOpen;
+
 // New, Open and Save as the single document of this program needs them: the
 // one document and its view (and a running measurement) are never replaced.
 class CTamixDocManager final : public wxDocManager {
@@ -42,13 +50,12 @@ class CTamixDocManager final : public wxDocManager {
     void OnOpen(wxCommandEvent&) {
         wxDocument* doc = GetCurrentDocument();
         if (doc == nullptr) return;
-        wxFileDialog dialog(wxTheApp->GetTopWindow(), "Open", "", "", "All Files (*.*)|*",
-                            wxFD_OPEN | wxFD_FILE_MUST_EXIST);
-        if (dialog.ShowModal() != wxID_OK) return;
-        doc->SetFilename(dialog.GetPath(), true);
-        doc->SetTitle(wxFileName(dialog.GetPath()).GetFullName());
+        const wxString path = gOpenFilePicker(wxTheApp->GetTopWindow());
+        if (path.empty()) return;
+        doc->SetFilename(path, true);
+        doc->SetTitle(wxFileName(path).GetFullName());
         if (wxView* view = doc->GetFirstView()) view->OnChangeFilename();
-        AddFileToHistory(dialog.GetPath());
+        AddFileToHistory(path);
     }
     // The document holds nothing: saving never writes (so never empties) a file.
     void OnSave(wxCommandEvent&) {}
@@ -65,6 +72,10 @@ wxEND_EVENT_TABLE();
 // clang-format on
 
 }  // namespace
+
+void SetOpenFilePicker(OpenFilePicker picker) {
+    gOpenFilePicker = picker ? std::move(picker) : PickFileToOpen;
+}
 
 void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
     parser.AddOption(

@@ -5,12 +5,18 @@
 #include <wx/app.h>
 #include <wx/docview.h>
 
+#include <functional>
 #include <memory>
 
 #include "device/D2xxDriver.h"
 #include "dialogs/IniFile.h"
 
 namespace tamix {
+
+// Asks the operator for a file to open (empty when cancelled). Replaceable, so
+// that the whole Open command can be tested.
+using OpenFilePicker = std::function<wxString(wxWindow* parent)>;
+void SetOpenFilePicker(OpenFilePicker picker);
 
 class CTamixApp : public wxApp {
   public:

@@ -80,22 +80,15 @@ FtStatus SimulatedDriver::GetDeviceInfoList(DeviceInfoNode* dest, uint32_t* numD
 FtStatus SimulatedDriver::GetDeviceInfoDetail(uint32_t index, uint32_t* flags, uint32_t* type,
                                               uint32_t* id, uint32_t* locId, char* serial16,
                                               char* description64, FtHandle* handle) {
-    uint32_t n = static_cast<uint32_t>(slots_.size());
-    if (index >= n) return FT_DEVICE_NOT_FOUND;
-    DeviceInfoNode nodes[1];
-    {
-        std::lock_guard lock(mutex_);
-        const SimulatedUnit& unit = *slots_[index].unit;
-        nodes[0] = DeviceInfoNode{};
-        std::strncpy(nodes[0].serialNumber, unit.options().serial.c_str(), 15);
-        nodes[0].id = 0x04036001;
-        nodes[0].flags = slots_[index].open ? 1 : 0;
-    }
-    *flags = nodes[0].flags;
+    std::lock_guard lock(mutex_);
+    if (index >= slots_.size()) return FT_DEVICE_NOT_FOUND;
+    const Slot& slot = slots_[index];
+    *flags = slot.open ? 1 : 0;
     *type = 5;
-    *id = nodes[0].id;
+    *id = 0x04036001;
     *locId = 0x100 + index;
-    std::memcpy(serial16, nodes[0].serialNumber, 16);
+    std::memset(serial16, 0, 16);
+    std::strncpy(serial16, slot.unit->options().serial.c_str(), 15);
     std::memset(description64, 0, 64);
     std::strncpy(description64, "Simulated instrument", 63);
     *handle = 0;

@@ -58,8 +58,8 @@ class SimulatedDriver final : public D2xxDriver {
     double timeoutScale_;
 };
 
-// Options for one simulated unit chosen by serial or model name; nullptr-like
-// empty serial when the key names nothing known.
+// Sets the serial of a simulated unit from a known serial or model name; an
+// unknown non-empty key is taken as the serial of a foreign unit. False for an empty key.
 bool SimulatedUnitFor(std::string_view key, SimulatedUnitOptions& options);
 
 }  // namespace tamix

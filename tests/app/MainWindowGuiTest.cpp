@@ -1,5 +1,7 @@
 #include <sys/resource.h>
 #include <wx/dcmemory.h>
+#include <wx/filedlg.h>
+#include <wx/filehistory.h>
 #include <wx/menu.h>
 
 #include <chrono>
@@ -175,6 +177,24 @@ TEST_F(MainWindowGuiTest, StartReportsEachFailure) {
     EXPECT_EQ(std::filesystem::file_size(dir.File("nounit.wdq")), 0u);
     wxTEST_DIALOG(Command(ID_MEASUREMENT_CALIBRATE),
                   ExpectMessage("This function is not implemented in this version."));
+}
+
+TEST_F(MainWindowGuiTest, OpenAndNewChangeOnlyTheTitleAndTheRecentFiles) {
+    const std::string any = dir.File("notes.txt");
+    std::ofstream(any) << "not a recording";
+    CTamixView* before = &View();
+    SetOpenFilePicker([&](wxWindow*) { return wxString::FromUTF8(any); });
+    Command(wxID_OPEN);
+    SetOpenFilePicker(nullptr);
+    EXPECT_EQ(test::MainFrame().GetTitle(), "notes.txt - Tamix Windows Application");
+    EXPECT_EQ(&View(), before) << "the view (and any run) stays";
+    EXPECT_EQ(test::App().docManager()->GetFileHistory()->GetHistoryFile(0),
+              wxString::FromUTF8(any));
+    EXPECT_EQ(test::ReadText(any), "not a recording");
+    Command(wxID_SAVE);
+    EXPECT_EQ(test::ReadText(any), "not a recording") << "saving never empties a file";
+    Command(wxID_NEW);
+    EXPECT_EQ(test::MainFrame().GetTitle(), "Tamix - Tamix Windows Application");
 }
 
 TEST_F(MainWindowGuiTest, EightChannelsTogglesItsCheckMark) {
