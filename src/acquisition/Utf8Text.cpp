@@ -71,7 +71,7 @@ std::string_view Utf8Prefix(std::string_view text, std::size_t maxChars, std::si
 
 void CopyText(std::span<char> dest, std::string_view text, std::size_t maxChars) {
     const std::string_view part = Utf8Prefix(text, maxChars, dest.size() - 1);
-    std::memcpy(dest.data(), part.data(), part.size());
+    if (!part.empty()) std::memcpy(dest.data(), part.data(), part.size());
     dest[part.size()] = '\0';
 }
 

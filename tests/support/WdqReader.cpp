@@ -50,7 +50,7 @@ std::optional<WdqFile> ReadWdq(const std::vector<uint8_t>& b, std::string& error
     }
     const std::size_t data = headerBytes;
     f.samples.resize(f.dataBytes / 2);
-    std::memcpy(f.samples.data(), b.data() + data, f.samples.size() * 2);
+    if (!f.samples.empty()) std::memcpy(f.samples.data(), b.data() + data, f.samples.size() * 2);
 
     const std::size_t events = data + f.dataBytes;
     const std::size_t annotations = events + f.eventBytes;
