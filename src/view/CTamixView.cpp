@@ -208,12 +208,11 @@ int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
             const int v = setup.displayColumns[j][c].load(std::memory_order_relaxed);
             return wxPoint(s.left + j, PointY(mid, v, o, m_layout.stripHeight, g));
         };
-        wxPoint previous = point(from);
-        for (int j = from; j < to; ++j) {
-            const wxPoint p = point(j);
-            dc.DrawLine(previous, p);
-            previous = p;
-        }
+        // One polyline per strip: the segment joins the end of the previous one.
+        int n = 0;
+        m_points[n++] = point(from);
+        for (int j = from; j < to; ++j) m_points[n++] = point(j);
+        dc.DrawLines(n, m_points.data());
     }
     return to - 1;
 }

@@ -8,7 +8,10 @@
 #include <wx/timer.h>
 #include <wx/window.h>
 
+#include <array>
 #include <memory>
+
+#include "acquisition/TextLimits.h"
 
 #include "acquisition/WorkerThread.h"
 #include "view/DisplayScaling.h"
@@ -70,6 +73,7 @@ class CTamixView final : public wxView {
     DisplayScaling m_scaling;
     WorkerThread m_worker;
     bool m_bReporting = false;
+    std::array<wxPoint, kBufferRows + 1> m_points;  // one strip's polyline, reused
 
     wxDECLARE_DYNAMIC_CLASS(CTamixView);
     wxDECLARE_EVENT_TABLE();

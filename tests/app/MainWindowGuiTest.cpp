@@ -17,6 +17,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
 #include "device/D2xxDriver.h"
+#include "device/SimulatedDriver.h"
 #include "view/CTamixView.h"
 #include "view/MeasurementCommands.h"
 
@@ -177,6 +178,30 @@ TEST_F(MainWindowGuiTest, StartReportsEachFailure) {
     EXPECT_EQ(std::filesystem::file_size(dir.File("nounit.wdq")), 0u);
     wxTEST_DIALOG(Command(ID_MEASUREMENT_CALIBRATE),
                   ExpectMessage("This function is not implemented in this version."));
+}
+
+TEST_F(MainWindowGuiTest, ALostUnitIsReportedWithTheRecordedTime) {
+    SimulatedUnitOptions unit;
+    unit.serial = "A30008SN";
+    unit.paced = false;
+    unit.unplugAfterScans = 1203;  // 2.4 s of scans, then the cable is pulled
+    SimulatedDriver unplugging({unit}, 0.05);
+    D2xxDriver* attached = TheSetup().link.Driver();
+    TheSetup().link.SetDriver(&unplugging);
+    const std::string path = dir.File("lost.wdq");
+    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0}, path, 0, 1)),
+                  ExpectMessage("Recording will be stopped automatically after 1 minutes"));
+    bool reported = false;
+    wxTEST_DIALOG(WaitFor([&] { return reported; }, 10),
+                  ExpectMessage("Connection to the data acquisition system was lost.\n\nRecorded "
+                                "time: 00:00:02",
+                                wxID_OK, [&] { reported = true; }));
+    TheSetup().link.SetDriver(attached);
+    EXPECT_TRUE(reported);
+    std::string error;
+    const auto f = test::ReadWdq(test::ReadBytes(path), error);
+    ASSERT_TRUE(f) << error;
+    EXPECT_EQ(f->ScanCount(), 1200);
 }
 
 TEST_F(MainWindowGuiTest, OpenAndNewChangeOnlyTheTitleAndTheRecentFiles) {
