@@ -1,5 +1,6 @@
 #include "device/InstrumentSource.h"
 
+#include "device/ChainedDriver.h"
 #include "device/SimulatedDriver.h"
 
 namespace tamix {
@@ -23,7 +24,10 @@ std::unique_ptr<D2xxDriver> MakeDriver(const InstrumentSource& source, std::stri
         }
         unit.paced = !source.unpaced;
         if (!source.fixedInputs.empty()) unit.fixedInputs = source.fixedInputs;
-        return std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
+        // The simulated unit first; real units follow it in the list.
+        return std::make_unique<ChainedDriver>(
+            std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit}),
+            std::make_unique<LinuxSerialDriver>(source.ports));
     }
     return std::make_unique<LinuxSerialDriver>(source.ports);
 }
