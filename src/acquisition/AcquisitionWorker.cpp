@@ -67,7 +67,8 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
     setup.redrawRequest = 0;
     ResetRunState(setup);
     setup.runEnd = static_cast<int>(RunEnd::None);
-    if (SetupDevice(setup) != 0) {
+    // Without a channel there is nothing to request, and the loop would never block.
+    if (setup.channelCount < 1 || SetupDevice(setup) != 0) {
         setup.unitFound = false;
         setup.SetStatus(RunStatus::Idle);
         return 1;

@@ -292,6 +292,15 @@ TEST_F(WorkerTest, ARefusedOpenReportsNoUnitAndWritesNothing) {
     EXPECT_EQ(setup->OutputFileName(), path) << "the failed start keeps the dialog's choices";
 }
 
+TEST_F(WorkerTest, NoChannelStartsNoRun) {
+    Attach(Unit("A30008SN"), {});
+    Record(dir.File("none.wdq"), 0, 1);
+    EXPECT_FALSE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->Status(), RunStatus::Idle);
+    EXPECT_TRUE(driver->ReceivedBytes(0).empty());
+}
+
 TEST_F(WorkerTest, ASilentUnitIsReportedAsLostWithoutRecordingStaleBytes) {
     SimulatedUnitOptions unit = Unit("A30008SN");
     unit.neverAnswers = true;
