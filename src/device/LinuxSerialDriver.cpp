@@ -240,6 +240,7 @@ FtStatus LinuxSerialDriver::Read(FtHandle handle, void* buffer, uint32_t count,
     if (p == nullptr) return FT_INVALID_HANDLE;
     auto* out = static_cast<uint8_t*>(buffer);
     const auto deadline = Clock::now() + std::chrono::milliseconds(p->readTimeoutMs);
+    bool readable = false;
     while (*received < count) {
         const ssize_t n = ::read(p->fd, out + *received, count - *received);
         if (n > 0) {
@@ -247,6 +248,8 @@ FtStatus LinuxSerialDriver::Read(FtHandle handle, void* buffer, uint32_t count,
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return FT_IO_ERROR;
+        // Readable yet nothing to read: the line hung up.
+        if (n == 0 && readable) return FT_IO_ERROR;
         const int wait = RemainingMs(deadline);
         if (wait == 0) break;
         pollfd fd{p->fd, POLLIN, 0};
@@ -255,6 +258,7 @@ FtStatus LinuxSerialDriver::Read(FtHandle handle, void* buffer, uint32_t count,
         // The port vanished (unplugged, or the far end of a pseudo-terminal closed).
         if (r > 0 && (fd.revents & (POLLERR | POLLNVAL))) return FT_IO_ERROR;
         if (r > 0 && (fd.revents & POLLHUP) && !(fd.revents & POLLIN)) return FT_IO_ERROR;
+        readable = r > 0 && (fd.revents & POLLIN);
     }
     return FT_OK;
 }
