@@ -245,10 +245,11 @@ FtStatus LinuxSerialDriver::Read(FtHandle handle, void* buffer, uint32_t count,
         const ssize_t n = ::read(p->fd, out + *received, count - *received);
         if (n > 0) {
             *received += static_cast<uint32_t>(n);
+            readable = false;
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) return FT_IO_ERROR;
-        // Readable yet nothing to read: the line hung up.
+        // Readable (per poll) yet nothing to read: the line hung up.
         if (n == 0 && readable) return FT_IO_ERROR;
         const int wait = RemainingMs(deadline);
         if (wait == 0) break;
