@@ -11,8 +11,11 @@
 #include "app/CMainFrame.h"
 #include "app/CTamixDoc.h"
 #include "device/InstrumentSource.h"
+#include "dialogs/CAboutDlg.h"
+#include "dialogs/CAddMarkerDlg.h"
+#include "dialogs/CHelpDlg.h"
+#include "dialogs/CSystemSetupDlg.h"
 #include "dialogs/ProfileKeys.h"
-#include "dialogs/SmallDialogs.h"
 #include "view/CTamixView.h"
 #include "view/MeasurementCommands.h"
 

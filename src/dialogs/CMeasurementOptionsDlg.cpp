@@ -32,7 +32,7 @@ std::string U(const wxString& s) {
 
 CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profile)
     : wxDialog(parent, wxID_ANY, "Measurement Options", wxDefaultPosition, wxDefaultSize,
-               wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX),
+               kDialogStyle),
       m_profile(profile),
       m_options(profile) {
     SetTemplateSize(this, 352, 229);
@@ -43,9 +43,7 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
     Place(new wxStaticBox(this, wxID_ANY, "Channel setup"), 10, 55, 135, 135, Fit::Exact);
     Place(new wxStaticBox(this, wxID_ANY, "Filename"), 160, 105, 180, 85, Fit::Exact);
 
-    auto* ok = new wxButton(this, wxID_OK, "OK");
-    ok->SetDefault();
-    Place(ok, 85, 205, 50, 14);
+    wxButton* ok = AddDefaultButton(this, 85, 205, 50, 14);
     Place(new wxButton(this, wxID_CANCEL, "Cancel"), 215, 205, 50, 14);
     const int xs[] = {10, 45, 80, 115};
     for (int i = 0; i < 8; ++i) {

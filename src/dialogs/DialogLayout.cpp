@@ -1,5 +1,7 @@
 #include "dialogs/DialogLayout.h"
 
+#include <wx/button.h>
+
 #include <algorithm>
 
 namespace tamix {
@@ -24,6 +26,13 @@ void Place(wxWindow* control, int x, int y, int w, int h, Fit fit) {
         return;
     }
     control->SetSize(pos.x, pos.y, size.x, size.y);
+}
+
+wxButton* AddDefaultButton(wxDialog* dialog, int x, int y, int w, int h) {
+    auto* ok = new wxButton(dialog, wxID_OK, "OK");
+    ok->SetDefault();
+    Place(ok, x, y, w, h);
+    return ok;
 }
 
 }  // namespace tamix

@@ -6,7 +6,12 @@
 
 #include <wx/dialog.h>
 
+class wxButton;
+
 namespace tamix {
+
+// Modal frame with caption and system menu, as every dialog of the program has.
+inline constexpr long kDialogStyle = wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX;
 
 enum class Fit {
     Exact,     // group boxes, multi-line edits: the template's size
@@ -19,5 +24,8 @@ void SetTemplateSize(wxDialog* dialog, int width, int height);
 
 // Positions `control` at the template rectangle (dialog units).
 void Place(wxWindow* control, int x, int y, int w, int h, Fit fit = Fit::Natural);
+
+// The dialog's default "OK" button at the template rectangle.
+wxButton* AddDefaultButton(wxDialog* dialog, int x, int y, int w, int h);
 
 }  // namespace tamix

@@ -14,8 +14,11 @@
 #include <filesystem>
 
 #include "acquisition/AcquisitionWorker.h"
+#include "dialogs/CAboutDlg.h"
+#include "dialogs/CAddMarkerDlg.h"
+#include "dialogs/CHelpDlg.h"
 #include "dialogs/CMeasurementOptionsDlg.h"
-#include "dialogs/SmallDialogs.h"
+#include "dialogs/CSystemSetupDlg.h"
 #include "recording/WdqWriter.h"
 #include "view/MeasurementCommands.h"
 

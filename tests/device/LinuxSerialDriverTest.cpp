@@ -29,11 +29,12 @@ void Write(const fs::path& file, const std::string& text) {
 // A sysfs tree as the kernel shows USB-serial ports: class/tty/<name>/device
 // links to the port, whose driver link names ftdi_sio, below its USB device.
 class FakeSysfs {
-public:
+  public:
     void AddPort(const std::string& tty, const std::string& driver, const std::string& serial,
                  bool withUsbParent = true) {
         const fs::path usb = dir.path() / "devices/pci0/usb1" / ("1-" + tty);
-        const fs::path port = withUsbParent ? usb / "1-1:1.0" / tty : dir.path() / "devices/platform" / tty;
+        const fs::path port =
+            withUsbParent ? usb / "1-1:1.0" / tty : dir.path() / "devices/platform" / tty;
         fs::create_directories(port);
         if (withUsbParent) {
             Write(usb / "idVendor", "0403");
@@ -47,7 +48,9 @@ public:
         fs::create_directories(dir.path() / "class/tty" / tty);
         fs::create_directory_symlink(port, dir.path() / "class/tty" / tty / "device");
     }
-    void AddVirtual(const std::string& tty) { fs::create_directories(dir.path() / "class/tty" / tty); }
+    void AddVirtual(const std::string& tty) {
+        fs::create_directories(dir.path() / "class/tty" / tty);
+    }
     std::string root() const { return dir.path().string(); }
     test::TempDir dir;
 };
@@ -85,15 +88,15 @@ TEST(FtdiPortListTest, PortSpecsNameAPathAndItsSerial) {
 
 // The simulated unit on a pseudo-terminal, driven through the Linux driver.
 class PtyDriverTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         std::string error;
         ASSERT_TRUE(pty.Open(error)) << error;
         pty.Start();
         SerialPortInfo port;
         ASSERT_TRUE(ParsePortSpec(pty.path() + "=A30008SN", port));
-        driver = std::make_unique<LinuxSerialDriver>(std::vector<SerialPortInfo>{port},
-                                                     sys.root(), "/dev");
+        driver = std::make_unique<LinuxSerialDriver>(std::vector<SerialPortInfo>{port}, sys.root(),
+                                                     "/dev");
         setup->link.SetDriver(driver.get());
         setup->channelCount = 3;
         setup->channels[0].inputNumber = 0;
@@ -124,7 +127,8 @@ TEST_F(PtyDriverTest, SetsUpAndStreamsPacedBatchesOfTheProgrammedInputs) {
             const double t = (b * 8 + j) * 0.002;
             for (int k = 0; k < 3; ++k) {
                 const int w = j * 3 + k;
-                ASSERT_EQ(ConvertSample(batch[2 * w], batch[2 * w + 1], 1, setup->channels[k].inputNumber),
+                ASSERT_EQ(ConvertSample(batch[2 * w], batch[2 * w + 1], 1,
+                                        setup->channels[k].inputNumber),
                           SignalGenerator::IntendedSample(setup->channels[k].inputNumber, t, 1));
             }
         }
@@ -170,13 +174,15 @@ TEST_F(PtyDriverTest, AVanishedPortFailsTheReadWithinItsTimeout) {
     pty.Close();
     const auto t0 = Clock::now();
     BatchResult result;
-    for (int i = 0; i < 20 && result.status == FT_OK; ++i) result = ReadBatch(setup->link, 3, batch);
+    for (int i = 0; i < 20 && result.status == FT_OK; ++i)
+        result = ReadBatch(setup->link, 3, batch);
     EXPECT_NE(result.status, FT_OK);
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 3.0);
 }
 
 TEST(PtyDriverErrorsTest, MissingNodesAndUnknownIndexesGiveTheOpenFailures) {
-    LinuxSerialDriver driver({{"ttyUSB99", "/dev/nonexistent-tty", "A30008SN", "", ""}}, "/nonexistent", "/dev");
+    LinuxSerialDriver driver({{"ttyUSB99", "/dev/nonexistent-tty", "A30008SN", "", ""}},
+                             "/nonexistent", "/dev");
     CUsbLink link;
     link.SetDriver(&driver);
     EXPECT_EQ(link.OpenByIndex(1, 115200), 1);
@@ -210,7 +216,8 @@ TEST(RecorderOverPtyTest, RecordsTheSimulatedSignals) {
     const int inputs[] = {0, 2, 5};
     for (int64_t scan = 0; scan < f->ScanCount(); ++scan) {
         for (int k = 0; k < 3; ++k) {
-            const int16_t want = SignalGenerator::IntendedSample(inputs[k], scan * norv.samplePeriod, 3);
+            const int16_t want =
+                SignalGenerator::IntendedSample(inputs[k], scan * norv.samplePeriod, 3);
             ASSERT_EQ(f->samples[scan * 3 + k], static_cast<int16_t>(want & ~3)) << scan;
         }
     }

@@ -11,8 +11,11 @@
 #include <string>
 
 #include "app/CTamixApp.h"
+#include "dialogs/CAboutDlg.h"
+#include "dialogs/CAddMarkerDlg.h"
+#include "dialogs/CHelpDlg.h"
 #include "dialogs/CMeasurementOptionsDlg.h"
-#include "dialogs/SmallDialogs.h"
+#include "dialogs/CSystemSetupDlg.h"
 
 namespace tamix::test {
 

@@ -1,0 +1,23 @@
+#include "dialogs/CAboutDlg.h"
+
+#include <wx/button.h>
+#include <wx/statbmp.h>
+#include <wx/stattext.h>
+
+#include "dialogs/DialogLayout.h"
+
+#include "res/tamix.xpm"
+
+namespace tamix {
+
+CAboutDlg::CAboutDlg(wxWindow* parent)
+    : wxDialog(parent, wxID_ANY, "About Tamix", wxDefaultPosition, wxDefaultSize, kDialogStyle) {
+    SetTemplateSize(this, 217, 98);
+    Place(new wxStaticBitmap(this, wxID_ANY, wxBitmap(tamix_xpm)), 11, 17, 20, 20);
+    Place(new wxStaticText(this, wxID_ANY,
+                           wxString::FromUTF8("Tamix adatgy\xC3\xBBjt\xC3\xB5 szoftver")),
+          40, 10, 119, 8);
+    AddDefaultButton(this, 176, 6, 32, 14)->SetFocus();
+}
+
+}  // namespace tamix
