@@ -79,30 +79,6 @@ class CTamixView final : public wxView {
     wxDECLARE_EVENT_TABLE();
 };
 
-// The window the view draws into: a buffer bitmap that full paints redraw and
-// ticks extend, blitted on paint without flicker.
-class SignalCanvas final : public wxWindow {
-  public:
-    SignalCanvas(wxWindow* parent, CTamixView* view);
-    ~SignalCanvas() override;
-
-    wxBitmap& buffer() { return m_buffer; }
-    void RequestFullRedraw();
-    bool timerRunning() const { return m_timer.IsRunning(); }
-
-  private:
-    void OnPaint(wxPaintEvent&);
-    void OnSize(wxSizeEvent&);
-    void OnMouse(wxMouseEvent& event);
-    void OnTimer(wxTimerEvent&);
-
-    CTamixView* m_view;
-    wxBitmap m_buffer;
-    wxTimer m_timer;
-    bool m_bFullRedraw = true;
-    bool m_bTimerPending = true;
-};
-
 // The profile and the file opener the view's commands use; set by the application.
 void SetViewServices(IniFile* profile, FileOpener* opener);
 

@@ -1,0 +1,65 @@
+#include "view/SignalCanvas.h"
+
+#include <wx/dcclient.h>
+#include <wx/msgdlg.h>
+
+#include "view/CTamixView.h"
+#include "view/MeasurementCommands.h"
+
+namespace tamix {
+
+SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
+    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize,
+               wxFULL_REPAINT_ON_RESIZE | wxWANTS_CHARS),
+      m_view(view),
+      m_timer(this) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, &SignalCanvas::OnPaint, this);
+    Bind(wxEVT_SIZE, &SignalCanvas::OnSize, this);
+    Bind(wxEVT_LEFT_DOWN, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_RIGHT_DOWN, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_LEFT_DCLICK, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_RIGHT_DCLICK, &SignalCanvas::OnMouse, this);
+    Bind(wxEVT_TIMER, &SignalCanvas::OnTimer, this);
+}
+
+SignalCanvas::~SignalCanvas() {
+    m_timer.Stop();
+}
+
+void SignalCanvas::RequestFullRedraw() {
+    m_bFullRedraw = true;
+    Refresh(false);
+}
+
+void SignalCanvas::OnSize(wxSizeEvent& event) {
+    RequestFullRedraw();
+    event.Skip();
+}
+
+void SignalCanvas::OnPaint(wxPaintEvent&) {
+    wxPaintDC dc(this);
+    if (m_bFullRedraw || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) {
+        m_view->RenderAll();
+        m_bFullRedraw = false;
+    }
+    dc.DrawBitmap(m_buffer, 0, 0);
+    if (m_bTimerPending) {
+        m_bTimerPending = false;
+        if (!m_timer.Start(50)) {
+            wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
+        }
+    }
+}
+
+void SignalCanvas::OnMouse(wxMouseEvent& event) {
+    event.Skip();
+    const bool left = event.LeftDown() || event.LeftDClick();
+    m_view->OnButtonDown(event.GetX(), event.GetY(), left ? MouseButton::Left : MouseButton::Right);
+}
+
+void SignalCanvas::OnTimer(wxTimerEvent&) {
+    m_view->OnTimerTick();
+}
+
+}  // namespace tamix

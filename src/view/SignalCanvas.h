@@ -1,0 +1,36 @@
+// The window the signal view draws into: a buffer bitmap that full paints
+// redraw and ticks extend, blitted on paint without flicker; it owns the
+// 50 ms refresh timer. User interface thread only.
+#pragma once
+
+#include <wx/bitmap.h>
+#include <wx/timer.h>
+#include <wx/window.h>
+
+namespace tamix {
+
+class CTamixView;
+
+class SignalCanvas final : public wxWindow {
+  public:
+    SignalCanvas(wxWindow* parent, CTamixView* view);
+    ~SignalCanvas() override;
+
+    wxBitmap& buffer() { return m_buffer; }
+    void RequestFullRedraw();
+    bool timerRunning() const { return m_timer.IsRunning(); }
+
+  private:
+    void OnPaint(wxPaintEvent&);
+    void OnSize(wxSizeEvent&);
+    void OnMouse(wxMouseEvent& event);
+    void OnTimer(wxTimerEvent&);
+
+    CTamixView* m_view;
+    wxBitmap m_buffer;
+    wxTimer m_timer;
+    bool m_bFullRedraw = true;
+    bool m_bTimerPending = true;
+};
+
+}  // namespace tamix
