@@ -43,7 +43,7 @@ Options:
   --format wdq|text    output type
   --profile PATH       profile to read instead of ~/.config/tamix.INI
                        ($XDG_CONFIG_HOME/tamix.INI when that is set)
-  --quiet              no progress display
+  --quiet              no progress display (it is shown only on a terminal)
   --help               this text
 
 While recording, each line typed on standard input adds a marker with that

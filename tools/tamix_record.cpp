@@ -132,6 +132,7 @@ int main(int argc, char** argv) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 
+    // Quiet when not on a terminal (scripts, logs): only failures are reported.
     const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
     WorkerThread worker;
     if (!worker.StartRun(setup, DefaultFileOpener())) {
@@ -144,7 +145,7 @@ int main(int argc, char** argv) {
     const double period = setup.profile.samplePeriod;
     const int64_t limit = setup.sampleLimit.load();
     const double totalSeconds = static_cast<double>(limit) * period;
-    if (!args.quiet) {
+    if (progress) {
         std::cerr << "Recording " << setup.channelCount << " channel(s) from "
                   << setup.profile.ModelName() << " to " << file << " for "
                   << FormatClock(static_cast<int64_t>(totalSeconds)) << " (" << limit
@@ -171,7 +172,7 @@ int main(int argc, char** argv) {
         std::cerr << report << "\n";
         return 4;
     }
-    if (!args.quiet) {
+    if (progress) {
         std::cerr << "Recorded "
                   << FormatClock(static_cast<int64_t>(
                          static_cast<double>(setup.runEndScans.load()) * period))
