@@ -10,7 +10,8 @@
 namespace tamix {
 
 // Command identifiers of the menus and accelerators. The toolkit takes menu
-// identifiers below 0x7FFF, so each is its classic number less 20000.
+// identifiers below 0x7FFF only, so the program's commands are their classic
+// numbers less 20000, and the framework's own commands sit just below them.
 namespace cmd {
 inline constexpr int ID_MEASUREMENT_START = 12771;
 inline constexpr int ID_MEASUREMENT_STOP = 12772;
@@ -22,7 +23,6 @@ inline constexpr int ID_TOOLS_RESETALLSCALING = 12781;
 inline constexpr int ID_MEASUREMENT_PAUSE = 12782;
 inline constexpr int ID_TOOLS_AUTOSCALEALL = 12783;
 inline constexpr int ID_HELP_SIMPLEHELP = 12784;
-// The framework's own commands; menu identifiers must stay below 0x7FFF here.
 inline constexpr int ID_APP_ABOUT = 12760;
 inline constexpr int ID_APP_EXIT = 12761;
 inline constexpr int ID_NEXT_PANE = 12762;
