@@ -222,6 +222,27 @@ TEST_F(MainWindowGuiTest, OpenAndNewChangeOnlyTheTitleAndTheRecentFiles) {
     EXPECT_EQ(test::MainFrame().GetTitle(), "Tamix - Tamix Windows Application");
 }
 
+TEST_F(MainWindowGuiTest, SystemSetupKeysAreReadAtStartAndWrittenAtExit) {
+    MeasurementSetup& setup = TheSetup();
+    const int port = setup.GetCommPort();
+    const int eight = setup.GetEightChannels();
+    IniFile& profile = test::App().profile();
+    profile.SetInt("System setup", "port", 7);
+    profile.SetInt("System setup", "chn8", 1);
+    test::App().LoadSystemSetup();
+    EXPECT_EQ(setup.commPort, 8);
+    EXPECT_TRUE(CommandUi(ID_MEASUREMENT_EIGHTCHANNELS).second);
+    profile.SetInt("System setup", "port", 8);
+    test::App().LoadSystemSetup();
+    EXPECT_EQ(setup.commPort, 1);
+    test::App().SaveSystemSetup();
+    const IniFile written(test::GuiTempDir() + "/tamix.INI");
+    EXPECT_EQ(written.GetInt("System setup", "port", -5), 0);
+    EXPECT_EQ(written.GetInt("System setup", "chn8", -5), 1);
+    setup.SetCommPort(port);
+    setup.SetEightChannels(eight);
+}
+
 TEST_F(MainWindowGuiTest, EightChannelsTogglesItsCheckMark) {
     const int before = TheSetup().GetEightChannels();
     Command(ID_MEASUREMENT_EIGHTCHANNELS);
