@@ -55,15 +55,6 @@ Exit status: 0 completed; 1 no usable instrument found; 2 bad arguments;
 instrument was lost or the file could not be written.
 )";
 
-int InputOfLabel(const std::string& label) {
-    if (label.size() != 1) return -1;
-    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
-    for (int i = 0; i < 8; ++i) {
-        if (kInputLabels[i][0] == c) return i;
-    }
-    return -1;
-}
-
 namespace {
 
 bool ParseDuration(const std::string& text, double& seconds) {

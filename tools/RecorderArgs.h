@@ -32,9 +32,6 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out, 
 // Applies the arguments to the options read from the profile.
 void ApplyRecorderArgs(const RecorderArgs& args, MeasurementOptions& options);
 
-// Input number 0..7 of a label "1".."4", "A".."D" (case-insensitive), or -1.
-int InputOfLabel(const std::string& label);
-
 extern const char* const kRecorderHelp;
 
 }  // namespace tamix

@@ -19,6 +19,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "acquisition/WorkerThread.h"
 #include "device/InstrumentSource.h"
+#include "view/MeasurementCommands.h"
 
 namespace {
 
@@ -30,10 +31,6 @@ std::atomic<bool> gStop{false};
 extern "C" void OnSignal(int) {
     gStop.store(true);
 }
-
-constexpr const char* kNoUnit =
-    "Can't find proper data acquisition system.\n\nCheck power, cable and communication port "
-    "settings.\n\nUSB devices may need to be reconnected.";
 
 // Each line on standard input is a marker at the current scan.
 void ReadMarkers(MeasurementSetup& setup, const std::atomic<bool>& done) {
@@ -137,7 +134,7 @@ int main(int argc, char** argv) {
     WorkerThread worker;
     if (!worker.StartRun(setup, DefaultFileOpener())) {
         worker.Join();
-        std::cerr << kNoUnit << "\n";
+        std::cerr << text::kNoUnit << "\n";
         const std::string reason = driver->LastOpenError();
         if (!reason.empty()) std::cerr << "\n(" << reason << ")\n";
         return 1;
@@ -155,10 +152,7 @@ int main(int argc, char** argv) {
     std::atomic<bool> done{false};
     std::thread markers(ReadMarkers, std::ref(setup), std::cref(done));
     while (setup.workerActive.load()) {
-        if (gStop.load()) {
-            setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
-            setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
-        }
+        if (gStop.load()) setup.RequestStop();
         if (progress) ShowProgress(setup, totalSeconds);
         std::this_thread::sleep_for(100ms);
     }

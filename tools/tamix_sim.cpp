@@ -3,10 +3,10 @@
 // (--port PATH=SERIAL).
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <iostream>
 #include <string>
 
+#include "acquisition/MeasurementSetup.h"
 #include "device/PtyUnit.h"
 #include "device/SimulatedDriver.h"
 
@@ -52,10 +52,8 @@ int main(int argc, char** argv) {
         } else if (a == "--inputs" && i + 1 < argc) {
             unit.fixedInputs.clear();
             for (const char* p = argv[++i]; *p != '\0'; ++p) {
-                const char* labels = "1234ABCD";
-                const char* at = std::strchr(labels, std::toupper(static_cast<unsigned char>(*p)));
-                if (at != nullptr && *p != ',')
-                    unit.fixedInputs.push_back(static_cast<int>(at - labels));
+                const int input = tamix::InputOfLabel(std::string_view(p, 1));
+                if (input >= 0) unit.fixedInputs.push_back(input);
             }
         } else {
             std::cerr << "tamix-sim: unknown argument " << a << "\nTry 'tamix-sim --help'.\n";

@@ -1,5 +1,6 @@
 #include "acquisition/MeasurementSetup.h"
 
+#include <cctype>
 #include <cstdio>
 #include <memory>
 
@@ -15,6 +16,15 @@ std::string_view ChannelInfo::Unit() const {
 }
 std::string_view MarkerTable::Text(int m) const {
     return FieldText(markerText[m]);
+}
+
+int InputOfLabel(std::string_view label) {
+    if (label.size() != 1) return -1;
+    const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(label[0])));
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (kInputLabels[i][0] == c) return i;
+    }
+    return -1;
 }
 
 MeasurementSetup::MeasurementSetup() {
@@ -71,6 +81,11 @@ int MeasurementSetup::SetEightChannels(int flag) {
 bool MeasurementSetup::ChangeStatus(RunStatus from, RunStatus to) {
     int expected = static_cast<int>(from);
     return runStatus.compare_exchange_strong(expected, static_cast<int>(to));
+}
+
+bool MeasurementSetup::RequestStop() {
+    return ChangeStatus(RunStatus::Running, RunStatus::StopRequested) ||
+           ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
 }
 
 std::string_view MeasurementSetup::OutputFileName() const {

@@ -35,6 +35,9 @@ struct ChannelInfo {
 inline constexpr std::array<std::string_view, 8> kInputLabels = {"1", "2", "3", "4",
                                                                  "A", "B", "C", "D"};
 
+// Input number 0..7 of a label "1".."4", "A".."D" (case-insensitive), or -1.
+int InputOfLabel(std::string_view label);
+
 struct MarkerTable {
     // Entries below markerCount are valid. Writers fill the entry, then publish
     // it by incrementing markerCount (release); the worker reads with acquire.
@@ -115,6 +118,8 @@ struct MeasurementSetup {
     void SetStatus(RunStatus s) { runStatus.store(static_cast<int>(s)); }
     // Moves `from` to `to` only if the word still holds `from`.
     bool ChangeStatus(RunStatus from, RunStatus to);
+    // Stop: a running or paused run becomes StopRequested; any other state is kept.
+    bool RequestStop();
 
     std::string_view OutputFileName() const;
     void SetOutputFileName(std::string_view name);

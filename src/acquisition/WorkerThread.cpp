@@ -40,10 +40,7 @@ int RaisePriority() {
 }  // namespace
 
 WorkerThread::~WorkerThread() {
-    if (setup_ != nullptr && started_) {
-        setup_->ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
-        setup_->ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
-    }
+    if (setup_ != nullptr && started_) setup_->RequestStop();
     Join();
 }
 

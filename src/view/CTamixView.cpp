@@ -105,9 +105,7 @@ CTamixView::CTamixView() {
 }
 
 CTamixView::~CTamixView() {
-    MeasurementSetup& setup = TheSetup();
-    setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
-    setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
+    TheSetup().RequestStop();
     // The worker's destructor waits for it: the file is complete before the program goes on.
 }
 
@@ -327,16 +325,12 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
 
 void CTamixView::OnMeasurementStop(wxCommandEvent&) {
     MeasurementSetup& setup = TheSetup();
-    const auto stop = [&setup] {
-        setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested) ||
-            setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
-    };
     if (setup.OutputFileName().empty()) {
-        stop();
+        setup.RequestStop();
         return;
     }
     if (Message(text::kAbortQuestion, wxYES_NO) == wxYES) {
-        stop();
+        setup.RequestStop();
         if (GetDocument() != nullptr) GetDocument()->Modify(false);
     }
 }

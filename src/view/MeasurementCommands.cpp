@@ -1,5 +1,7 @@
 #include "view/MeasurementCommands.h"
 
+#include "acquisition/AcquisitionWorker.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -38,12 +40,9 @@ std::string AutoStopNotice(double totalTimeSeconds) {
 }
 
 std::string PauseMarkerText(int64_t scanLoops, int64_t scanCount, double samplePeriod) {
-    const auto t = static_cast<long long>(
-        std::trunc(static_cast<double>(scanLoops - scanCount) * samplePeriod));
-    char text[64];
-    std::snprintf(text, sizeof text, "Pause time:%02lld:%02lld:%02lld", t / 3600, t / 60 % 60,
-                  t % 60);
-    return text;
+    const auto t =
+        static_cast<int64_t>(std::trunc(static_cast<double>(scanLoops - scanCount) * samplePeriod));
+    return "Pause time:" + FormatClock(t);
 }
 
 }  // namespace tamix

@@ -60,8 +60,7 @@ class MainWindowGuiTest : public ::testing::Test {
   protected:
     void TearDown() override {
         MeasurementSetup& setup = TheSetup();
-        setup.ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
-        setup.ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
+        setup.RequestStop();
         EXPECT_TRUE(WaitFor(Idle, 20));
         WaitFor([] { return false; }, 0.1);
     }
