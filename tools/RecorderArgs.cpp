@@ -5,9 +5,9 @@
 #include <sstream>
 
 #include "acquisition/MeasurementSetup.h"
+#include "base/IniFile.h"
 #include "device/DeviceProfile.h"
 #include "device/InstrumentSource.h"
-#include "dialogs/IniFile.h"
 
 namespace tamix {
 

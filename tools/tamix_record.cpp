@@ -18,8 +18,9 @@
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/MeasurementSetup.h"
 #include "acquisition/WorkerThread.h"
+#include "base/Clock.h"
+#include "base/Messages.h"
 #include "device/InstrumentSource.h"
-#include "view/MeasurementCommands.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "acquisition/MeasurementSetup.h"
+#include "base/ChannelInfo.h"
 #include "device/PtyUnit.h"
 #include "device/SimulatedDriver.h"
 

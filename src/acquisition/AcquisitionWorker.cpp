@@ -6,7 +6,8 @@
 #include <cstdio>
 #include <ctime>
 
-#include "acquisition/Utf8Text.h"
+#include "base/Clock.h"
+#include "base/Utf8Text.h"
 #include "device/InstrumentProtocol.h"
 #include "recording/TextWriter.h"
 #include "recording/WdqWriter.h"
@@ -68,7 +69,11 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
     ResetRunState(setup);
     setup.runEnd = static_cast<int>(RunEnd::None);
     // Without a channel there is nothing to request, and the loop would never block.
-    if (setup.channelCount < 1 || SetupDevice(setup) != 0) {
+    // A new sweep starts with the run, whether or not a unit answers.
+    setup.displayColumn = 0;
+    setup.ringIndex = 0;
+    if (setup.channelCount < 1 ||
+        SetupDevice(setup.link, setup.profile, setup.SelectedChannels()) != 0) {
         setup.unitFound = false;
         setup.SetStatus(RunStatus::Idle);
         return 1;
@@ -217,13 +222,6 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
     setup.ClearOutputFileName();
     setup.SetStatus(RunStatus::Idle);
     return 0;
-}
-
-std::string FormatClock(int64_t seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%02lld:%02lld:%02lld", static_cast<long long>(seconds / 3600),
-                  static_cast<long long>(seconds / 60 % 60), static_cast<long long>(seconds % 60));
-    return text;
 }
 
 std::string RunEndReport(const MeasurementSetup& setup) {

@@ -24,7 +24,4 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener);
 // normally: the loss of the unit or the failed write, with the recorded time.
 std::string RunEndReport(const MeasurementSetup& setup);
 
-// "hh:mm:ss" of whole seconds; hours are not wrapped.
-std::string FormatClock(int64_t seconds);
-
 }  // namespace tamix

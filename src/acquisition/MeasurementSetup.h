@@ -11,44 +11,17 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 #include "acquisition/RunStatus.h"
-#include "acquisition/TextLimits.h"
+#include "base/ChannelInfo.h"
+#include "base/MarkerTable.h"
+#include "base/TextLimits.h"
 #include "device/CUsbLink.h"
 #include "device/DeviceProfile.h"
 
 namespace tamix {
-
-struct ChannelInfo {
-    int32_t inputNumber = 0;              // 0..3 inputs "1".."4", 4..7 inputs "A".."D"
-    std::array<char, kNameBytes> name{};  // at most 30 characters
-    std::array<char, kUnitBytes> unit{};  // at most 4 characters, right-aligned
-    double valueAt1V = 1.0;
-    double valueAt0V = 0.0;
-
-    std::string_view Name() const;
-    std::string_view Unit() const;
-};
-
-// Labels of the physical inputs, in input-number order.
-inline constexpr std::array<std::string_view, 8> kInputLabels = {"1", "2", "3", "4",
-                                                                 "A", "B", "C", "D"};
-
-// Input number 0..7 of a label "1".."4", "A".."D" (case-insensitive), or -1.
-int InputOfLabel(std::string_view label);
-
-struct MarkerTable {
-    // Entries below markerCount are valid. Writers fill the entry, then publish
-    // it by incrementing markerCount (release); the worker reads with acquire.
-    std::atomic<int> markerCount{1};
-    std::array<int64_t, kMaxMarkers> markerPos{};
-    std::array<std::array<char, kCommentBytes>, kMaxMarkers> markerText{};
-    // Wall-clock time (seconds since 1970) at which the marker was set; 0 unknown.
-    std::array<int64_t, kMaxMarkers> markerWallTime{};
-
-    std::string_view Text(int m) const;
-};
 
 using SampleRow = std::array<std::atomic<int16_t>, kMaxChannels>;
 
@@ -104,6 +77,9 @@ struct MeasurementSetup {
     std::atomic<int> runEnd{static_cast<int>(RunEnd::None)};
     std::array<char, 1024> runEndMessage{};
     std::atomic<int64_t> runEndScans{0};
+
+    // The channels of the run: the first channelCount entries.
+    std::span<const ChannelInfo> SelectedChannels() const;
 
     // Puts configuration, channels and markers in their initial state.
     void SetDefaults();

@@ -4,7 +4,7 @@
 #include <wx/menu.h>
 
 #include "app/CTamixDoc.h"
-#include "view/MeasurementCommands.h"
+#include "control/MeasurementCommands.h"
 
 #include "res/tamix.xpm"
 

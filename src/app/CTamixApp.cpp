@@ -10,14 +10,14 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CMainFrame.h"
 #include "app/CTamixDoc.h"
+#include "base/ProfileKeys.h"
+#include "control/MeasurementCommands.h"
 #include "device/InstrumentSource.h"
-#include "dialogs/CAboutDlg.h"
-#include "dialogs/CAddMarkerDlg.h"
-#include "dialogs/CHelpDlg.h"
-#include "dialogs/CSystemSetupDlg.h"
-#include "dialogs/ProfileKeys.h"
-#include "view/CTamixView.h"
-#include "view/MeasurementCommands.h"
+#include "dialogs/wx/CAboutDlg.h"
+#include "dialogs/wx/CAddMarkerDlg.h"
+#include "dialogs/wx/CHelpDlg.h"
+#include "dialogs/wx/CSystemSetupDlg.h"
+#include "view/wx/CTamixView.h"
 
 namespace tamix {
 namespace {

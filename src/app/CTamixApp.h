@@ -8,8 +8,8 @@
 #include <functional>
 #include <memory>
 
+#include "base/IniFile.h"
 #include "device/D2xxDriver.h"
-#include "dialogs/IniFile.h"
 
 namespace tamix {
 

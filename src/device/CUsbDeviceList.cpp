@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "acquisition/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 namespace tamix {
 

@@ -4,7 +4,6 @@
 #include <memory>
 #include <string_view>
 
-#include "acquisition/MeasurementSetup.h"
 #include "device/CUsbDeviceList.h"
 #include "device/DeviceProfile.h"
 
@@ -42,10 +41,7 @@ int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber
     }
 }
 
-int SetupDevice(MeasurementSetup& setup) {
-    setup.displayColumn = 0;
-    setup.ringIndex = 0;
-    CUsbLink& link = setup.link;
+int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelInfo> channels) {
     if (link.Driver() == nullptr) return 1;
 
     std::array<char, 256> serial{};
@@ -54,19 +50,19 @@ int SetupDevice(MeasurementSetup& setup) {
         const auto list = std::make_unique<CUsbDeviceList>(*link.Driver(), true);
         list->GetEntry(0, nullptr, serial, {});
     }
-    if (IdentifyDevice(std::string_view(serial.data()), setup.profile) != 0) return 1;
-    if (link.OpenByIndex(0, setup.profile.lineRate) != 0) return 1;
+    if (IdentifyDevice(std::string_view(serial.data()), profile) != 0) return 1;
+    if (link.OpenByIndex(0, profile.lineRate) != 0) return 1;
     link.SetTimeouts(1000, 1000);
 
-    const std::string_view model = setup.profile.ModelName();
-    const int n = setup.channelCount;
+    const std::string_view model = profile.ModelName();
+    const int n = static_cast<int>(channels.size());
     if (ModelIs(model, "KPR-T310", 8) || ModelIs(model, "HLX-7", 4) ||
         ModelIs(model, "KPR-44B", 7)) {
         SendWithReply(link, '$');
         SendWithReply(link, 'C');
         SendWithReply(link, static_cast<uint8_t>(n));
         for (int k = 0; k < n; ++k) {
-            const int input = setup.channels[k].inputNumber;
+            const int input = channels[k].inputNumber;
             SendWithReply(link, static_cast<uint8_t>(input > 7 ? 7 : input));
         }
     } else if (ModelIs(model, "NORV40", 6)) {
@@ -75,7 +71,7 @@ int SetupDevice(MeasurementSetup& setup) {
         for (int input = 0; input < 8; ++input) {
             uint8_t selected = 0;
             for (int k = 0; k < n; ++k) {
-                if (setup.channels[k].inputNumber == input) selected = 1;
+                if (channels[k].inputNumber == input) selected = 1;
             }
             link.WriteByte(selected);
         }

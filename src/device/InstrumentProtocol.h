@@ -6,12 +6,12 @@
 #include <cstdint>
 #include <span>
 
+#include "base/ChannelInfo.h"
 #include "device/CUsbLink.h"
 #include "device/D2xxDriver.h"
+#include "device/DeviceProfile.h"
 
 namespace tamix {
-
-struct MeasurementSetup;
 
 inline constexpr uint8_t stopByte = 0x1B;
 inline constexpr int kScansPerBatch = 8;
@@ -20,8 +20,9 @@ inline constexpr int kBlockBytes = 16;
 // The signed 16-bit sample (±32768 = ±10 V) of a sample word sent high byte first.
 int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber);
 
-// 0 when a unit was identified, opened and programmed; 1 when there is no usable unit.
-int SetupDevice(MeasurementSetup& setup);
+// Identifies the first listed unit into `profile`, opens the link and programs
+// the unit for `channels`. 0 when that worked; 1 when there is no usable unit.
+int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelInfo> channels);
 
 // '$' and 'S', each with its reply read.
 void StartStreaming(CUsbLink& link);

@@ -2,8 +2,8 @@
 
 #include <charconv>
 
-#include "acquisition/Utf8Text.h"
-#include "dialogs/IniFile.h"
+#include "base/IniFile.h"
+#include "base/Utf8Text.h"
 
 namespace tamix::ddx {
 

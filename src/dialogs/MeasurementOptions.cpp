@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "acquisition/MeasurementSetup.h"
-#include "acquisition/Utf8Text.h"
-#include "dialogs/ProfileKeys.h"
+#include "base/ProfileKeys.h"
+#include "base/Utf8Text.h"
 
 namespace tamix {
 

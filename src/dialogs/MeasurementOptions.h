@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/IniFile.h"
 #include "dialogs/ControlAccess.h"
-#include "dialogs/IniFile.h"
 
 namespace tamix {
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "acquisition/MeasurementSetup.h"
+#include "base/ChannelInfo.h"
 
 namespace tamix {
 

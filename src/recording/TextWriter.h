@@ -7,7 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "acquisition/MeasurementSetup.h"
+#include "base/ChannelInfo.h"
+#include "base/MarkerTable.h"
 #include "recording/OutputFile.h"
 
 namespace tamix {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "acquisition/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 namespace tamix {
 namespace {

@@ -6,7 +6,8 @@
 #include <cstdint>
 #include <span>
 
-#include "acquisition/MeasurementSetup.h"
+#include "base/ChannelInfo.h"
+#include "base/MarkerTable.h"
 #include "recording/OutputFile.h"
 
 namespace tamix {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "acquisition/AcquisitionWorker.h"
+#include "base/Clock.h"
 
 namespace tamix {
 

@@ -9,8 +9,8 @@
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "acquisition/AcquisitionWorker.h"
-#include "acquisition/Utf8Text.h"
 #include "acquisition/WorkerThread.h"
+#include "base/Utf8Text.h"
 #include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
 
@@ -285,9 +285,11 @@ TEST_F(WorkerTest, ARefusedOpenReportsNoUnitAndWritesNothing) {
     Attach(unit, {0});
     const std::string path = dir.File("never.wdq");
     Record(path, 0, 1);
+    setup->displayColumn = 17;
     EXPECT_FALSE(Start());
     WaitForEnd();
     EXPECT_EQ(setup->Status(), RunStatus::Idle);
+    EXPECT_EQ(setup->displayColumn, 0) << "a new sweep starts even when no unit answers";
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_EQ(setup->OutputFileName(), path) << "the failed start keeps the dialog's choices";
 }

@@ -16,10 +16,10 @@
 #include "../support/WdqReader.h"
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
+#include "control/MeasurementCommands.h"
 #include "device/D2xxDriver.h"
 #include "device/SimulatedDriver.h"
-#include "view/CTamixView.h"
-#include "view/MeasurementCommands.h"
+#include "view/wx/CTamixView.h"
 
 namespace tamix {
 namespace {

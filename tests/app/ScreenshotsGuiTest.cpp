@@ -7,7 +7,7 @@
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
 #include "acquisition/MeasurementSetup.h"
-#include "view/MeasurementCommands.h"
+#include "control/MeasurementCommands.h"
 
 namespace tamix {
 namespace {

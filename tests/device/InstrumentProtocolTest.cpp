@@ -125,7 +125,7 @@ TEST(SetupDeviceTest, SendsEachModelsProgrammingAndReadsEveryReply) {
         unit.fixedInputs = {0, 2, 5};
         Bench bench(unit, {0, 2, 5});
         MeasurementSetup& s = *bench.setup;
-        ASSERT_EQ(SetupDevice(s), 0);
+        ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
         EXPECT_EQ(bench.Received(), c.bytes);
         // Every reply was read: nothing is left waiting on the line.
         EXPECT_EQ(s.link.ReadByte(), 255);
@@ -144,10 +144,12 @@ TEST(SetupDeviceTest, SendsEachModelsProgrammingAndReadsEveryReply) {
 
 TEST(SetupDeviceTest, OnlyTheUnitWithoutProgrammingGetsRtsCts) {
     Bench tirqel(Unit("A60089Rz"), {0});
-    ASSERT_EQ(SetupDevice(*tirqel.setup), 0);
+    ASSERT_EQ(
+        SetupDevice(tirqel.setup->link, tirqel.setup->profile, tirqel.setup->SelectedChannels()),
+        0);
     EXPECT_EQ(tirqel.driver.FlowControlModes(0), (std::vector<uint32_t>{0, 0x0100}));
     Bench kpr(Unit("A30008SN"), {0});
-    ASSERT_EQ(SetupDevice(*kpr.setup), 0);
+    ASSERT_EQ(SetupDevice(kpr.setup->link, kpr.setup->profile, kpr.setup->SelectedChannels()), 0);
     EXPECT_EQ(kpr.driver.FlowControlModes(0), (std::vector<uint32_t>{0}));
 }
 
@@ -158,10 +160,10 @@ TEST(SetupDeviceTest, FailsWithoutAUsableUnitAndKeepsTheProfile) {
         SCOPED_TRACE(unit.serial);
         Bench bench(unit, {0});
         IdentifyDevice("A60089Rz", bench.setup->profile);
-        bench.setup->displayColumn = 17;
-        EXPECT_EQ(SetupDevice(*bench.setup), 1);
+        EXPECT_EQ(
+            SetupDevice(bench.setup->link, bench.setup->profile, bench.setup->SelectedChannels()),
+            1);
         EXPECT_FALSE(bench.setup->link.IsOpen());
-        EXPECT_EQ(bench.setup->displayColumn, 0);
         if (!unit.heldByOther) {
             EXPECT_EQ(bench.setup->profile.ModelName(), "TIRQEL");
             EXPECT_TRUE(bench.Received().empty());
@@ -170,7 +172,8 @@ TEST(SetupDeviceTest, FailsWithoutAUsableUnitAndKeepsTheProfile) {
     Bench none(Unit("A30008SN"), {0});
     SimulatedDriver empty({});
     none.setup->link.SetDriver(&empty);
-    EXPECT_EQ(SetupDevice(*none.setup), 1);
+    EXPECT_EQ(SetupDevice(none.setup->link, none.setup->profile, none.setup->SelectedChannels()),
+              1);
 }
 
 TEST(SetupDeviceTest, ASilentUnitCostsTheReplyTimeoutsButSetsUp) {
@@ -178,7 +181,8 @@ TEST(SetupDeviceTest, ASilentUnitCostsTheReplyTimeoutsButSetsUp) {
     silent.neverAnswers = true;
     Bench bench(silent, {0, 1});
     const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(SetupDevice(*bench.setup), 0);
+    EXPECT_EQ(SetupDevice(bench.setup->link, bench.setup->profile, bench.setup->SelectedChannels()),
+              0);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // Four unanswered replies of 10 ms each (timeouts scaled by 0.01), after the 100 ms settle.
@@ -193,7 +197,7 @@ void ExpectSignals(const char* serial, std::vector<int> inputs, double seconds) 
     SCOPED_TRACE(serial);
     Bench bench(Unit(serial), inputs);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     const int n = s.channelCount;
     const auto scans = static_cast<int64_t>(seconds / s.profile.samplePeriod);
@@ -232,7 +236,7 @@ TEST(SimulatedSignalsTest, EveryModelDeliversTheIntendedSignals) {
 TEST(SimulatedSignalsTest, ThreeChannelBatchesStraddleScanBoundaries) {
     Bench bench(Unit("A30008SN"), {0, 2, 6});
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     std::array<uint8_t, 48> batch{};
     ASSERT_TRUE(ReadBatch(s.link, 3, batch).Complete(3));
@@ -250,7 +254,7 @@ TEST(SimulatedSignalsTest, ThePacedFastestUnitSetsThePace) {
     tirqel.fixedInputs = {0, 1, 2, 3, 4, 5, 6, 7};
     Bench bench(tirqel, {0, 1, 2, 3, 4, 5, 6, 7}, 1.0);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     std::array<uint8_t, 128> batch{};
     const auto t0 = std::chrono::steady_clock::now();
@@ -265,7 +269,7 @@ TEST(SimulatedSignalsTest, ThePacedFastestUnitSetsThePace) {
 TEST(SimulatedSignalsTest, AHostThatFallsBehindLosesCountedScans) {
     Bench bench(Unit("A30008SN", true), {0, 1, 2, 3}, 1.0);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::array<uint8_t, 64> batch{};
@@ -279,7 +283,7 @@ TEST(SimulatedSignalsTest, AnUnpluggedUnitFailsItsReads) {
     unit.unplugAfterScans = 20;
     Bench bench(unit, {0});
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     std::array<uint8_t, 16> batch{};
     EXPECT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
@@ -292,13 +296,13 @@ TEST(SimulatedSignalsTest, AnUnpluggedUnitFailsItsReads) {
 TEST(SimulatedSignalsTest, StopEndsTheStreamAndANewSetUpStartsOver) {
     Bench bench(Unit("A30008SN"), {0});
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     std::array<uint8_t, 16> batch{};
     ASSERT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
     StopStreaming(s.link);
     s.link.Close();
-    ASSERT_EQ(SetupDevice(s), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
     StartStreaming(s.link);
     ASSERT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
     EXPECT_EQ(ConvertSample(batch[0], batch[1], 1, 0), SignalGenerator::IntendedSample(0, 0.0, 1));

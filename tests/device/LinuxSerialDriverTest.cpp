@@ -116,7 +116,7 @@ class PtyDriverTest : public ::testing::Test {
 };
 
 TEST_F(PtyDriverTest, SetsUpAndStreamsPacedBatchesOfTheProgrammedInputs) {
-    ASSERT_EQ(SetupDevice(*setup), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
     EXPECT_EQ(setup->profile.ModelName(), "KPR-T310");
     StartStreaming(setup->link);
     std::array<uint8_t, 48> batch{};
@@ -140,7 +140,7 @@ TEST_F(PtyDriverTest, SetsUpAndStreamsPacedBatchesOfTheProgrammedInputs) {
 }
 
 TEST_F(PtyDriverTest, AReadReturnsWhatArrivedWhenItsTimeoutHasPassed) {
-    ASSERT_EQ(SetupDevice(*setup), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
     setup->link.SetTimeouts(200, 200);
     std::array<uint8_t, 16> block{};
     block.fill(0xAB);
@@ -155,7 +155,7 @@ TEST_F(PtyDriverTest, AReadReturnsWhatArrivedWhenItsTimeoutHasPassed) {
 }
 
 TEST_F(PtyDriverTest, OpenIsExclusiveUntilClosed) {
-    ASSERT_EQ(SetupDevice(*setup), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
     LinuxSerialDriver other({{"pts", pty.path(), "A30008SN", "", ""}}, sys.root(), "/dev");
     CUsbLink second;
     second.SetDriver(&other);
@@ -167,7 +167,7 @@ TEST_F(PtyDriverTest, OpenIsExclusiveUntilClosed) {
 }
 
 TEST_F(PtyDriverTest, AVanishedPortFailsTheReadWithinItsTimeout) {
-    ASSERT_EQ(SetupDevice(*setup), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
     StartStreaming(setup->link);
     std::array<uint8_t, 48> batch{};
     ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));

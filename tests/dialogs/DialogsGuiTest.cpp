@@ -10,9 +10,9 @@
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
 #include "acquisition/MeasurementSetup.h"
+#include "base/ProfileKeys.h"
+#include "control/MeasurementCommands.h"
 #include "dialogs/HelpText.h"
-#include "dialogs/ProfileKeys.h"
-#include "view/MeasurementCommands.h"
 
 namespace tamix {
 namespace {

@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "../support/TempDir.h"
-#include "dialogs/IniFile.h"
+#include "base/IniFile.h"
 
 namespace tamix {
 namespace {

@@ -6,7 +6,7 @@
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "acquisition/MeasurementSetup.h"
-#include "acquisition/Utf8Text.h"
+#include "base/Utf8Text.h"
 #include "recording/WdqWriter.h"
 
 namespace tamix {

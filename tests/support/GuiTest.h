@@ -11,11 +11,11 @@
 #include <string>
 
 #include "app/CTamixApp.h"
-#include "dialogs/CAboutDlg.h"
-#include "dialogs/CAddMarkerDlg.h"
-#include "dialogs/CHelpDlg.h"
-#include "dialogs/CMeasurementOptionsDlg.h"
-#include "dialogs/CSystemSetupDlg.h"
+#include "dialogs/wx/CAboutDlg.h"
+#include "dialogs/wx/CAddMarkerDlg.h"
+#include "dialogs/wx/CHelpDlg.h"
+#include "dialogs/wx/CMeasurementOptionsDlg.h"
+#include "dialogs/wx/CSystemSetupDlg.h"
 
 namespace tamix::test {
 

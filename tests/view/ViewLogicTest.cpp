@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "acquisition/MeasurementSetup.h"
+#include "control/MeasurementCommands.h"
 #include "view/DisplayScaling.h"
-#include "view/MeasurementCommands.h"
 #include "view/ViewGeometry.h"
 
 namespace tamix {

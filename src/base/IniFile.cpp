@@ -1,4 +1,4 @@
-#include "dialogs/IniFile.h"
+#include "base/IniFile.h"
 
 #include <unistd.h>
 

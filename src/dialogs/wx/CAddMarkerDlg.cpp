@@ -1,14 +1,14 @@
-#include "dialogs/CAddMarkerDlg.h"
+#include "dialogs/wx/CAddMarkerDlg.h"
 
 #include <wx/button.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
-#include "acquisition/TextLimits.h"
-#include "acquisition/Utf8Text.h"
-#include "dialogs/DialogLayout.h"
-#include "view/MeasurementCommands.h"
+#include "base/TextLimits.h"
+#include "base/Utf8Text.h"
+#include "control/MeasurementCommands.h"
+#include "dialogs/wx/DialogLayout.h"
 
 namespace tamix {
 

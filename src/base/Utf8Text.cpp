@@ -1,4 +1,4 @@
-#include "acquisition/Utf8Text.h"
+#include "base/Utf8Text.h"
 
 #include <algorithm>
 #include <array>

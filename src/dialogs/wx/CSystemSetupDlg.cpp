@@ -1,11 +1,11 @@
-#include "dialogs/CSystemSetupDlg.h"
+#include "dialogs/wx/CSystemSetupDlg.h"
 
 #include <wx/button.h>
 #include <wx/choice.h>
 #include <wx/statbox.h>
 
-#include "dialogs/DialogLayout.h"
-#include "dialogs/ProfileKeys.h"
+#include "base/ProfileKeys.h"
+#include "dialogs/wx/DialogLayout.h"
 
 namespace tamix {
 

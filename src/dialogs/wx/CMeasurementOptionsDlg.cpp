@@ -1,4 +1,4 @@
-#include "dialogs/CMeasurementOptionsDlg.h"
+#include "dialogs/wx/CMeasurementOptionsDlg.h"
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
@@ -12,8 +12,8 @@
 #include <wx/textctrl.h>
 
 #include "acquisition/MeasurementSetup.h"
-#include "dialogs/DialogLayout.h"
-#include "view/MeasurementCommands.h"
+#include "control/MeasurementCommands.h"
+#include "dialogs/wx/DialogLayout.h"
 
 namespace tamix {
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "acquisition/MeasurementSetup.h"
+#include "base/Messages.h"
 
 namespace tamix {
 
@@ -37,22 +38,6 @@ struct CommandState {
 // The update rule of a command in the current state; nullopt-like default
 // (enabled, unchecked) for commands without a rule.
 CommandState CommandStateFor(int id, const MeasurementSetup& setup);
-
-namespace text {
-inline constexpr const char* kAppTitle = "Tamix Windows Application";
-inline constexpr const char* kNoChannel = "No channel selected for acquisition";
-inline constexpr const char* kFileExists = "File exists. Overwrite?";
-inline constexpr const char* kCantCreate = "Can't create output file.";
-inline constexpr const char* kNotSaving = "WARNING: You've selected not to save data.";
-inline constexpr const char* kNoUnit =
-    "Can't find proper data acquisition system.\n\nCheck power, cable and communication port "
-    "settings.\n\nUSB devices may need to be reconnected.";
-inline constexpr const char* kAbortQuestion =
-    "Measurement will be aborted.\nWould you like to continue?";
-inline constexpr const char* kPaused = "Data recording paused.\nPress OK to resume.";
-inline constexpr const char* kNotImplemented = "This function is not implemented in this version.";
-inline constexpr const char* kNoTimers = "Not enough timers available for this window.";
-}  // namespace text
 
 // "Recording will be stopped automatically after %.0lf minutes".
 std::string AutoStopNotice(double totalTimeSeconds);

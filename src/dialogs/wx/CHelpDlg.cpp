@@ -1,10 +1,10 @@
-#include "dialogs/CHelpDlg.h"
+#include "dialogs/wx/CHelpDlg.h"
 
 #include <wx/button.h>
 #include <wx/textctrl.h>
 
-#include "dialogs/DialogLayout.h"
 #include "dialogs/HelpText.h"
+#include "dialogs/wx/DialogLayout.h"
 
 namespace tamix {
 

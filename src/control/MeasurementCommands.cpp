@@ -1,6 +1,6 @@
-#include "view/MeasurementCommands.h"
+#include "control/MeasurementCommands.h"
 
-#include "acquisition/AcquisitionWorker.h"
+#include "base/Clock.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,10 +1,10 @@
-#include "view/SignalCanvas.h"
+#include "view/wx/SignalCanvas.h"
 
 #include <wx/dcclient.h>
 #include <wx/msgdlg.h>
 
-#include "view/CTamixView.h"
-#include "view/MeasurementCommands.h"
+#include "control/MeasurementCommands.h"
+#include "view/wx/CTamixView.h"
 
 namespace tamix {
 

@@ -3,7 +3,7 @@
 
 #include <wx/dialog.h>
 
-#include "dialogs/IniFile.h"
+#include "base/IniFile.h"
 
 class wxChoice;
 

@@ -11,7 +11,7 @@
 #include <array>
 #include <memory>
 
-#include "acquisition/TextLimits.h"
+#include "base/TextLimits.h"
 
 #include "acquisition/WorkerThread.h"
 #include "view/DisplayScaling.h"

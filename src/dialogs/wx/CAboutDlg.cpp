@@ -1,10 +1,10 @@
-#include "dialogs/CAboutDlg.h"
+#include "dialogs/wx/CAboutDlg.h"
 
 #include <wx/button.h>
 #include <wx/statbmp.h>
 #include <wx/stattext.h>
 
-#include "dialogs/DialogLayout.h"
+#include "dialogs/wx/DialogLayout.h"
 
 #include "res/tamix.xpm"
 

@@ -1,4 +1,4 @@
-#include "view/CTamixView.h"
+#include "view/wx/CTamixView.h"
 
 #include <wx/app.h>
 #include <wx/dcbuffer.h>
@@ -14,14 +14,14 @@
 #include <filesystem>
 
 #include "acquisition/AcquisitionWorker.h"
-#include "dialogs/CAboutDlg.h"
-#include "dialogs/CAddMarkerDlg.h"
-#include "dialogs/CHelpDlg.h"
-#include "dialogs/CMeasurementOptionsDlg.h"
-#include "dialogs/CSystemSetupDlg.h"
+#include "control/MeasurementCommands.h"
+#include "dialogs/wx/CAboutDlg.h"
+#include "dialogs/wx/CAddMarkerDlg.h"
+#include "dialogs/wx/CHelpDlg.h"
+#include "dialogs/wx/CMeasurementOptionsDlg.h"
+#include "dialogs/wx/CSystemSetupDlg.h"
 #include "recording/WdqWriter.h"
-#include "view/MeasurementCommands.h"
-#include "view/SignalCanvas.h"
+#include "view/wx/SignalCanvas.h"
 
 #include "res/shift.xpm"
 #include "res/volume.xpm"

@@ -1,4 +1,4 @@
-#include "dialogs/DialogLayout.h"
+#include "dialogs/wx/DialogLayout.h"
 
 #include <wx/button.h>
 
