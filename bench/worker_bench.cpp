@@ -31,12 +31,12 @@ void BM_WorkerLoop(benchmark::State& state) {
     setup->channelCount = 8;
     int64_t scans = 0;
     for (auto _ : state) {
-        setup->fileType = fileType;
+        setup->fileType = FileTypeOf(fileType);
         setup->totalTime = seconds;
         setup->SetOutputFileName(path);
         setup->ResetMarkers();
         WorkerThread worker;
-        if (!worker.StartRun(*setup, DefaultFileOpener())) {
+        if (worker.StartRun(*setup, DefaultFileOpener()) != StartResult::Running) {
             state.SkipWithError("no unit");
             break;
         }

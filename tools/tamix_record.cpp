@@ -15,11 +15,12 @@
 #include <thread>
 
 #include "RecorderArgs.h"
+#include "TerminalInterface.h"
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/MeasurementSetup.h"
 #include "acquisition/WorkerThread.h"
 #include "base/Clock.h"
-#include "base/Messages.h"
+#include "control/MeasurementControl.h"
 #include "device/InstrumentSource.h"
 
 namespace {
@@ -98,17 +99,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     options.FillSetup(setup);
-    if (setup.channelCount < 1) {
-        std::cerr << "tamix-record: No channel selected for acquisition\n";
-        return 2;
-    }
     const std::string file(setup.OutputFileName());
-    if (std::FILE* f = std::fopen(file.c_str(), "wb")) {
-        std::fclose(f);
-    } else {
-        std::cerr << "tamix-record: Can't create output file. (" << file << ")\n";
-        return 3;
-    }
 
     InstrumentSource source;
     source.simulate = args.simulate;
@@ -123,7 +114,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     setup.link.SetDriver(driver.get());
-    setup.ResetMarkers();
 
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -133,12 +123,21 @@ int main(int argc, char** argv) {
     // Quiet when not on a terminal (scripts, logs): only failures are reported.
     const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
     WorkerThread worker;
-    if (!worker.StartRun(setup, DefaultFileOpener())) {
-        worker.Join();
-        std::cerr << text::kNoUnit << "\n";
-        const std::string reason = driver->LastOpenError();
-        if (!reason.empty()) std::cerr << "\n(" << reason << ")\n";
-        return 1;
+    TerminalInterface ui(progress);
+    switch (StartMeasurement(setup, worker, DefaultFileOpener(), ui)) {
+        case StartOutcome::Started:
+            break;
+        case StartOutcome::NoUnit: {
+            const std::string reason = driver->LastOpenError();
+            if (!reason.empty()) std::cerr << "\n(" << reason << ")\n";
+            return 1;
+        }
+        case StartOutcome::NoChannel:
+            return 2;
+        case StartOutcome::Declined:
+        case StartOutcome::CantCreate:
+        case StartOutcome::CreateFailed:
+            return 3;
     }
     const double period = setup.profile.samplePeriod;
     const int64_t limit = setup.sampleLimit.load();

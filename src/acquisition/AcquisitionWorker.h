@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "acquisition/MeasurementSetup.h"
+#include "base/OutputKinds.h"
 #include "recording/OutputFile.h"
 
 namespace tamix {
@@ -15,13 +17,17 @@ void ResetRunState(MeasurementSetup& setup);
 
 // The scan limit of a recording: totalTime / period, truncated, and for a WinDaq
 // file no more than the file can hold (see MaxWdqScans).
-int64_t EffectiveScanLimit(double totalTime, double period, int fileType, int channelCount);
+int64_t EffectiveScanLimit(double totalTime, double period, FileType type, int channelCount);
+
+// Records how the run ended, for RunEndReport.
+void SetRunEnd(MeasurementSetup& setup, RunEnd end, std::string_view message);
 
 // Runs one measurement; 1 when the set-up failed, 0 after a run. Worker thread only.
 int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener);
 
 // What the operator should be told about the last run, or empty when it ended
-// normally: the loss of the unit or the failed write, with the recorded time.
+// normally: the loss of the unit or the failed write with the recorded time,
+// a file that could not be created, an info file that could not be written.
 std::string RunEndReport(const MeasurementSetup& setup);
 
 }  // namespace tamix

@@ -33,10 +33,10 @@ void MeasurementSetup::SetDefaults() {
         ch.valueAt0V = 0.0;
     }
     freqIndex = 2;
-    fileType = 0;
+    fileType = FileType::WinDaq;
     SetOutputFileName({});
     totalTime = 10.0;
-    saveToFile = 0;
+    saveToFile = SaveMode::ScreenOnly;
     ResetMarkers();
 }
 

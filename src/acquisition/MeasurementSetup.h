@@ -17,6 +17,7 @@
 #include "acquisition/RunStatus.h"
 #include "base/ChannelInfo.h"
 #include "base/MarkerTable.h"
+#include "base/OutputKinds.h"
 #include "base/TextLimits.h"
 #include "device/CUsbLink.h"
 #include "device/DeviceProfile.h"
@@ -31,9 +32,9 @@ struct MeasurementSetup {
     MeasurementSetup& operator=(const MeasurementSetup&) = delete;
 
     // --- configuration (user interface thread, while Idle) ---
-    int32_t saveToFile = 0;
+    SaveMode saveToFile = SaveMode::ScreenOnly;
     double totalTime = 10.0;
-    int32_t fileType = 0;  // 0 WinDaq binary, 1 text
+    FileType fileType = FileType::WinDaq;
     int32_t freqIndex = 2;
     int32_t channelCount = 8;
     std::array<ChannelInfo, kMaxChannels> channels{};
@@ -72,8 +73,8 @@ struct MeasurementSetup {
 
     // --- how the last run ended (worker writes before it finishes) ---
     std::atomic<bool> workerActive{false};
-    // Set by the worker before it leaves Starting: whether a usable unit answered.
-    std::atomic<bool> unitFound{false};
+    // Set by the worker before it leaves Starting (a StartResult).
+    std::atomic<int> startResult{static_cast<int>(StartResult::NoUnit)};
     std::atomic<int> runEnd{static_cast<int>(RunEnd::None)};
     std::array<char, 1024> runEndMessage{};
     std::atomic<int64_t> runEndScans{0};

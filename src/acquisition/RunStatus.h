@@ -18,6 +18,16 @@ enum class RunEnd : int {
     Completed = 1,       // stopped by the operator or by the time limit
     ConnectionLost = 2,  // the unit stopped delivering scans
     WriteFailed = 3,     // the output file could not be written
+    CreateFailed = 4,    // the output file could not be created: no run
+    InfoFailed = 5,      // the data file is complete, its info file could not be written
+};
+
+// What Start learns from the worker once it has left Starting.
+enum class StartResult : int {
+    Running = 0,
+    NoUnit = 1,        // no usable unit (or no channel)
+    CreateFailed = 2,  // the unit answered, but the output file could not be created
+    NoThread = 3,      // the worker thread could not be created
 };
 
 }  // namespace tamix

@@ -58,11 +58,11 @@ void* WorkerThread::Entry(void* self) {
     return nullptr;
 }
 
-bool WorkerThread::StartRun(MeasurementSetup& setup, FileOpener& opener) {
+StartResult WorkerThread::StartRun(MeasurementSetup& setup, FileOpener& opener) {
     Join();
     setup_ = &setup;
     opener_ = &opener;
-    setup.unitFound = false;
+    setup.startResult = static_cast<int>(StartResult::NoUnit);
     setup.SetStatus(RunStatus::Starting);
     setup.workerActive.store(true, std::memory_order_release);
 
@@ -74,14 +74,14 @@ bool WorkerThread::StartRun(MeasurementSetup& setup, FileOpener& opener) {
     if (rc != 0) {
         setup.workerActive = false;
         setup.SetStatus(RunStatus::Idle);
-        return false;
+        return StartResult::NoThread;
     }
     started_ = true;
     // The worker leaves Starting after the unit's set-up (a second or so).
     while (setup.Status() == RunStatus::Starting) {
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
-    return setup.unitFound.load();
+    return static_cast<StartResult>(setup.startResult.load());
 }
 
 void WorkerThread::Join() {

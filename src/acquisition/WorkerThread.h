@@ -22,10 +22,8 @@ class WorkerThread {
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Sets Starting, creates the worker and waits, without burning a core, until
-    // it has left Starting. Waits first for a previous worker to finish. True
-    // when the run is under way; false when no usable unit was found (or the
-    // thread could not be created).
-    bool StartRun(MeasurementSetup& setup, FileOpener& opener);
+    // it has left Starting. Waits first for a previous worker to finish.
+    StartResult StartRun(MeasurementSetup& setup, FileOpener& opener);
     // Waits for the worker to finish, if there is one.
     void Join();
     bool Joinable() const { return started_; }

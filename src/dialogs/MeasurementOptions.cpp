@@ -207,11 +207,11 @@ void MeasurementOptions::FillSetup(MeasurementSetup& setup) const {
         ++setup.channelCount;
     }
     setup.freqIndex = m_nFreqIndex;
-    setup.fileType = m_nFileType;
+    setup.fileType = FileTypeOf(m_nFileType);
     setup.SetOutputFileName(m_nSaveMode != 0 ? ApplyExtension(m_strFileName, m_nFileType)
                                              : std::string());
     setup.totalTime = m_dTotalTime * (m_nTimeUnit == 0 ? 60.0 : 3600.0);
-    setup.saveToFile = m_nSaveMode;
+    setup.saveToFile = m_nSaveMode != 0 ? SaveMode::ToFile : SaveMode::ScreenOnly;
 }
 
 std::string MeasurementOptions::BrowseInitialName() const {

@@ -1,5 +1,6 @@
 #include "recording/OutputFile.h"
 
+#include <fcntl.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +47,11 @@ class StdioFile final : public OutputFile {
         return true;
     }
 
+    bool Flush() override {
+        if (file_ == nullptr || failed_) return false;
+        return std::fflush(file_) == 0 || Fail();
+    }
+
     uint64_t DurableSize() override {
         if (file_ == nullptr) return 0;
         if (!failed_ && std::fflush(file_) != 0) Fail();
@@ -80,6 +86,28 @@ class StdioFile final : public OutputFile {
 };
 
 }  // namespace
+
+bool FileOpener::Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+bool FileOpener::CanCreate(const std::string& path, std::string& error) {
+    // Opened without truncation; a file made only for the test is removed again.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    bool created = false;
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        created = fd >= 0;
+    }
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    if (created) ::unlink(path.c_str());
+    return true;
+}
 
 std::unique_ptr<OutputFile> StdioFileOpener::Create(const std::string& path, std::string& error) {
     errno = 0;

@@ -19,6 +19,8 @@ class OutputFile {
     // Overwrites bytes already in the file (header back-patches). Works after a
     // failed append too: buffered bytes that could not be written are dropped.
     virtual bool PatchAt(uint64_t offset, const void* data, std::size_t size) = 0;
+    // Hands everything buffered to the system; false when it could not be written.
+    virtual bool Flush() = 0;
     // The bytes that have reached the file.
     virtual uint64_t DurableSize() = 0;
     // Flushes and closes; false when anything written could not reach the file.
@@ -33,6 +35,11 @@ class FileOpener {
     virtual ~FileOpener() = default;
     // nullptr when the file cannot be created; `error` then holds the reason.
     virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) = 0;
+    // Whether `path` names an existing file.
+    virtual bool Exists(const std::string& path);
+    // Whether `path` could be created or overwritten, found out without
+    // changing an existing file; `error` gets the system's reason.
+    virtual bool CanCreate(const std::string& path, std::string& error);
 };
 
 // Buffered stdio files opened with "wb".

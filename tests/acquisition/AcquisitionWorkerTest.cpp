@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
+#include <functional>
 #include <sstream>
 #include <thread>
 
@@ -22,7 +24,9 @@ namespace {
 using namespace std::chrono_literals;
 using test::TempDir;
 
-// Fails every write once `capacity` bytes were accepted, like a full disk.
+// A disk with room for `capacity` bytes, written through a buffer as real files
+// are: writes are accepted until the buffer must go to the disk, and the
+// failure shows at that flush, at a patch or at the close.
 class FullDiskOpener final : public FileOpener {
   public:
     explicit FullDiskOpener(std::size_t capacity) : capacity_(capacity) {}
@@ -38,26 +42,58 @@ class FullDiskOpener final : public FileOpener {
         File(std::unique_ptr<OutputFile> real, std::size_t capacity)
             : real_(std::move(real)), left_(capacity) {}
         bool Write(const void* data, std::size_t size) override {
-            if (size > left_) {
-                failed_ = true;
-                return false;
-            }
-            left_ -= size;
-            return real_->Write(data, size);
+            if (failed_) return false;
+            const auto* p = static_cast<const uint8_t*>(data);
+            buffer_.insert(buffer_.end(), p, p + size);
+            return buffer_.size() < kBufferBytes || Flush();
         }
         bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
-            return real_->PatchAt(offset, data, size);
+            Flush();
+            buffer_.clear();
+            return real_->PatchAt(offset, data, size) && !failed_;
         }
-        uint64_t DurableSize() override { return real_->DurableSize(); }
-        bool Close() override { return real_->Close() && !failed_; }
+        bool Flush() override {
+            if (failed_) return false;
+            const std::size_t fits = std::min(buffer_.size(), left_);
+            real_->Write(buffer_.data(), fits);
+            real_->Flush();
+            left_ -= fits;
+            failed_ = fits < buffer_.size();
+            buffer_.clear();
+            return !failed_;
+        }
+        uint64_t DurableSize() override {
+            Flush();
+            return real_->DurableSize();
+        }
+        bool Close() override {
+            Flush();
+            return real_->Close() && !failed_;
+        }
         std::string Error() const override { return "No space left on device"; }
 
       private:
+        static constexpr std::size_t kBufferBytes = 4096;
         std::unique_ptr<OutputFile> real_;
+        std::vector<uint8_t> buffer_;
         std::size_t left_;
         bool failed_ = false;
     };
     std::size_t capacity_;
+};
+
+// Runs `during` on the worker thread while it creates the output file, that is
+// during the start-up, before the run is under way.
+class HookedOpener final : public FileOpener {
+  public:
+    explicit HookedOpener(std::function<void()> during) : during_(std::move(during)) {}
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
+        during_();
+        return DefaultFileOpener().Create(path, error);
+    }
+
+  private:
+    std::function<void()> during_;
 };
 
 class WorkerTest : public ::testing::Test {
@@ -83,13 +119,13 @@ class WorkerTest : public ::testing::Test {
         return o;
     }
     void Record(const std::string& name, int fileType, double totalTime) {
-        setup->saveToFile = name.empty() ? 0 : 1;
-        setup->fileType = fileType;
+        setup->saveToFile = name.empty() ? SaveMode::ScreenOnly : SaveMode::ToFile;
+        setup->fileType = FileTypeOf(fileType);
         setup->totalTime = totalTime;
         setup->SetOutputFileName(name);
         setup->ResetMarkers();
     }
-    bool Start() { return worker.StartRun(*setup, *opener); }
+    bool Start() { return worker.StartRun(*setup, *opener) == StartResult::Running; }
     void WaitForEnd() {
         const auto deadline = std::chrono::steady_clock::now() + 60s;
         while (setup->workerActive && std::chrono::steady_clock::now() < deadline) {
@@ -219,15 +255,51 @@ TEST_F(WorkerTest, MarkersAndPausesDuringAPacedRunReachTheTrailer) {
 }
 
 TEST_F(WorkerTest, AStopInTheFirstCycleStillRecordsThatCycle) {
-    SimulatedUnitOptions unit = Unit("A30008SN", true);
-    Attach(unit, {0, 1});
+    Attach(Unit("A30008SN", true), {0, 1});
+    // The stop arrives while the worker is still starting, so it is certain to
+    // fall into the first cycle however slow the machine.
+    HookedOpener stopping(
+        [this] { setup->ChangeStatus(RunStatus::Starting, RunStatus::StopRequested); });
+    opener = &stopping;
     const std::string path = dir.File("stop.wdq");
     Record(path, 0, 100);
     ASSERT_TRUE(Start());
-    setup->ChangeStatus(RunStatus::Running, RunStatus::StopRequested);
     WaitForEnd();
     EXPECT_EQ(ReadBack(path).ScanCount(), 8);
     EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+}
+
+TEST_F(WorkerTest, AStopWhilePausedEndsTheRunAndKeepsWhatWasRecorded) {
+    Attach(Unit("A30008SN", true), {0});
+    const std::string path = dir.File("paused-stop.wdq");
+    Record(path, 0, 100);
+    ASSERT_TRUE(Start());
+    WaitForScans(40);
+    ASSERT_TRUE(setup->ChangeStatus(RunStatus::Running, RunStatus::Paused));
+    const int64_t recorded = setup->scanCount;
+    ASSERT_TRUE(setup->RequestStop());
+    WaitForEnd();
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+    const test::WdqFile f = ReadBack(path);
+    EXPECT_GE(f.ScanCount(), recorded);
+    EXPECT_LE(f.ScanCount(), recorded + 8) << "nothing is recorded after the pause began";
+    EXPECT_EQ(f.markers.size(), 1u);
+}
+
+TEST_F(WorkerTest, DestroyingARunningWorkerThreadCompletesTheFile) {
+    Attach(Unit("A30008SN", true), {0, 1});
+    const std::string path = dir.File("destroyed.wdq");
+    Record(path, 0, 100);
+    {
+        WorkerThread owner;
+        ASSERT_EQ(owner.StartRun(*setup, *opener), StartResult::Running);
+        WaitForScans(100);
+    }
+    EXPECT_FALSE(setup->workerActive) << "the destructor waits for the worker";
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+    const test::WdqFile f = ReadBack(path);
+    EXPECT_GE(f.ScanCount(), 100);
+    EXPECT_EQ(f.markers.size(), 1u) << "the trailer was written";
 }
 
 TEST_F(WorkerTest, AScreenOnlyRunNeverStopsByItself) {
@@ -261,22 +333,54 @@ TEST_F(WorkerTest, AnUnpluggedUnitEndsTheRunWithAReadableFile) {
     EXPECT_NE(report.find("00:00:02"), std::string::npos) << report;
 }
 
-TEST_F(WorkerTest, AFullDiskEndsTheRunAndTheHeaderCountsOnlyWhatWasWritten) {
-    Attach(Unit("A30008SN"), {0, 1, 2, 3});
-    FullDiskOpener full(1156 + 8 * 1000);
-    opener = &full;
-    const std::string path = dir.File("full.wdq");
-    Record(path, 0, 1000);
+TEST_F(WorkerTest, AFullDiskEndsTheRunAndTheHeaderCountsOnlyWhatReachedTheDisk) {
+    // Room for the header, 1000 scans of 4 channels and part of the next scan.
+    for (const std::size_t spare : {0, 3}) {
+        SCOPED_TRACE(spare);
+        Attach(Unit("A30008SN"), {0, 1, 2, 3});
+        FullDiskOpener full(1156 + 8 * 1000 + spare);
+        opener = &full;
+        const std::string path = dir.File("full" + std::to_string(spare) + ".wdq");
+        Record(path, 0, 1000);
+        ASSERT_TRUE(Start());
+        WaitForEnd();
+        EXPECT_EQ(setup->LastRunEnd(), RunEnd::WriteFailed);
+        const std::string report = RunEndReport(*setup);
+        EXPECT_NE(report.find(path), std::string::npos) << report;
+        EXPECT_NE(report.find("No space left on device"), std::string::npos) << report;
+        const auto bytes = test::ReadBytes(path);
+        ASSERT_EQ(bytes.size(), 1156u + 8000u + spare);
+        const uint32_t dataSize = bytes[8] | bytes[9] << 8 | bytes[10] << 16 | bytes[11] << 24;
+        EXPECT_EQ(dataSize, 8000u);
+    }
+}
+
+TEST_F(WorkerTest, AFileThatCannotBeCreatedEndsTheStartInsteadOfAScreenOnlyRun) {
+    Attach(Unit("A30008SN", true), {0});
+    const std::string path = dir.File("no-such-folder/run.wdq");
+    Record(path, 0, 1);
+    EXPECT_EQ(worker.StartRun(*setup, *opener), StartResult::CreateFailed);
+    WaitForEnd();
+    EXPECT_EQ(setup->Status(), RunStatus::Idle);
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::CreateFailed);
+    const std::string report = RunEndReport(*setup);
+    EXPECT_NE(report.find(path), std::string::npos) << report;
+    EXPECT_NE(report.find("No such file or directory"), std::string::npos) << report;
+    EXPECT_EQ(setup->scanLoops, 0) << "no scan was streamed";
+}
+
+TEST_F(WorkerTest, AnInfoFileThatCannotBeWrittenIsReported) {
+    Attach(Unit("A30008SN"), {0});
+    const std::string path = dir.File("run.dat");
+    // A folder where the info file should go makes its creation fail.
+    std::filesystem::create_directory(dir.File("run_info.txt"));
+    Record(path, 1, 0.1);
     ASSERT_TRUE(Start());
     WaitForEnd();
-    EXPECT_EQ(setup->LastRunEnd(), RunEnd::WriteFailed);
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::InfoFailed);
     const std::string report = RunEndReport(*setup);
-    EXPECT_NE(report.find(path), std::string::npos);
-    EXPECT_NE(report.find("No space left on device"), std::string::npos);
-    const auto bytes = test::ReadBytes(path);
-    const uint32_t dataSize = bytes[8] | bytes[9] << 8 | bytes[10] << 16 | bytes[11] << 24;
-    EXPECT_EQ(dataSize, 8000u);
-    EXPECT_EQ(bytes.size(), 1156u + 8000u);
+    EXPECT_NE(report.find(dir.File("run_info.txt")), std::string::npos) << report;
+    EXPECT_NE(report.find("Is a directory"), std::string::npos) << report;
 }
 
 TEST_F(WorkerTest, ARefusedOpenReportsNoUnitAndWritesNothing) {
@@ -331,9 +435,9 @@ TEST_F(WorkerTest, TheSampleLoopAllocatesNothingPerScan) {
 }
 
 TEST(ScanLimitTest, WinDaqRecordingsStopBeforeTheFileIsFull) {
-    EXPECT_EQ(EffectiveScanLimit(60, 0.002, 0, 1), 30000);
-    EXPECT_EQ(EffectiveScanLimit(6000 * 3600.0, 0.001, 1, 8), 21'600'000'000LL);
-    const int64_t limit = EffectiveScanLimit(6000 * 3600.0, 0.001, 0, 8);
+    EXPECT_EQ(EffectiveScanLimit(60, 0.002, FileType::WinDaq, 1), 30000);
+    EXPECT_EQ(EffectiveScanLimit(6000 * 3600.0, 0.001, FileType::Text, 8), 21'600'000'000LL);
+    const int64_t limit = EffectiveScanLimit(6000 * 3600.0, 0.001, FileType::WinDaq, 8);
     EXPECT_LE(8 * (limit / 8 + 1) * 16, 0xFFFFFFFFLL);
 }
 

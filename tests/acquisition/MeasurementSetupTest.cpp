@@ -14,9 +14,9 @@ class MeasurementSetupTest : public ::testing::Test {
 
 TEST_F(MeasurementSetupTest, StartsWithTheDefaults) {
     EXPECT_EQ(setup->Status(), RunStatus::Idle);
-    EXPECT_EQ(setup->saveToFile, 0);
+    EXPECT_EQ(setup->saveToFile, SaveMode::ScreenOnly);
     EXPECT_EQ(setup->totalTime, 10.0);
-    EXPECT_EQ(setup->fileType, 0);
+    EXPECT_EQ(setup->fileType, FileType::WinDaq);
     EXPECT_EQ(setup->freqIndex, 2);
     EXPECT_EQ(setup->channelCount, 8);
     EXPECT_EQ(setup->OutputFileName(), "");

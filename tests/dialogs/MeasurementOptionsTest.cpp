@@ -174,7 +174,7 @@ TEST_F(MeasurementOptionsTest, OkPacksTheTickedInputsAndSavesTheProfile) {
     EXPECT_EQ(setup->channels[0].valueAt1V, 1234.5678) << "the run uses the unrounded value";
     EXPECT_EQ(setup->OutputFileName(), dir.File("rec") + ".wdq");
     EXPECT_EQ(setup->totalTime, 7200.0);
-    EXPECT_EQ(setup->saveToFile, 1);
+    EXPECT_EQ(setup->saveToFile, SaveMode::ToFile);
 
     const MeasurementOptions next(IniFile(dir.File("tamix.INI")));
     EXPECT_EQ(next.m_dValues1V[2], 1234.57);
@@ -189,7 +189,7 @@ TEST_F(MeasurementOptionsTest, ScreenOnlyStoresNoFileName) {
     options.m_strFileName = "ignored";
     options.TransferToSetup(*setup, profile);
     EXPECT_EQ(setup->OutputFileName(), "");
-    EXPECT_EQ(setup->saveToFile, 0);
+    EXPECT_EQ(setup->saveToFile, SaveMode::ScreenOnly);
 }
 
 TEST_F(MeasurementOptionsTest, RepairsOutOfRangeProfileValues) {

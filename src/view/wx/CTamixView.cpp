@@ -9,18 +9,14 @@
 #include <wx/settings.h>
 #include <wx/utils.h>
 
-#include <cstdio>
-#include <ctime>
-#include <filesystem>
-
 #include "acquisition/AcquisitionWorker.h"
 #include "control/MeasurementCommands.h"
+#include "control/MeasurementControl.h"
 #include "dialogs/wx/CAboutDlg.h"
 #include "dialogs/wx/CAddMarkerDlg.h"
 #include "dialogs/wx/CHelpDlg.h"
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
-#include "recording/WdqWriter.h"
 #include "view/wx/SignalCanvas.h"
 
 #include "res/shift.xpm"
@@ -32,10 +28,6 @@ namespace {
 
 IniFile* gProfile = nullptr;
 FileOpener* gOpener = nullptr;
-
-int Message(const std::string& text, long style = wxOK) {
-    return wxMessageBox(wxString::FromUTF8(text), text::kAppTitle, style);
-}
 
 wxRect ToWx(const Rect& r) {
     return {r.left, r.top, r.Width(), r.Height()};
@@ -256,104 +248,40 @@ void CTamixView::ReportRunEnd() {
     const std::string report = RunEndReport(setup);
     if (report.empty()) return;
     m_bReporting = true;
-    Message(report, wxOK | wxICON_EXCLAMATION);
+    m_ui.ShowMessage(report, UserInterface::Icon::Warning);
     m_bReporting = false;
 }
 
 void CTamixView::OnMeasurementStart(wxCommandEvent&) {
     MeasurementSetup& setup = TheSetup();
     if (gProfile == nullptr) return;
-    // The previous worker may still be completing its file.
-    {
-        wxBusyCursor wait;
-        m_worker.Join();
-    }
+    // The previous worker may still be completing its file with the old choices.
+    m_ui.BeginWait();
+    m_worker.Join();
+    m_ui.EndWait();
     for (;;) {
         CMeasurementOptionsDlg dlg(nullptr, *gProfile);
         if (dlg.ShowModal() != wxID_OK) return;
         dlg.TransferToSetup(setup);
-        if (setup.channelCount >= 1) break;
-        Message(text::kNoChannel);
-    }
-    setup.ResetMarkers();
-    setup.displayColumn = 0;
-    m_nDrawnUpTo = 0;
-    InvalidateAll();
-    if (setup.saveToFile != 0) {
-        const std::string name(setup.OutputFileName());
-        if (std::FILE* existing = std::fopen(name.c_str(), "rb")) {
-            std::fclose(existing);
-            if (Message(text::kFileExists, wxYES_NO) != wxYES) return;
+        m_nDrawnUpTo = 0;
+        InvalidateAll();
+        const StartOutcome outcome = StartMeasurement(
+            setup, m_worker, gOpener != nullptr ? *gOpener : DefaultFileOpener(), m_ui);
+        if (outcome == StartOutcome::Started) {
+            setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
         }
-        std::FILE* created = std::fopen(name.c_str(), "wb");
-        if (created == nullptr) {
-            Message(text::kCantCreate);
-            return;
-        }
-        std::fclose(created);
-        std::string notice = AutoStopNotice(setup.totalTime);
-        if (setup.fileType == 0) {
-            // At the fastest unit's rate a WinDaq file may fill before the time is up.
-            const double most = static_cast<double>(MaxWdqScans(setup.channelCount) - 8) * 0.001;
-            if (setup.totalTime > most) {
-                char extra[160];
-                std::snprintf(
-                    extra, sizeof extra,
-                    "\n\nA WinDaq file of %d channel(s) holds at most %.0f minutes at 1000 "
-                    "scans per second; the recording stops when it is full.",
-                    setup.channelCount, most / 60);
-                notice += extra;
-            }
-        }
-        Message(notice);
-    } else {
-        setup.SetOutputFileName({});
-        Message(text::kNotSaving);
+        if (outcome != StartOutcome::NoChannel) return;
     }
-    bool started = false;
-    {
-        wxBusyCursor wait;
-        started = m_worker.StartRun(setup, gOpener ? *gOpener : DefaultFileOpener());
-    }
-    if (!started) {
-        m_worker.Join();
-        Message(text::kNoUnit);
-        return;
-    }
-    setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
 }
 
 void CTamixView::OnMeasurementStop(wxCommandEvent&) {
-    MeasurementSetup& setup = TheSetup();
-    if (setup.OutputFileName().empty()) {
-        setup.RequestStop();
-        return;
-    }
-    if (Message(text::kAbortQuestion, wxYES_NO) == wxYES) {
-        setup.RequestStop();
-        if (GetDocument() != nullptr) GetDocument()->Modify(false);
+    if (StopMeasurement(TheSetup(), m_ui) && GetDocument() != nullptr) {
+        GetDocument()->Modify(false);
     }
 }
 
 void CTamixView::OnMeasurementPause(wxCommandEvent&) {
-    MeasurementSetup& setup = TheSetup();
-    if (setup.Status() == RunStatus::Paused) {
-        setup.ChangeStatus(RunStatus::Paused, static_cast<RunStatus>(setup.pausedStatus));
-        return;
-    }
-    const RunStatus current = setup.Status();
-    if (current == RunStatus::Idle) return;
-    setup.pausedStatus = static_cast<int>(current);
-    if (!setup.ChangeStatus(current, RunStatus::Paused)) return;
-    Message(text::kPaused);
-    if (setup.markers.markerCount.load() < kMaxMarkers) {
-        setup.AddMarker(setup.scanCount.load(),
-                        PauseMarkerText(setup.scanLoops.load(), setup.scanCount.load(),
-                                        setup.profile.samplePeriod),
-                        static_cast<int64_t>(std::time(nullptr)));
-    }
-    // Only if the worker has not ended the run meanwhile.
-    setup.ChangeStatus(RunStatus::Paused, static_cast<RunStatus>(setup.pausedStatus));
+    PauseMeasurement(TheSetup(), m_ui);
     InvalidateAll();
 }
 
@@ -369,20 +297,16 @@ void CTamixView::OnMeasurementEightChannels(wxCommandEvent&) {
 }
 
 void CTamixView::OnMeasurementCalibrate(wxCommandEvent&) {
-    Message(text::kNotImplemented);
+    m_ui.ShowMessage(text::kNotImplemented, UserInterface::Icon::Information);
 }
 
 void CTamixView::OnToolsAddMarker(wxCommandEvent&) {
-    MeasurementSetup& setup = TheSetup();
-    const int m = setup.markers.markerCount.load();
-    if (m >= kMaxMarkers) return;
-    const int64_t scan = setup.scanCount.load();
-    if (scan < 2 || setup.OutputFileName().empty()) return;
-    const auto wallTime = static_cast<int64_t>(std::time(nullptr));
+    const std::optional<PendingMarker> marker = PrepareMarker(TheSetup());
+    if (!marker) return;
     CAddMarkerDlg dlg(wxTheApp->GetTopWindow());
-    dlg.SetMarkerNumber(m);
+    dlg.SetMarkerNumber(marker->number);
     if (dlg.ShowModal() != wxID_OK) return;
-    setup.AddMarker(scan, dlg.m_strComment, wallTime);
+    TheSetup().AddMarker(marker->scan, dlg.m_strComment, marker->wallTime);
 }
 
 void CTamixView::OnToolsResetAllScaling(wxCommandEvent&) {

@@ -16,6 +16,7 @@
 #include "acquisition/WorkerThread.h"
 #include "view/DisplayScaling.h"
 #include "view/ViewGeometry.h"
+#include "view/wx/WxUserInterface.h"
 
 namespace tamix {
 
@@ -72,6 +73,7 @@ class CTamixView final : public wxView {
     ViewLayout m_layout;
     DisplayScaling m_scaling;
     WorkerThread m_worker;
+    WxUserInterface m_ui;
     bool m_bReporting = false;
     std::array<wxPoint, kBufferRows + 1> m_points;  // one strip's polyline, reused
 

@@ -1,0 +1,69 @@
+#include <cmath>
+
+#include "acquisition/WorkerRun.h"
+#include "device/InstrumentProtocol.h"
+
+namespace tamix {
+
+LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
+    if (run.writeFailed) return LoopEnd::WriteFailed;
+    CUsbLink& link = setup.link;
+    const int n = run.channelCount;
+    const double period = run.period;
+    RecordingSink* const sink = run.sink.get();
+    std::array<uint8_t, kBlockBytes * kMaxChannels> batch{};
+    std::array<int16_t, kMaxChannels> scan{};
+    const std::span<const int16_t> samples(scan.data(), static_cast<std::size_t>(n));
+    bool limitReached = false;
+    int64_t scanCount = 0;
+    int64_t scanLoops = 0;
+    int ringIndex = setup.ringIndex;
+    int displayColumn = setup.displayColumn;
+
+    for (;;) {
+        const BatchResult got = ReadBatch(link, n, std::span(batch).first(kBlockBytes * n));
+        // Stale bytes are not samples: an incomplete batch is dropped whole.
+        if (!got.Complete(n)) return LoopEnd::UnitLost;
+        for (int j = 0; j < kScansPerBatch; ++j) {
+            for (int k = 0; k < n; ++k) {
+                const int w = j * n + k;
+                const int16_t s =
+                    ConvertSample(batch[2 * w], batch[2 * w + 1], run.modelClass, run.inputs[k]);
+                scan[k] = s;
+                setup.displayColumns[displayColumn][k].store(s, std::memory_order_relaxed);
+                setup.historyRing[ringIndex][k].store(s, std::memory_order_relaxed);
+            }
+            const bool recording = setup.Status() != RunStatus::Paused;
+            if (sink != nullptr && recording) {
+                if (!sink->WriteScan(scanCount, samples)) return LoopEnd::WriteFailed;
+                setup.bytesWritten.store(static_cast<int64_t>(sink->BytesWritten()),
+                                         std::memory_order_relaxed);
+                if (scanCount >= run.limit && !limitReached) {
+                    limitReached = true;
+                    setup.ChangeStatus(RunStatus::Running, RunStatus::Idle);
+                    setup.redrawRequest = 1;
+                }
+            }
+            if (recording) setup.scanCount.store(++scanCount, std::memory_order_relaxed);
+            setup.scanLoops.store(++scanLoops, std::memory_order_relaxed);
+            const double t = static_cast<double>(scanCount) * period;
+            if (std::floor(t - period) < std::floor(t)) setup.secondTick = 1;
+            ringIndex = (ringIndex + 1) % kBufferRows;
+            setup.ringIndex.store(ringIndex, std::memory_order_relaxed);
+            if (ringIndex % 4 == 0) {
+                ++displayColumn;
+                if (displayColumn >= setup.displayWidth.load(std::memory_order_relaxed)) {
+                    displayColumn = 0;
+                    setup.redrawRequest = 1;
+                }
+                setup.displayColumn.store(displayColumn, std::memory_order_relaxed);
+            }
+        }
+        if (limitReached) return LoopEnd::TimeLimit;
+        const RunStatus status = setup.Status();
+        if (status == RunStatus::Idle || status == RunStatus::StopRequested)
+            return LoopEnd::Stopped;
+    }
+}
+
+}  // namespace tamix

@@ -1,0 +1,33 @@
+#include "acquisition/AcquisitionWorker.h"
+#include "acquisition/WorkerRun.h"
+#include "base/Messages.h"
+#include "device/InstrumentProtocol.h"
+
+namespace tamix {
+
+void EndRun(MeasurementSetup& setup, WorkerRun& run, LoopEnd end) {
+    StopStreaming(setup.link);
+    setup.link.Close();
+    setup.SetStatus(RunStatus::Idle);
+
+    SinkEnd sinkEnd = SinkEnd::Ok;
+    if (run.sink) {
+        const int markerCount = setup.markers.markerCount.load(std::memory_order_acquire);
+        sinkEnd = run.sink->Finish(setup.markers, markerCount);
+    }
+    if (sinkEnd == SinkEnd::WriteFailed || end == LoopEnd::WriteFailed) {
+        SetRunEnd(setup, RunEnd::WriteFailed, run.sink ? run.sink->Error() : std::string());
+    } else if (end == LoopEnd::UnitLost) {
+        SetRunEnd(setup, RunEnd::ConnectionLost, text::kConnectionLost);
+    } else if (sinkEnd == SinkEnd::InfoFailed) {
+        SetRunEnd(setup, RunEnd::InfoFailed, run.sink->Error());
+    } else {
+        SetRunEnd(setup, RunEnd::Completed, {});
+    }
+    run.sink.reset();
+    setup.bytesWritten = 0;
+    setup.ClearOutputFileName();
+    setup.SetStatus(RunStatus::Idle);
+}
+
+}  // namespace tamix

@@ -1,0 +1,42 @@
+// The three steps of one measurement on the worker thread (start-up, sample
+// loop, end of run) and what they share for the length of the run.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "acquisition/MeasurementSetup.h"
+#include "recording/OutputFile.h"
+#include "recording/RecordingSink.h"
+
+namespace tamix {
+
+struct WorkerRun {
+    std::span<const ChannelInfo> channels;
+    std::array<int, kMaxChannels> inputs{};
+    int channelCount = 0;
+    double period = 0.0;
+    int modelClass = 0;
+    int64_t limit = 0;                    // recorded scans after which the run ends
+    std::unique_ptr<RecordingSink> sink;  // none for a screen-only run
+    bool writeFailed = false;
+};
+
+// How the sample loop ended.
+enum class LoopEnd { Stopped, TimeLimit, UnitLost, WriteFailed };
+
+// Start-up: counters, the unit's set-up, the output file and its header, the
+// start command. False when there is no run (no unit, no channel, no file):
+// the worker has then reported it and returned to Idle.
+bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run);
+
+// Cycles of eight scans until a stop, the time limit, the loss of the unit or
+// a failed write. Allocates nothing.
+LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run);
+
+// The stop byte, the link closed, the file completed, the outcome recorded.
+void EndRun(MeasurementSetup& setup, WorkerRun& run, LoopEnd end);
+
+}  // namespace tamix

@@ -1,0 +1,166 @@
+#include "recording/RecordingSink.h"
+
+#include <algorithm>
+#include <array>
+
+#include "recording/TextWriter.h"
+#include "recording/WdqWriter.h"
+
+namespace tamix {
+namespace {
+
+// Remembers the first failure of a file with its name.
+class FailureNote {
+  public:
+    explicit FailureNote(std::string name) : name_(std::move(name)) {}
+    bool Check(bool ok, const OutputFile& file) {
+        if (!ok && !failed_) {
+            failed_ = true;
+            error_ = "Can't write output file " + name_ + ": " + file.Error() + ".";
+        }
+        return ok;
+    }
+    bool failed() const { return failed_; }
+    const std::string& error() const { return error_; }
+    const std::string& name() const { return name_; }
+    void Set(std::string error) {
+        failed_ = true;
+        error_ = std::move(error);
+    }
+
+  private:
+    std::string name_;
+    bool failed_ = false;
+    std::string error_;
+};
+
+class WdqSink final : public RecordingSink {
+  public:
+    WdqSink(std::unique_ptr<OutputFile> file, const SinkSettings& s,
+            std::span<uint8_t, kWdqHeaderBytes> header)
+        : file_(std::move(file)),
+          note_(s.fileName),
+          channels_(s.channels),
+          header_(header),
+          creationTime_(s.creationTime) {
+        BuildWdqHeader(header_, s.headerScans, static_cast<int>(channels_.size()), s.period,
+                       channels_, s.creationTime);
+    }
+
+    bool Begin() override {
+        return note_.Check(file_->Write(header_.data(), header_.size()), *file_);
+    }
+
+    bool WriteScan(int64_t, std::span<const int16_t> samples) override {
+        std::array<uint8_t, 2 * kMaxChannels> bytes{};
+        const std::size_t n = std::min<std::size_t>(samples.size(), kMaxChannels);
+        for (std::size_t k = 0; k < n; ++k) PutWdqSample(&bytes[2 * k], samples[k]);
+        if (!note_.Check(file_->Write(bytes.data(), 2 * n), *file_)) return false;
+        bytesWritten_ += 2 * n;
+        return true;
+    }
+
+    bool Checkpoint() override { return true; }
+
+    SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
+        if (!note_.failed()) {
+            note_.Check(WriteWdqTrailer(*file_, markers, markerCount, channels_, creationTime_),
+                        *file_);
+        }
+        // The header must describe only what reached the file, also after a failure.
+        uint64_t dataBytes = bytesWritten_;
+        if (note_.failed()) {
+            const uint64_t size = file_->DurableSize();
+            const uint64_t onDisk = size > kWdqHeaderBytes ? size - kWdqHeaderBytes : 0;
+            const uint64_t scanBytes = 2 * std::max<uint64_t>(channels_.size(), 1);
+            dataBytes = std::min(dataBytes, onDisk / scanBytes * scanBytes);
+        }
+        note_.Check(PatchWdqDataSize(*file_, dataBytes), *file_);
+        note_.Check(file_->Close(), *file_);
+        return note_.failed() ? SinkEnd::WriteFailed : SinkEnd::Ok;
+    }
+
+    uint64_t BytesWritten() const override { return bytesWritten_; }
+    const std::string& Error() const override { return note_.error(); }
+
+  private:
+    std::unique_ptr<OutputFile> file_;
+    FailureNote note_;
+    std::span<const ChannelInfo> channels_;
+    std::span<uint8_t, kWdqHeaderBytes> header_;
+    int64_t creationTime_;
+    uint64_t bytesWritten_ = 0;
+};
+
+class TextSink final : public RecordingSink {
+  public:
+    TextSink(std::unique_ptr<OutputFile> file, const SinkSettings& s, FileOpener& opener)
+        : file_(std::move(file)),
+          note_(s.fileName),
+          channels_(s.channels),
+          period_(s.period),
+          opener_(opener) {}
+
+    bool Begin() override { return true; }
+
+    bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) override {
+        const std::size_t len =
+            FormatTextLine(line_.data(), scanIndex, period_, samples, channels_);
+        if (!note_.Check(file_->Write(line_.data(), len), *file_)) return false;
+        bytesWritten_ += len;
+        return true;
+    }
+
+    bool Checkpoint() override { return true; }
+
+    SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
+        SinkEnd end = SinkEnd::Ok;
+        if (!note_.failed()) end = WriteInfo(markers, markerCount);
+        note_.Check(file_->Close(), *file_);
+        return note_.failed() ? SinkEnd::WriteFailed : end;
+    }
+
+    uint64_t BytesWritten() const override { return bytesWritten_; }
+    const std::string& Error() const override { return note_.failed() ? note_.error() : info_; }
+
+  private:
+    SinkEnd WriteInfo(const MarkerTable& markers, int markerCount) {
+        const std::string name = InfoFileName(note_.name());
+        std::string reason;
+        auto info = opener_.Create(name, reason);
+        if (info) {
+            const bool written = WriteInfoFile(*info, channels_, markers, markerCount, period_);
+            if (info->Close() && written) return SinkEnd::Ok;
+            reason = info->Error();
+        }
+        info_ = "Can't write info file " + name + ": " + reason + ".";
+        return SinkEnd::InfoFailed;
+    }
+
+    std::unique_ptr<OutputFile> file_;
+    FailureNote note_;
+    std::span<const ChannelInfo> channels_;
+    double period_;
+    FileOpener& opener_;
+    std::array<char, kMaxTextLine> line_{};
+    uint64_t bytesWritten_ = 0;
+    std::string info_;
+};
+
+}  // namespace
+
+std::unique_ptr<RecordingSink> CreateSink(const SinkSettings& settings, FileOpener& opener,
+                                          std::span<uint8_t, kWdqHeaderBytes> header,
+                                          std::string& error) {
+    std::string reason;
+    auto file = opener.Create(settings.fileName, reason);
+    if (!file) {
+        error = "Can't create output file " + settings.fileName + ": " + reason + ".";
+        return nullptr;
+    }
+    if (settings.type == FileType::Text)
+        return std::make_unique<TextSink>(std::move(file), settings, opener);
+    return std::make_unique<WdqSink>(std::move(file), settings, header);
+}
+
+}  // namespace tamix

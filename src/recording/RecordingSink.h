@@ -1,0 +1,54 @@
+// Where the recorded scans of one run go: one sink per output type behind one
+// interface, so that the worker's loop has no branch per file type. Worker
+// thread only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "base/ChannelInfo.h"
+#include "base/MarkerTable.h"
+#include "base/OutputKinds.h"
+#include "recording/OutputFile.h"
+
+namespace tamix {
+
+// How the completion of a recording went.
+enum class SinkEnd { Ok, WriteFailed, InfoFailed };
+
+class RecordingSink {
+  public:
+    virtual ~RecordingSink() = default;
+    // Writes what precedes the first scan.
+    virtual bool Begin() = 0;
+    // Appends one recorded scan; `scanIndex` counts recorded scans from 0.
+    virtual bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) = 0;
+    // Makes what was written so far readable from the file as it lies, so that
+    // a crash loses no more than the scans since the last checkpoint.
+    virtual bool Checkpoint() = 0;
+    // Completes the recording with the markers and closes it. After a failed
+    // write the file is still left describing only what reached the disk.
+    virtual SinkEnd Finish(const MarkerTable& markers, int markerCount) = 0;
+    // Sample bytes written so far.
+    virtual uint64_t BytesWritten() const = 0;
+    // The first failure, naming the file and the system's reason.
+    virtual const std::string& Error() const = 0;
+};
+
+struct SinkSettings {
+    FileType type = FileType::WinDaq;
+    std::string fileName;
+    std::span<const ChannelInfo> channels;
+    double period = 0.0;
+    int64_t headerScans = 0;   // the scan count the WinDaq header announces
+    int64_t creationTime = 0;  // seconds since 1970
+};
+
+// Creates the output file for `settings`; nullptr with `error` (file name and
+// reason) when it cannot be created. `header` receives the WinDaq header image.
+std::unique_ptr<RecordingSink> CreateSink(const SinkSettings& settings, FileOpener& opener,
+                                          std::span<uint8_t, 1156> header, std::string& error);
+
+}  // namespace tamix
