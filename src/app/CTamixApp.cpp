@@ -17,6 +17,7 @@
 #include "dialogs/wx/CAddMarkerDlg.h"
 #include "dialogs/wx/CHelpDlg.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
+#include "dialogs/wx/SaveProfile.h"
 #include "view/wx/CTamixView.h"
 
 namespace tamix {
@@ -149,20 +150,8 @@ bool CTamixApp::OnInit() {
 
 int CTamixApp::OnExit() {
     SaveSystemSetup();
-    if (m_docManager != nullptr) {
-        wxFileHistory* history = m_docManager->GetFileHistory();
-        for (size_t i = 0; i < kRecentFiles; ++i) {
-            const int n = static_cast<int>(i) + 1;
-            if (i < history->GetCount()) {
-                m_profile->SetString(profile::kRecentFiles, profile::RecentFile(n),
-                                     std::string(history->GetHistoryFile(i).utf8_str()));
-            }
-        }
-        std::string error;
-        m_profile->Save(error);
-        delete m_docManager;
-        m_docManager = nullptr;
-    }
+    delete m_docManager;
+    m_docManager = nullptr;
     TheSetup().link.SetDriver(nullptr);
     return wxApp::OnExit();
 }
@@ -174,11 +163,21 @@ void CTamixApp::LoadSystemSetup() {
 }
 
 void CTamixApp::SaveSystemSetup() {
+    // Only this program's own keys change, in the file as it is now: what the
+    // dialogs, another instance or an editor saved meanwhile is kept.
+    IniFile onDisk(m_profile->path());
     const MeasurementSetup& setup = TheSetup();
-    m_profile->SetInt(profile::kSystemSetup, profile::kPort, setup.GetCommPort());
-    m_profile->SetInt(profile::kSystemSetup, profile::kEightChannels, setup.GetEightChannels());
-    std::string error;
-    m_profile->Save(error);
+    onDisk.SetInt(profile::kSystemSetup, profile::kPort, setup.GetCommPort());
+    onDisk.SetInt(profile::kSystemSetup, profile::kEightChannels, setup.GetEightChannels());
+    if (m_docManager != nullptr) {
+        wxFileHistory* history = m_docManager->GetFileHistory();
+        for (size_t i = 0; i < kRecentFiles && i < history->GetCount(); ++i) {
+            onDisk.SetString(profile::kRecentFiles, profile::RecentFile(static_cast<int>(i) + 1),
+                             std::string(history->GetHistoryFile(i).utf8_str()));
+        }
+    }
+    SaveProfile(onDisk, nullptr);
+    *m_profile = std::move(onDisk);
 }
 
 void CTamixApp::OnAppAbout(wxCommandEvent&) {

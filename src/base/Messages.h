@@ -2,6 +2,9 @@
 // command-line tools.
 #pragma once
 
+#include <string>
+#include <string_view>
+
 namespace tamix {
 
 namespace text {
@@ -21,5 +24,10 @@ inline constexpr const char* kNoTimers = "Not enough timers available for this w
 inline constexpr const char* kConnectionLost =
     "Connection to the data acquisition system was lost.";
 }  // namespace text
+
+// "Can't save settings to PATH: REASON."
+inline std::string ProfileSaveFailure(std::string_view path, std::string_view reason) {
+    return "Can't save settings to " + std::string(path) + ": " + std::string(reason) + ".";
+}
 
 }  // namespace tamix

@@ -184,8 +184,6 @@ void MeasurementOptions::TransferToSetup(MeasurementSetup& setup, IniFile& profi
     m_nEditedChannel = m_nChannelRadio;
     StoreShownChannel();
     SaveSettings(profile);
-    std::string error;
-    profile.Save(error);
     FillSetup(setup);
 }
 

@@ -62,7 +62,8 @@ class MeasurementOptions {
     bool ApplyFileNameRule();
     // Extra checks on OK: a message to show, or empty.
     std::string CheckForOk() const;
-    // After OK: profile saved, results written into `setup`.
+    // After OK: the choices put into `profile` (the caller saves it) and the
+    // results written into `setup`.
     void TransferToSetup(MeasurementSetup& setup, IniFile& profile);
     // The results alone, without touching the profile (the command-line recorder).
     void FillSetup(MeasurementSetup& setup) const;

@@ -32,20 +32,7 @@ using test::ExpectMessage;
 using test::ExpectOptions;
 using test::WaitFor;
 
-// Fills the options dialog: inputs by number, a file (empty for screen only),
-// a file type and a time in minutes.
-std::function<void(CMeasurementOptionsDlg&)> Choose(std::vector<int> inputs, std::string file,
-                                                    int fileType, double minutes) {
-    return [=](CMeasurementOptionsDlg& d) {
-        for (int i = 0; i < 8; ++i) d.SetCheck(id::kChannel0 + i, 0);
-        for (int i : inputs) d.SetCheck(id::kChannel0 + i, 1);
-        d.SetText(id::kFileName, file);
-        d.SetRadio(id::kScreenOnly, 2, file.empty() ? 0 : 1);
-        d.SetSelection(id::kFileType, fileType);
-        d.SetSelection(id::kTimeUnit, 0);
-        d.SetText(id::kTotalTime, std::to_string(minutes));
-    };
-}
+using test::Choose;
 
 CTamixView& View() {
     auto* app = &test::App();

@@ -53,10 +53,7 @@ TEST(ScreenshotsGuiTest, DialogsAndARun) {
     wxFrame& frame = test::MainFrame();
     frame.SetSize(0, 0, 1200, 700);
     wxTEST_DIALOG(test::Command(cmd::ID_MEASUREMENT_START),
-                  test::ExpectOptions([&](CMeasurementOptionsDlg& d) {
-                      d.SetText(options_id::kFileName, temp.File("run.wdq"));
-                      d.SetRadio(options_id::kScreenOnly, 2, 1);
-                  }),
+                  test::ExpectOptions(test::Choose({0, 1, 2, 3}, temp.File("run.wdq"), 0, 30)),
                   test::ExpectMessage("Recording will be stopped automatically after 30 minutes"));
     test::WaitFor([] { return TheSetup().scanCount.load() > 1300; }, 10);
     Capture(frame, out + "/main-window.png");

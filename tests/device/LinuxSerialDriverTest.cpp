@@ -6,6 +6,7 @@
 #include <fstream>
 #include <memory>
 
+#include "../support/ChildProcess.h"
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "acquisition/MeasurementSetup.h"
@@ -193,20 +194,17 @@ TEST(PtyDriverErrorsTest, MissingNodesAndUnknownIndexesGiveTheOpenFailures) {
 // tamix-record through the Linux driver, from tamix-sim on a pseudo-terminal.
 TEST(RecorderOverPtyTest, RecordsTheSimulatedSignals) {
     test::TempDir dir;
-    std::FILE* sim = ::popen(TAMIX_SIM_PATH " --unit NORV40", "r");
-    ASSERT_NE(sim, nullptr);
-    char line[256] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, sim), nullptr);
-    std::string port(line);
-    port.erase(port.find_last_not_of("\r\n") + 1);
+    test::ChildProcess sim({TAMIX_SIM_PATH, "--unit", "NORV40"});
+    ASSERT_TRUE(sim.Started());
+    const std::string port = sim.ReadLine();
+    ASSERT_FALSE(port.empty());
     const std::string out = dir.File("pty.wdq");
-    const std::string command = std::string(TAMIX_RECORD_PATH) + " --quiet --profile " +
-                                dir.File("p.INI") + " --port " + port +
-                                " --inputs 1,3,B --time 1 " + out + " < /dev/null";
-    const int rc = std::system(command.c_str());
-    std::system("pkill -INT -f 'tamix-sim --unit NORV40'");
-    ::pclose(sim);
-    ASSERT_EQ(rc, 0) << command;
+    test::ChildProcess record({TAMIX_RECORD_PATH, "--quiet", "--profile", dir.File("p.INI"),
+                               "--port", port, "--inputs", "1,3,B", "--time", "1", out});
+    const int rc = record.ExitCode();
+    sim.Signal(SIGINT);
+    EXPECT_EQ(sim.ExitCode(), 0);
+    ASSERT_EQ(rc, 0) << port;
     std::string error;
     const auto f = test::ReadWdq(test::ReadBytes(out), error);
     ASSERT_TRUE(f) << error;

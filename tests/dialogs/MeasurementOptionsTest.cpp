@@ -166,6 +166,8 @@ TEST_F(MeasurementOptionsTest, OkPacksTheTickedInputsAndSavesTheProfile) {
     options.m_nEditedChannel = 2;
     options.m_dValueAt1V = 1234.5678;
     options.TransferToSetup(*setup, profile);
+    std::string error;
+    ASSERT_TRUE(profile.Save(error)) << error;
     EXPECT_EQ(setup->channelCount, 2);
     EXPECT_EQ(setup->channels[0].inputNumber, 2);
     EXPECT_EQ(setup->channels[1].inputNumber, 4);

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "app/CTamixApp.h"
 #include "dialogs/wx/CAboutDlg.h"
@@ -71,6 +72,23 @@ class ExpectOptions : public wxExpectModalBase<CMeasurementOptionsDlg, ExpectOpt
     std::function<void(CMeasurementOptionsDlg&)> m_fill;
     bool m_ok;
 };
+
+// Fills the options dialog: inputs by number, a file (empty for screen only),
+// a file type and a time in minutes; nothing is left from earlier choices.
+inline std::function<void(CMeasurementOptionsDlg&)> Choose(std::vector<int> inputs,
+                                                           std::string file, int fileType,
+                                                           double minutes) {
+    namespace id = options_id;
+    return [=](CMeasurementOptionsDlg& d) {
+        for (int i = 0; i < 8; ++i) d.SetCheck(id::kChannel0 + i, 0);
+        for (int i : inputs) d.SetCheck(id::kChannel0 + i, 1);
+        d.SetText(id::kFileName, file);
+        d.SetRadio(id::kScreenOnly, 2, file.empty() ? 0 : 1);
+        d.SetSelection(id::kFileType, fileType);
+        d.SetSelection(id::kTimeUnit, 0);
+        d.SetText(id::kTotalTime, std::to_string(minutes));
+    };
+}
 
 class ExpectMarker : public wxExpectModalBase<CAddMarkerDlg, ExpectMarker> {
   public:

@@ -14,6 +14,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "control/MeasurementCommands.h"
 #include "dialogs/wx/DialogLayout.h"
+#include "dialogs/wx/SaveProfile.h"
 
 namespace tamix {
 
@@ -125,6 +126,7 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
 
 void CMeasurementOptionsDlg::TransferToSetup(MeasurementSetup& setup) {
     m_options.TransferToSetup(setup, m_profile);
+    SaveProfile(m_profile, GetParent());
 }
 
 bool CMeasurementOptionsDlg::TransferDataToWindow() {

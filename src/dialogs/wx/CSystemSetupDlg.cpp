@@ -6,6 +6,7 @@
 
 #include "base/ProfileKeys.h"
 #include "dialogs/wx/DialogLayout.h"
+#include "dialogs/wx/SaveProfile.h"
 
 namespace tamix {
 
@@ -43,8 +44,7 @@ bool CSystemSetupDlg::TransferDataFromWindow() {
 
 int CSystemSetupDlg::GetPort() {
     m_profile.SetInt(profile::kSystemSetup, profile::kPort, m_nPort);
-    std::string error;
-    m_profile.Save(error);
+    SaveProfile(m_profile, GetParent());
     return m_nPort;
 }
 

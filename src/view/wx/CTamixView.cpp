@@ -259,6 +259,8 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
     m_ui.BeginWait();
     m_worker.Join();
     m_ui.EndWait();
+    // The profile as it is on disk now: another instance or an editor may have changed it.
+    *gProfile = IniFile(gProfile->path());
     for (;;) {
         CMeasurementOptionsDlg dlg(nullptr, *gProfile);
         if (dlg.ShowModal() != wxID_OK) return;
