@@ -47,12 +47,17 @@ Options:
   --help               this text
 
 While recording, each line typed on standard input adds a marker with that
-line as its comment at the current scan. Ctrl-C (or SIGTERM) stops the run at
-the end of its current cycle of scans and completes the file.
+line as its comment at the current scan. Ctrl-C, SIGTERM or SIGHUP (a closed
+terminal) stops the run at the end of its current cycle of scans and
+completes the file. Until then the file on disk is kept readable: a crash or
+kill -9 loses at most about the last second (tamix-file repair completes it).
 
-Exit status: 0 completed; 1 no usable instrument found; 2 bad arguments;
-3 the output file cannot be created; 4 the run ended early because the
-instrument was lost or the file could not be written.
+Exit status: 0 completed; 1 no usable instrument found; 2 bad arguments or
+settings; 3 the output file cannot be created, or another recording holds it;
+4 the run ended early or incompletely (the instrument was lost, the file could
+not be written, a WinDaq file was full, the info file could not be written);
+5 completed, but scans were lost before they reached the computer (gaps are
+marked in the file).
 )";
 
 namespace {

@@ -49,11 +49,10 @@ void ReadMarkers(MeasurementSetup& setup, const std::atomic<bool>& done) {
                 continue;
             }
             if (!line.empty() && line.back() == '\r') line.pop_back();
+            // Kept whenever it is typed, also before the first scans arrived.
             const int64_t scan = setup.scanCount.load();
-            if (scan >= 2 && setup.Status() != RunStatus::Idle) {
-                if (!setup.AddMarker(scan, line, static_cast<int64_t>(std::time(nullptr)))) {
-                    std::cerr << "\nThe marker table is full (200 markers).\n";
-                }
+            if (!setup.AddMarker(scan, line, static_cast<int64_t>(std::time(nullptr)))) {
+                std::cerr << "\nThe marker table is full (200 markers).\n";
             }
             line.clear();
         }
@@ -115,10 +114,11 @@ int main(int argc, char** argv) {
     }
     setup.link.SetDriver(driver.get());
 
+    // Every way of being told to go (Ctrl-C, kill, a closed terminal) is a Stop
+    // that completes the file.
     struct sigaction action {};
     action.sa_handler = OnSignal;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
 
     // Quiet when not on a terminal (scripts, logs): only failures are reported.
     const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
@@ -142,6 +142,11 @@ int main(int argc, char** argv) {
     const double period = setup.profile.samplePeriod;
     const int64_t limit = setup.sampleLimit.load();
     const double totalSeconds = static_cast<double>(limit) * period;
+    if (static_cast<double>(limit) + 1 < setup.totalTime / period) {
+        std::cerr << "tamix-record: a WinDaq file of " << setup.channelCount
+                  << " channel(s) holds at most " << limit << " scans: the recording stops after "
+                  << FormatClock(static_cast<int64_t>(totalSeconds)) << "\n";
+    }
     if (progress) {
         std::cerr << "Recording " << setup.channelCount << " channel(s) from "
                   << setup.profile.ModelName() << " to " << file << " for "
@@ -162,10 +167,9 @@ int main(int argc, char** argv) {
     if (progress) std::fprintf(stderr, "\n");
 
     const std::string report = RunEndReport(setup);
-    if (!report.empty()) {
-        std::cerr << report << "\n";
-        return 4;
-    }
+    if (!report.empty()) std::cerr << report << "\n";
+    if (setup.LastRunEnd() != RunEnd::Completed) return 4;
+    if (setup.lostScans.load() > 0) return 5;
     if (progress) {
         std::cerr << "Recorded "
                   << FormatClock(static_cast<int64_t>(

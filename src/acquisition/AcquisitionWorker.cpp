@@ -25,6 +25,7 @@ void ResetRunState(MeasurementSetup& setup) {
     setup.scanCount = 0;
     setup.scanLoops = 0;
     setup.bytesWritten = 0;
+    setup.lostScans = 0;
     setup.sampleLimit = ScanLimit(setup.totalTime, setup.profile.samplePeriod);
 }
 
@@ -51,13 +52,23 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
 
 std::string RunEndReport(const MeasurementSetup& setup) {
     const RunEnd end = setup.LastRunEnd();
-    if (end == RunEnd::InfoFailed || end == RunEnd::CreateFailed)
-        return std::string(FieldText(setup.runEndMessage));
-    if (end != RunEnd::ConnectionLost && end != RunEnd::WriteFailed) return {};
-    const auto seconds = static_cast<int64_t>(static_cast<double>(setup.runEndScans.load()) *
-                                              setup.profile.samplePeriod);
-    return std::string(FieldText(setup.runEndMessage)) +
-           "\n\nRecorded time: " + FormatClock(seconds);
+    std::string report;
+    if (end == RunEnd::InfoFailed || end == RunEnd::CreateFailed) {
+        report = std::string(FieldText(setup.runEndMessage));
+    } else if (end == RunEnd::ConnectionLost || end == RunEnd::WriteFailed ||
+               end == RunEnd::FileFull) {
+        const auto seconds = static_cast<int64_t>(static_cast<double>(setup.runEndScans.load()) *
+                                                  setup.profile.samplePeriod);
+        report = std::string(FieldText(setup.runEndMessage)) +
+                 "\n\nRecorded time: " + FormatClock(seconds);
+    }
+    const int64_t lost = setup.lostScans.load();
+    if (lost > 0 && end != RunEnd::CreateFailed) {
+        if (!report.empty()) report += "\n\n";
+        report += "About " + std::to_string(lost) +
+                  " scans were lost before they reached the computer; markers show where.";
+    }
+    return report;
 }
 
 }  // namespace tamix

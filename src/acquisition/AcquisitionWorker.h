@@ -26,8 +26,9 @@ void SetRunEnd(MeasurementSetup& setup, RunEnd end, std::string_view message);
 int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener);
 
 // What the operator should be told about the last run, or empty when it ended
-// normally: the loss of the unit or the failed write with the recorded time,
-// a file that could not be created, an info file that could not be written.
+// normally: the loss of the unit, a failed write or a full WinDaq file with
+// the recorded time, a file that could not be created, an info file that
+// could not be written, and scans lost on the way.
 std::string RunEndReport(const MeasurementSetup& setup);
 
 }  // namespace tamix

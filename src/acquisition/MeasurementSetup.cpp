@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 #include <memory>
+#include <thread>
 
 #include "base/Utf8Text.h"
 
@@ -51,6 +52,7 @@ void MeasurementSetup::ResetMarkers() {
         CopyText(markers.markerText[i], text, kCommentChars);
         markers.markerWallTime[i] = 0;
     }
+    markers.reserved.store(1);
     markers.markerCount.store(1, std::memory_order_release);
 }
 
@@ -86,12 +88,20 @@ void MeasurementSetup::SetOutputFileName(std::string_view name) {
 }
 
 bool MeasurementSetup::AddMarker(int64_t position, std::string_view comment, int64_t wallTime) {
-    const int m = markers.markerCount.load(std::memory_order_relaxed);
-    if (m >= kMaxMarkers) return false;
+    int m = markers.reserved.load();
+    do {
+        if (m >= kMaxMarkers) return false;
+    } while (!markers.reserved.compare_exchange_weak(m, m + 1));
     markers.markerPos[m] = position;
     CopyText(markers.markerText[m], comment, kCommentChars);
     markers.markerWallTime[m] = wallTime;
-    markers.markerCount.store(m + 1, std::memory_order_release);
+    // The other writer may still be filling an earlier entry: a few instructions.
+    int expected = m;
+    while (!markers.markerCount.compare_exchange_weak(expected, m + 1, std::memory_order_release,
+                                                      std::memory_order_relaxed)) {
+        expected = m;
+        std::this_thread::yield();
+    }
     return true;
 }
 

@@ -56,6 +56,8 @@ struct MeasurementSetup {
     std::atomic<int64_t> scanCount{0};
     std::atomic<int64_t> scanLoops{0};
     std::atomic<int64_t> bytesWritten{0};
+    // Scans the unit sent that never arrived (gaps found by the worker).
+    std::atomic<int64_t> lostScans{0};
 
     // --- display hand-off ---
     std::array<SampleRow, kBufferRows> historyRing{};
@@ -104,7 +106,8 @@ struct MeasurementSetup {
     void ClearOutputFileName() { outputFileNameValid.store(false, std::memory_order_release); }
     RunEnd LastRunEnd() const { return static_cast<RunEnd>(runEnd.load()); }
 
-    // Adds a marker at `position` with `comment` unless the table is full.
+    // Adds a marker at `position` with `comment` unless the table is full. The
+    // user interface and the worker may both call it.
     bool AddMarker(int64_t position, std::string_view comment, int64_t wallTime);
 };
 

@@ -20,6 +20,7 @@ enum class RunEnd : int {
     WriteFailed = 3,     // the output file could not be written
     CreateFailed = 4,    // the output file could not be created: no run
     InfoFailed = 5,      // the data file is complete, its info file could not be written
+    FileFull = 6,        // a WinDaq file reached its format's limit before the time was up
 };
 
 // What Start learns from the worker once it has left Starting.

@@ -1,9 +1,32 @@
+#include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 
+#include "acquisition/GapDetector.h"
 #include "acquisition/WorkerRun.h"
 #include "device/InstrumentProtocol.h"
 
 namespace tamix {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
+
+void MarkGap(MeasurementSetup& setup, const GapDetector::Gap& gap, int64_t lostSoFar) {
+    setup.lostScans.store(lostSoFar, std::memory_order_relaxed);
+    char comment[64];
+    std::snprintf(comment, sizeof comment, "Gap: about %lld scans lost",
+                  static_cast<long long>(gap.scans));
+    setup.AddMarker(gap.at, comment, static_cast<int64_t>(std::time(nullptr)));
+}
+
+}  // namespace
 
 LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
     if (run.writeFailed) return LoopEnd::WriteFailed;
@@ -19,11 +42,22 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
     int64_t scanLoops = 0;
     int ringIndex = setup.ringIndex;
     int displayColumn = setup.displayColumn;
+    // Once a second the file is brought up to date on disk, so that a crash
+    // costs at most the last second.
+    const int64_t checkpointEvery = std::max<int64_t>(kScansPerBatch, std::llround(1.0 / period));
+    int64_t nextCheckpoint = checkpointEvery;
+    GapDetector gaps(period, kScansPerBatch);
+    const Clock::time_point start = Clock::now();
 
     for (;;) {
+        const Clock::time_point before = Clock::now();
         const BatchResult got = ReadBatch(link, n, std::span(batch).first(kBlockBytes * n));
         // Stale bytes are not samples: an incomplete batch is dropped whole.
         if (!got.Complete(n)) return LoopEnd::UnitLost;
+        const Clock::time_point after = Clock::now();
+        const GapDetector::Gap gap = gaps.AfterCycle(
+            Seconds(after - before), Seconds(after - start), scanLoops + kScansPerBatch, scanCount);
+        if (gap.scans > 0) MarkGap(setup, gap, gaps.lost());
         for (int j = 0; j < kScansPerBatch; ++j) {
             for (int k = 0; k < n; ++k) {
                 const int w = j * n + k;
@@ -58,6 +92,10 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
                 }
                 setup.displayColumn.store(displayColumn, std::memory_order_relaxed);
             }
+        }
+        if (sink != nullptr && scanLoops >= nextCheckpoint) {
+            if (!sink->Checkpoint()) return LoopEnd::WriteFailed;
+            nextCheckpoint = scanLoops + checkpointEvery;
         }
         if (limitReached) return LoopEnd::TimeLimit;
         const RunStatus status = setup.Status();

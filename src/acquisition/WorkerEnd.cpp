@@ -17,10 +17,14 @@ void EndRun(MeasurementSetup& setup, WorkerRun& run, LoopEnd end) {
     }
     if (sinkEnd == SinkEnd::WriteFailed || end == LoopEnd::WriteFailed) {
         SetRunEnd(setup, RunEnd::WriteFailed, run.sink ? run.sink->Error() : std::string());
+        // The time reported is what the disk holds, not what was handed to it.
+        if (run.sink) setup.runEndScans = run.sink->ScansKept();
     } else if (end == LoopEnd::UnitLost) {
         SetRunEnd(setup, RunEnd::ConnectionLost, text::kConnectionLost);
     } else if (sinkEnd == SinkEnd::InfoFailed) {
         SetRunEnd(setup, RunEnd::InfoFailed, run.sink->Error());
+    } else if (end == LoopEnd::TimeLimit && run.limitIsFileFull) {
+        SetRunEnd(setup, RunEnd::FileFull, text::kWdqFull);
     } else {
         SetRunEnd(setup, RunEnd::Completed, {});
     }

@@ -20,6 +20,7 @@ struct WorkerRun {
     double period = 0.0;
     int modelClass = 0;
     int64_t limit = 0;                    // recorded scans after which the run ends
+    bool limitIsFileFull = false;         // the WinDaq format, not the time, set the limit
     std::unique_ptr<RecordingSink> sink;  // none for a screen-only run
     bool writeFailed = false;
 };

@@ -29,6 +29,8 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     run.modelClass = setup.profile.modelClass;
     const FileType type = setup.fileType;
     run.limit = EffectiveScanLimit(setup.totalTime, run.period, type, run.channelCount);
+    run.limitIsFileFull = run.limit < EffectiveScanLimit(setup.totalTime, run.period,
+                                                         FileType::Text, run.channelCount);
 
     const std::string name(setup.OutputFileName());
     if (!name.empty()) {
@@ -49,7 +51,7 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
             setup.SetStatus(RunStatus::Idle);
             return false;
         }
-        run.writeFailed = !run.sink->Begin();
+        run.writeFailed = !run.sink->Begin(setup.markers);
     }
     setup.sampleLimit = run.limit;
 

@@ -12,9 +12,12 @@
 namespace tamix {
 
 struct MarkerTable {
-    // Entries below markerCount are valid. Writers fill the entry, then publish
-    // it by incrementing markerCount (release); the worker reads with acquire.
+    // Entries below markerCount are valid. A writer (the user interface, or the
+    // worker for a gap) first claims an entry through `reserved`, fills it, then
+    // publishes it by raising markerCount (release) in entry order; readers use
+    // acquire.
     std::atomic<int> markerCount{1};
+    std::atomic<int> reserved{1};
     std::array<int64_t, kMaxMarkers> markerPos{};
     std::array<std::array<char, kCommentBytes>, kMaxMarkers> markerText{};
     // Wall-clock time (seconds since 1970) at which the marker was set; 0 unknown.

@@ -21,6 +21,8 @@ inline constexpr const char* kAbortQuestion =
 inline constexpr const char* kPaused = "Data recording paused.\nPress OK to resume.";
 inline constexpr const char* kNotImplemented = "This function is not implemented in this version.";
 inline constexpr const char* kNoTimers = "Not enough timers available for this window.";
+inline constexpr const char* kWdqFull =
+    "The WinDaq file is full: the recording stopped before the time asked for.";
 inline constexpr const char* kConnectionLost =
     "Connection to the data acquisition system was lost.";
 }  // namespace text

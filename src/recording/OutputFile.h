@@ -1,6 +1,6 @@
-// The output-file seam: a buffered binary file that reports every failed
-// write, patch, flush and close with the system's reason. Tests replace it to
-// simulate a full disk.
+// The output-file seam: a buffered binary file, locked while open, that
+// reports every failed write, patch, flush and close with the system's reason.
+// Tests replace it to simulate a full disk.
 #pragma once
 
 #include <cstddef>
@@ -42,8 +42,8 @@ class FileOpener {
     virtual bool CanCreate(const std::string& path, std::string& error);
 };
 
-// Buffered stdio files opened with "wb".
-class StdioFileOpener final : public FileOpener {
+// Files on disk, locked against a second writer and truncated once locked.
+class DiskFileOpener final : public FileOpener {
   public:
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override;
 };

@@ -47,8 +47,10 @@ class WdqSink final : public RecordingSink {
                        channels_, s.creationTime);
     }
 
-    bool Begin() override {
-        return note_.Check(file_->Write(header_.data(), header_.size()), *file_);
+    bool Begin(const MarkerTable&) override {
+        // Written as announced for the whole run, then cut down to what is on
+        // disk at once, so that a file killed at any moment reads correctly.
+        return note_.Check(file_->Write(header_.data(), header_.size()), *file_) && Checkpoint();
     }
 
     bool WriteScan(int64_t, std::span<const int16_t> samples) override {
@@ -60,7 +62,11 @@ class WdqSink final : public RecordingSink {
         return true;
     }
 
-    bool Checkpoint() override { return true; }
+    bool Checkpoint() override {
+        // The data first, then the size that counts it.
+        return note_.Check(file_->Flush(), *file_) &&
+               note_.Check(PatchWdqDataSize(*file_, bytesWritten_), *file_);
+    }
 
     SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
         if (!note_.failed()) {
@@ -77,10 +83,13 @@ class WdqSink final : public RecordingSink {
         }
         note_.Check(PatchWdqDataSize(*file_, dataBytes), *file_);
         note_.Check(file_->Close(), *file_);
+        keptScans_ =
+            static_cast<int64_t>(dataBytes / (2 * std::max<uint64_t>(channels_.size(), 1)));
         return note_.failed() ? SinkEnd::WriteFailed : SinkEnd::Ok;
     }
 
     uint64_t BytesWritten() const override { return bytesWritten_; }
+    int64_t ScansKept() const override { return keptScans_; }
     const std::string& Error() const override { return note_.error(); }
 
   private:
@@ -90,6 +99,7 @@ class WdqSink final : public RecordingSink {
     std::span<uint8_t, kWdqHeaderBytes> header_;
     int64_t creationTime_;
     uint64_t bytesWritten_ = 0;
+    int64_t keptScans_ = 0;
 };
 
 class TextSink final : public RecordingSink {
@@ -101,26 +111,38 @@ class TextSink final : public RecordingSink {
           period_(s.period),
           opener_(opener) {}
 
-    bool Begin() override { return true; }
+    bool Begin(const MarkerTable& markers) override {
+        // The channels are known now; the markers follow at the end. A failure
+        // here shows again, and is reported, when the run completes the file.
+        WriteInfo(markers, 1);
+        return true;
+    }
 
     bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) override {
         const std::size_t len =
             FormatTextLine(line_.data(), scanIndex, period_, samples, channels_);
+        // Lines go to the disk whole or not at all: a failed write keeps those before.
         if (!note_.Check(file_->Write(line_.data(), len), *file_)) return false;
         bytesWritten_ += len;
+        ++lines_;
         return true;
     }
 
-    bool Checkpoint() override { return true; }
+    bool Checkpoint() override {
+        if (!note_.Check(file_->Flush(), *file_)) return false;
+        flushedLines_ = lines_;
+        return true;
+    }
 
     SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
         SinkEnd end = SinkEnd::Ok;
         if (!note_.failed()) end = WriteInfo(markers, markerCount);
-        note_.Check(file_->Close(), *file_);
+        if (note_.Check(file_->Close(), *file_)) flushedLines_ = lines_;
         return note_.failed() ? SinkEnd::WriteFailed : end;
     }
 
     uint64_t BytesWritten() const override { return bytesWritten_; }
+    int64_t ScansKept() const override { return flushedLines_; }
     const std::string& Error() const override { return note_.failed() ? note_.error() : info_; }
 
   private:
@@ -144,6 +166,8 @@ class TextSink final : public RecordingSink {
     FileOpener& opener_;
     std::array<char, kMaxTextLine> line_{};
     uint64_t bytesWritten_ = 0;
+    int64_t lines_ = 0;
+    int64_t flushedLines_ = 0;
     std::string info_;
 };
 

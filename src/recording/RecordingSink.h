@@ -21,8 +21,8 @@ enum class SinkEnd { Ok, WriteFailed, InfoFailed };
 class RecordingSink {
   public:
     virtual ~RecordingSink() = default;
-    // Writes what precedes the first scan.
-    virtual bool Begin() = 0;
+    // Writes what precedes the first scan; `markers` holds the start marker.
+    virtual bool Begin(const MarkerTable& markers) = 0;
     // Appends one recorded scan; `scanIndex` counts recorded scans from 0.
     virtual bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) = 0;
     // Makes what was written so far readable from the file as it lies, so that
@@ -33,6 +33,8 @@ class RecordingSink {
     virtual SinkEnd Finish(const MarkerTable& markers, int markerCount) = 0;
     // Sample bytes written so far.
     virtual uint64_t BytesWritten() const = 0;
+    // Scans that reached the file, also after a failure (valid after Finish).
+    virtual int64_t ScansKept() const = 0;
     // The first failure, naming the file and the system's reason.
     virtual const std::string& Error() const = 0;
 };
