@@ -33,8 +33,7 @@ std::string KeyValue(const IniFile& p, std::string_view section, std::string_vie
     constexpr std::size_t kShown = 40;
     const std::string value = p.GetString(section, key, fallback);
     const std::string_view shown = Utf8Prefix(value, kShown, kShown * 4);
-    return std::string(key) + "=" + std::string(shown) +
-           (shown.size() < value.size() ? "..." : "");
+    return std::string(key) + "=" + std::string(shown) + (shown.size() < value.size() ? "..." : "");
 }
 
 std::string Found(const IniFile& p, std::string_view section, std::string_view key,
@@ -265,9 +264,8 @@ std::string MeasurementOptions::CheckForOk() const {
         if (m_bChannel[i] == 0) continue;
         // The shown input's fields reach its entry only in TransferToSetup.
         const bool shown = i == m_nChannelRadio;
-        const CalibrationFault fault =
-            CheckCalibration(shown ? m_dValueAt1V : m_dValues1V[i],
-                             shown ? m_dValueAt0V : m_dValues0V[i]);
+        const CalibrationFault fault = CheckCalibration(shown ? m_dValueAt1V : m_dValues1V[i],
+                                                        shown ? m_dValueAt0V : m_dValues0V[i]);
         if (fault != CalibrationFault::None) {
             return "Input " + std::string(kInputLabels[i]) + ": " + CalibrationMessage(fault);
         }
