@@ -188,8 +188,11 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
             const std::size_t limit = a == "--name" ? kNameChars : kUnitChars;
             const std::size_t chars = Utf8Length(text);
             if (chars > limit) {
-                error = a + " " + v + ": " + std::to_string(chars) + " characters, at most " +
-                        std::to_string(limit) + " are possible";
+                error = a;
+                error += ' ';
+                error += v;
+                error += ": " + std::to_string(chars);
+                error += " characters, at most " + std::to_string(limit) + " are possible";
                 return false;
             }
             (a == "--name" ? out.names : out.units).emplace_back(input, text);

@@ -78,7 +78,8 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
         error = tooLarge;
         return {};
     }
-    std::string text(kMaxProfileBytes + 1, '\0');
+    // One byte more than the size, to see a file that grows while it is read.
+    std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
     std::size_t used = 0;
     while (used < text.size()) {
         const ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
@@ -89,6 +90,7 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
         }
         if (n == 0) break;
         used += static_cast<std::size_t>(n);
+        if (used == text.size() && used <= kMaxProfileBytes) text.resize(kMaxProfileBytes + 1);
     }
     if (used > kMaxProfileBytes) {
         error = tooLarge;
@@ -101,9 +103,8 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
 }  // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {
-    std::string_view rest;
     const std::string text = ReadProfileText(path_, loadError_);
-    rest = text;
+    std::string_view rest = text;
     constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
     if (rest.starts_with(kByteOrderMark)) {
         byteOrderMark_ = true;
