@@ -1,13 +1,19 @@
 #include "RecorderArgs.h"
 
-#include <cctype>
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <sstream>
+#include <string_view>
+#include <utility>
 
 #include "acquisition/MeasurementSetup.h"
 #include "base/IniFile.h"
+#include "base/ProfileKeys.h"
+#include "base/TextLimits.h"
+#include "base/Utf8Text.h"
 #include "device/DeviceProfile.h"
 #include "device/InstrumentSource.h"
+#include "dialogs/OptionChecks.h"
 
 namespace tamix {
 
@@ -37,7 +43,8 @@ Options:
   --inputs LIST        inputs to record, e.g. 1,2,A (labels 1 2 3 4 A B C D)
   --name INPUT=TEXT    signal name of an input (at most 30 characters)
   --unit INPUT=TEXT    engineering unit of an input (at most 4 characters)
-  --cal INPUT=V1,V0    engineering values at 1 V and at 0 V of an input
+  --cal INPUT=V1,V0    engineering values at 1 V and at 0 V of an input (finite
+                       numbers; V1 must not be 0)
   --time DURATION      total recording time: seconds, or with a suffix s, min, h
                        (e.g. 90, 1.5min, 2h); at most 6000 h
   --format wdq|text    output type
@@ -45,6 +52,12 @@ Options:
                        ($XDG_CONFIG_HOME/tamix.INI when that is set)
   --quiet              no progress display (it is shown only on a terminal)
   --help               this text
+  --                   ends the options: a FILE that begins with '-' follows
+
+Values the desktop program would repair in the profile (a time out of range,
+an index out of its list, a calibration that is not finite or reads 1 V as
+0 V) make tamix-record refuse to start, unless an option replaces them; so
+does a profile path that is not a regular file or is larger than 1 MiB.
 
 While recording, each line typed on standard input adds a marker with that
 line as its comment at the current scan. Ctrl-C, SIGTERM or SIGHUP (a closed
@@ -62,22 +75,30 @@ marked in the file).
 
 namespace {
 
-bool ParseDuration(const std::string& text, double& seconds) {
-    bool found = false;
-    std::size_t numberEnd = 0;
-    while (numberEnd < text.size() &&
-           (std::isdigit(static_cast<unsigned char>(text[numberEnd])) || text[numberEnd] == '.' ||
-            text[numberEnd] == 'e' || text[numberEnd] == '+' || text[numberEnd] == '-')) {
-        ++numberEnd;
+// The whole text as a number in the C locale: no blanks, no trailing characters.
+bool WholeNumber(std::string_view text, double& value) {
+    if (text.starts_with('+')) text.remove_prefix(1);
+    const char* end = text.data() + text.size();
+    const auto r = std::from_chars(text.data(), end, value, std::chars_format::general);
+    return r.ec == std::errc() && r.ptr == end;
+}
+
+bool ParseDuration(std::string_view text, double& seconds) {
+    static constexpr std::pair<std::string_view, double> kSuffixes[] = {
+        {"min", 60}, {"hour", 3600}, {"h", 3600}, {"s", 1}, {"m", 60}};
+    double scale = 1;
+    for (const auto& [suffix, factor] : kSuffixes) {
+        if (text.ends_with(suffix)) {
+            text.remove_suffix(suffix.size());
+            scale = factor;
+            break;
+        }
     }
-    const double value = LeadingNumber(text.substr(0, numberEnd), &found);
-    const std::string suffix = text.substr(numberEnd);
-    double scale = 0;
-    if (suffix.empty() || suffix == "s") scale = 1;
-    if (suffix == "min" || suffix == "m") scale = 60;
-    if (suffix == "h" || suffix == "hour") scale = 3600;
+    double value = 0;
+    if (!WholeNumber(text, value)) return false;
     seconds = value * scale;
-    return found && scale > 0 && seconds > 0 && seconds <= 6000 * 3600.0 && std::isfinite(seconds);
+    // NaN fails both comparisons.
+    return seconds > 0 && seconds <= kMaxTotalTime * 3600.0;
 }
 
 // "A=text" into input and text.
@@ -93,6 +114,7 @@ bool SplitAssignment(const std::string& text, int& input, std::string& value) {
 
 bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                        std::string& error) {
+    bool optionsEnded = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         const auto value = [&](std::string& v) {
@@ -104,7 +126,19 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
             return true;
         };
         std::string v;
-        if (a == "--help" || a == "-h") {
+        if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
+            if (!out.outputFile.empty()) {
+                error = "only one output file can be given";
+                return false;
+            }
+            if (a.empty()) {
+                error = "the output file name is empty";
+                return false;
+            }
+            out.outputFile = a;
+        } else if (a == "--") {
+            optionsEnded = true;
+        } else if (a == "--help" || a == "-h") {
             out.help = true;
         } else if (a == "--simulate") {
             // The value is optional: taken when it names a known unit.
@@ -127,18 +161,25 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
             out.quiet = true;
         } else if (a == "--profile") {
             if (!value(out.profilePath)) return false;
+            if (out.profilePath.empty()) {
+                error = "--profile takes a path";
+                return false;
+            }
         } else if (a == "--inputs") {
             if (!value(v)) return false;
             std::vector<int> inputs;
-            std::stringstream list(v);
-            std::string label;
-            while (std::getline(list, label, ',')) {
+            std::string_view rest = v;
+            while (true) {
+                const std::size_t comma = rest.find(',');
+                const std::string_view label = rest.substr(0, comma);
                 const int input = InputOfLabel(label);
                 if (input < 0) {
-                    error = "unknown input \"" + label + "\" (use 1 2 3 4 A B C D)";
+                    error = "unknown input \"" + std::string(label) + "\" (use 1 2 3 4 A B C D)";
                     return false;
                 }
                 inputs.push_back(input);
+                if (comma == std::string_view::npos) break;
+                rest.remove_prefix(comma + 1);
             }
             out.inputs = inputs;
         } else if (a == "--name" || a == "--unit") {
@@ -149,22 +190,36 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 error = a + " takes INPUT=TEXT, e.g. A=ECG";
                 return false;
             }
+            const std::size_t limit = a == "--name" ? kNameChars : kUnitChars;
+            const std::size_t chars = Utf8Length(text);
+            if (chars > limit) {
+                error = a;
+                error += ' ';
+                error += v;
+                error += ": " + std::to_string(chars);
+                error += " characters, at most " + std::to_string(limit) + " are possible";
+                return false;
+            }
             (a == "--name" ? out.names : out.units).emplace_back(input, text);
         } else if (a == "--cal") {
             if (!value(v)) return false;
             int input = -1;
             std::string text;
-            const std::size_t comma = v.find(',');
-            bool ok1 = false, ok0 = false;
-            if (SplitAssignment(v, input, text) && comma != std::string::npos) {
-                const double v1 = LeadingNumber(text.substr(0, text.find(',')), &ok1);
-                const double v0 = LeadingNumber(text.substr(text.find(',') + 1), &ok0);
-                if (ok1 && ok0) out.calibrations.push_back({input, {v1, v0}});
-            }
-            if (!ok1 || !ok0) {
-                error = "--cal takes INPUT=V1,V0, e.g. B=100,0";
+            double v1 = 0, v0 = 0;
+            const bool assigned = SplitAssignment(v, input, text);
+            const std::size_t comma = text.find(',');
+            if (!assigned || comma == std::string::npos ||
+                !WholeNumber(std::string_view(text).substr(0, comma), v1) ||
+                !WholeNumber(std::string_view(text).substr(comma + 1), v0)) {
+                error = "--cal takes INPUT=V1,V0 with two numbers, e.g. B=100,0";
                 return false;
             }
+            const CalibrationFault fault = CheckCalibration(v1, v0);
+            if (fault != CalibrationFault::None) {
+                error = "--cal " + v + ": " + std::string(Describe(fault));
+                return false;
+            }
+            out.calibrations.push_back({input, {v1, v0}});
         } else if (a == "--time") {
             if (!value(v)) return false;
             double seconds = 0;
@@ -180,13 +235,8 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 return false;
             }
             out.fileType = v == "text" ? 1 : 0;
-        } else if (!a.empty() && a[0] == '-') {
-            error = "unknown option " + a;
-            return false;
-        } else if (out.outputFile.empty()) {
-            out.outputFile = a;
         } else {
-            error = "only one output file can be given";
+            error = "unknown option " + a + " (a FILE beginning with '-' goes after --)";
             return false;
         }
     }
@@ -215,6 +265,52 @@ void ApplyRecorderArgs(const RecorderArgs& args, MeasurementOptions& o) {
     if (args.fileType) o.m_nFileType = *args.fileType;
     o.m_nSaveMode = 1;
     o.m_strFileName = args.outputFile;
+    // The shown fields follow the arrays, so the checks on OK see the overrides.
+    o.ShowChannel();
+}
+
+std::string CheckRecorderChoices(const RecorderArgs& args, const IniFile& profile,
+                                 const MeasurementOptions& o) {
+    const std::string where = "profile " + profile.path();
+    if (!profile.LoadError().empty()) return where + " not read: " + profile.LoadError();
+    using Field = SettingRepair::Field;
+    const auto replaced = [&](const SettingRepair& r) {
+        switch (r.field) {
+            case Field::ChannelTicked:
+                return args.inputs.has_value();
+            case Field::FreqIndex:
+                return false;
+            case Field::FileType:
+                return args.fileType.has_value();
+            case Field::TotalTime:
+            case Field::TimeUnit:
+                return args.seconds.has_value();
+            case Field::Calibration:
+                return o.m_bChannel[r.input] == 0 ||
+                       std::any_of(args.calibrations.begin(), args.calibrations.end(),
+                                   [&](const auto& c) { return c.first == r.input; });
+        }
+        return false;
+    };
+    for (const SettingRepair& r : o.Repairs()) {
+        if (!replaced(r)) return where + ": " + r.found + ": " + r.reason;
+    }
+    // The options' names and units were checked when parsed: a long one here
+    // is the profile's, which the desktop dialog would not accept either.
+    const auto tooLong = [&](const std::string& key, const std::string& text, std::size_t limit) {
+        const std::size_t chars = Utf8Length(text);
+        if (chars <= limit) return std::string();
+        return where + ": [" + std::string(profile::kChannelInfo) + "] " + key + ": " +
+               std::to_string(chars) + " characters, at most " + std::to_string(limit) +
+               " are possible";
+    };
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (o.m_bChannel[i] == 0) continue;
+        std::string problem = tooLong(profile::Name(i), o.m_strNames[i], kNameChars);
+        if (problem.empty()) problem = tooLong(profile::Unit(i), o.m_strUnits[i], kUnitChars);
+        if (!problem.empty()) return problem;
+    }
+    return o.CheckForOk();
 }
 
 }  // namespace tamix

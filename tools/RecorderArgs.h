@@ -26,11 +26,18 @@ struct RecorderArgs {
     std::optional<int> fileType;
 };
 
-// Parses argv; false with `error` set for bad arguments.
+// Parses argv; false with `error` set for bad arguments. Every value is taken
+// whole (no trailing characters) and checked as the desktop dialog checks it.
 bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out, std::string& error);
 
 // Applies the arguments to the options read from the profile.
 void ApplyRecorderArgs(const RecorderArgs& args, MeasurementOptions& options);
+
+// Why the run must not start, or empty: a profile that could not be read, or a
+// profile value this run would use that the desktop program would have to
+// repair (the recorder never guesses), an over-long name or unit, the checks on OK.
+std::string CheckRecorderChoices(const RecorderArgs& args, const IniFile& profile,
+                                 const MeasurementOptions& options);
 
 extern const char* const kRecorderHelp;
 

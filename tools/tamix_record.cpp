@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
     const IniFile profile(args.profilePath.empty() ? DefaultProfilePath() : args.profilePath);
     MeasurementOptions options(profile);
     ApplyRecorderArgs(args, options);
-    const std::string problem = options.CheckForOk();
+    const std::string problem = CheckRecorderChoices(args, profile, options);
     if (!problem.empty()) {
         std::cerr << "tamix-record: " << problem << "\n";
         return 2;

@@ -7,6 +7,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "base/ProfileKeys.h"
 #include "base/Utf8Text.h"
+#include "dialogs/OptionChecks.h"
 
 namespace tamix {
 
@@ -24,9 +25,57 @@ MeasurementOptions::MeasurementOptions(const IniFile& profile) {
     ShowChannel();
 }
 
+namespace {
+
+// "key=value" as the file has it, for messages; long values shortened.
+std::string KeyValue(const IniFile& p, std::string_view section, std::string_view key,
+                     std::string_view fallback) {
+    constexpr std::size_t kShown = 40;
+    const std::string value = p.GetString(section, key, fallback);
+    const std::string_view shown = Utf8Prefix(value, kShown, kShown * 4);
+    return std::string(key) + "=" + std::string(shown) + (shown.size() < value.size() ? "..." : "");
+}
+
+std::string Found(const IniFile& p, std::string_view section, std::string_view key,
+                  std::string_view fallback) {
+    return "[" + std::string(section) + "] " + KeyValue(p, section, key, fallback);
+}
+
+// A number typed into the dialog must also be finite; "Please enter a number."
+// as for text without one, and the member keeps its value.
+bool FiniteNumber(ControlAccess& c, int id, bool save, double& value) {
+    double read = value;
+    if (!ddx::Number(c, id, save, read)) return false;
+    if (save && !std::isfinite(read)) {
+        c.Fail(id, "Please enter a number.", false);
+        return false;
+    }
+    value = read;
+    return true;
+}
+
+std::string CalibrationMessage(CalibrationFault fault) {
+    return "The calibration is not usable: " + std::string(Describe(fault)) + ".";
+}
+
+}  // namespace
+
+void MeasurementOptions::Repair(SettingRepair::Field field, int input, std::string found,
+                                std::string_view reason) {
+    repairs_.push_back({field, input, std::move(found), std::string(reason)});
+}
+
 void MeasurementOptions::LoadSettings(const IniFile& p) {
+    using Field = SettingRepair::Field;
+    repairs_.clear();
     for (int i = 0; i < 8; ++i) {
-        m_bChannel[i] = p.GetInt(key::kOptions, key::ChannelTicked(i), i < 4 ? 1 : 0);
+        const int fallback = i < 4 ? 1 : 0;
+        m_bChannel[i] = p.GetInt(key::kOptions, key::ChannelTicked(i), fallback);
+        if (m_bChannel[i] != 0 && m_bChannel[i] != 1) {
+            Repair(Field::ChannelTicked, i, Found(p, key::kOptions, key::ChannelTicked(i), ""),
+                   "not 0 or 1");
+            m_bChannel[i] = fallback;
+        }
     }
     m_nFreqIndex = p.GetInt(key::kOptions, key::kFreq, 2);
     m_nFileType = p.GetInt(key::kOptions, key::kFileType, 0);
@@ -37,9 +86,40 @@ void MeasurementOptions::LoadSettings(const IniFile& p) {
         m_strUnits[i] = p.GetString(key::kChannelInfo, key::Unit(i), "Volt");
         m_dValues1V[i] = p.GetReal(key::kChannelInfo, key::ValueAt1V(i), "1.0");
         m_dValues0V[i] = p.GetReal(key::kChannelInfo, key::ValueAt0V(i), "0.0");
+        const CalibrationFault fault = CheckCalibration(m_dValues1V[i], m_dValues0V[i]);
+        if (fault != CalibrationFault::None) {
+            Repair(Field::Calibration, i,
+                   Found(p, key::kChannelInfo, key::ValueAt1V(i), "1.0") + ", " +
+                       KeyValue(p, key::kChannelInfo, key::ValueAt0V(i), "0.0"),
+                   Describe(fault));
+            m_dValues1V[i] = 1.0;
+            m_dValues0V[i] = 0.0;
+        }
     }
-    if (m_nFileType < 0 || m_nFileType > 1) m_nFileType = 0;
-    m_nFreqIndex = std::clamp(m_nFreqIndex, 0, 4);
+    if (m_nFileType < 0 || m_nFileType > 1) {
+        Repair(Field::FileType, -1, Found(p, key::kOptions, key::kFileType, ""),
+               "not 0 (WinDaq binary) or 1 (text)");
+        m_nFileType = 0;
+    }
+    if (m_nFreqIndex < 0 || m_nFreqIndex >= kFreqIndexes) {
+        Repair(Field::FreqIndex, -1, Found(p, key::kOptions, key::kFreq, ""),
+               "not a list index from 0 to " + std::to_string(kFreqIndexes - 1));
+        m_nFreqIndex = std::clamp(m_nFreqIndex, 0, kFreqIndexes - 1);
+    }
+    // The time and its unit make one duration: a bad one gives the default 30 min.
+    if (m_nTimeUnit != 0 && m_nTimeUnit != 1) {
+        Repair(Field::TimeUnit, -1, Found(p, key::kOptions, key::kTimeUnit, ""),
+               "not 0 (minutes) or 1 (hours)");
+        m_nTimeUnit = 0;
+        m_dTotalTime = 30.0;
+    }
+    if (!TotalTimeAllowed(m_dTotalTime)) {
+        Repair(Field::TotalTime, -1, Found(p, key::kOptions, key::kTime, "30.0"),
+               "not a number from " + ddx::FormatNumber(kMinTotalTime) + " to " +
+                   ddx::FormatNumber(kMaxTotalTime));
+        m_dTotalTime = 30.0;
+        m_nTimeUnit = 0;
+    }
 }
 
 void MeasurementOptions::SaveSettings(IniFile& p) const {
@@ -75,7 +155,9 @@ bool MeasurementOptions::Exchange(ControlAccess& c, bool save) {
         c.SetSelection(id::kFileType, m_nFileType);
     }
     if (!ddx::Number(c, id::kTotalTime, save, m_dTotalTime)) return false;
-    if (!ddx::Range(c, id::kTotalTime, save, m_dTotalTime, 0.01, 6000)) return false;
+    if (!ddx::Range(c, id::kTotalTime, save, m_dTotalTime, kMinTotalTime, kMaxTotalTime)) {
+        return false;
+    }
     if (save) {
         m_strApproxSize = c.GetText(id::kApproxSize);
         m_nSaveMode = c.GetRadio(id::kScreenOnly, 2);
@@ -83,8 +165,15 @@ bool MeasurementOptions::Exchange(ControlAccess& c, bool save) {
         c.SetText(id::kApproxSize, m_strApproxSize);
         c.SetRadio(id::kScreenOnly, 2, m_nSaveMode);
     }
-    if (!ddx::Number(c, id::kValueAt0V, save, m_dValueAt0V)) return false;
-    if (!ddx::Number(c, id::kValueAt1V, save, m_dValueAt1V)) return false;
+    if (!FiniteNumber(c, id::kValueAt0V, save, m_dValueAt0V)) return false;
+    if (!FiniteNumber(c, id::kValueAt1V, save, m_dValueAt1V)) return false;
+    if (save) {
+        const CalibrationFault fault = CheckCalibration(m_dValueAt1V, m_dValueAt0V);
+        if (fault != CalibrationFault::None) {
+            c.Fail(id::kValueAt1V, CalibrationMessage(fault), true);
+            return false;
+        }
+    }
     if (save) {
         m_strSignalName = c.GetComboText(id::kSignalName);
     } else {
@@ -171,6 +260,16 @@ std::string ApplyExtension(std::string_view name, int fileType) {
 }
 
 std::string MeasurementOptions::CheckForOk() const {
+    for (int i = 0; i < 8; ++i) {
+        if (m_bChannel[i] == 0) continue;
+        // The shown input's fields reach its entry only in TransferToSetup.
+        const bool shown = i == m_nChannelRadio;
+        const CalibrationFault fault = CheckCalibration(shown ? m_dValueAt1V : m_dValues1V[i],
+                                                        shown ? m_dValueAt0V : m_dValues0V[i]);
+        if (fault != CalibrationFault::None) {
+            return "Input " + std::string(kInputLabels[i]) + ": " + CalibrationMessage(fault);
+        }
+    }
     if (m_nSaveMode == 0) return {};
     const std::string name = ApplyExtension(m_strFileName, m_nFileType);
     if (name.size() >= kPathBytes) {

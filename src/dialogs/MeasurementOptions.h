@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/IniFile.h"
 #include "dialogs/ControlAccess.h"
@@ -38,12 +39,26 @@ inline constexpr int kChannelRadio0 = 1043;  // 1043..1050
 inline constexpr int kTimeUnit = 1052;
 }  // namespace options_id
 
+// A profile value that LoadSettings could not use as found and replaced by its
+// default, so that a caller that must not guess (the recorder) can refuse it.
+struct SettingRepair {
+    enum class Field { ChannelTicked, FreqIndex, FileType, TotalTime, TimeUnit, Calibration };
+    Field field;
+    int input = -1;      // ChannelTicked and Calibration
+    std::string found;   // as in the file, e.g. "[Options] time=abc"
+    std::string reason;  // e.g. "not a number from 0.01 to 6000"
+};
+
 class MeasurementOptions {
   public:
     // Defaults, then the profile, the estimate, and input 1 shown.
     explicit MeasurementOptions(const IniFile& profile);
 
+    // Reads the profile; a value the dialog would not accept (a time out of its
+    // range or not a number, an index out of its list, a calibration that is
+    // not finite or reads 1 V as 0 V) becomes its default and is listed in Repairs().
     void LoadSettings(const IniFile& profile);
+    const std::vector<SettingRepair>& Repairs() const { return repairs_; }
     void SaveSettings(IniFile& profile) const;
 
     // Fills the controls (save false) or reads and validates them (save true)
@@ -60,7 +75,8 @@ class MeasurementOptions {
     // The file-name rule: an entered name selects "Save data to file", an
     // emptied one "View data on screen only". True when the save mode changed.
     bool ApplyFileNameRule();
-    // Extra checks on OK: a message to show, or empty.
+    // Extra checks on OK (the path's length, the calibration of every ticked
+    // input, the shown one from its fields): a message to show, or empty.
     std::string CheckForOk() const;
     // After OK: the choices put into `profile` (the caller saves it) and the
     // results written into `setup`.
@@ -103,6 +119,9 @@ class MeasurementOptions {
 
   private:
     void UpdateUnitLabels(ControlAccess& c);
+    void Repair(SettingRepair::Field field, int input, std::string found, std::string_view reason);
+
+    std::vector<SettingRepair> repairs_;
 };
 
 // ".wdq" (binary) or ".dat" (text) appended when the name does not contain it

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
+#include <filesystem>
 #include <fstream>
 
 #include "../support/TempDir.h"
@@ -75,6 +78,119 @@ TEST(IniFileTest, AMissingFileGivesDefaultsAndCanBeCreated) {
     std::string error;
     ASSERT_TRUE(ini.Save(error)) << error;
     EXPECT_EQ(IniFile(dir.File("sub/dir/tamix.INI")).GetInt("System setup", "chn8", 0), 1);
+}
+
+TEST(IniFileTest, LinesEndInCrLfLfOrCrAndAByteOrderMarkIsSkipped) {
+    const std::string cases[] = {
+        "[Options]\r\nfreq=3\r\n[X]\r\nfreq=1\r\n",
+        "[Options]\nfreq=3\n[X]\nfreq=1",
+        "[Options]\rfreq=3\r[X]\rfreq=1\r",
+        "\xEF\xBB\xBF[Options]\r\nfreq=3\n\r[X]\rfreq=1\r\n",
+    };
+    for (const std::string& text : cases) {
+        SCOPED_TRACE(text);
+        TempDir dir;
+        WriteFile(dir.File("tamix.INI"), text);
+        const IniFile ini(dir.File("tamix.INI"));
+        EXPECT_EQ(ini.LoadError(), "");
+        EXPECT_EQ(ini.GetInt("Options", "freq", 0), 3);
+        EXPECT_EQ(ini.GetInt("X", "freq", 0), 1);
+    }
+}
+
+TEST(IniFileTest, AByteOrderMarkIsKeptWhenSaving) {
+    TempDir dir;
+    const std::string path = dir.File("tamix.INI");
+    WriteFile(path, "\xEF\xBB\xBF[Options]\r\nfreq=3\r\n");
+    IniFile ini(path);
+    ini.SetInt("Options", "freq", 4);
+    std::string error;
+    ASSERT_TRUE(ini.Save(error)) << error;
+    EXPECT_EQ(ReadText(path), "\xEF\xBB\xBF[Options]\r\nfreq=4\r\n");
+}
+
+// Anything but a regular file of at most 1 MiB is an empty profile with a
+// reason, read without blocking or without end, and never replaced by a save.
+TEST(IniFileTest, OnlyRegularFilesUpToTheLimitAreRead) {
+    TempDir dir;
+    const std::string head = "[Options]\r\nfreq=3\r\n";
+    const std::string atLimit = dir.File("limit.INI");
+    WriteFile(atLimit, head + std::string(kMaxProfileBytes - head.size(), ';'));
+    EXPECT_EQ(IniFile(atLimit).LoadError(), "");
+    EXPECT_EQ(IniFile(atLimit).GetInt("Options", "freq", 0), 3);
+    EXPECT_EQ(IniFile(dir.File("missing.INI")).LoadError(), "") << "a first run";
+
+    const std::string overLimit = dir.File("large.INI");
+    const std::string large = head + std::string(kMaxProfileBytes + 1 - head.size(), ';');
+    WriteFile(overLimit, large);
+    const std::string fifo = dir.File("fifo.INI");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> refused[] = {
+        {overLimit, "Larger than 1 MiB"},
+        {dir.path().string(), "Is a directory"},
+        {fifo, "Not a regular file"},
+        {"/dev/urandom", "Not a regular file"},
+    };
+    for (const auto& [path, reason] : refused) {
+        SCOPED_TRACE(path);
+        IniFile ini(path);
+        EXPECT_EQ(ini.LoadError(), reason);
+        EXPECT_EQ(ini.GetInt("Options", "freq", 2), 2);
+        ini.SetInt("Options", "freq", 4);
+        std::string error;
+        EXPECT_FALSE(ini.Save(error));
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+    }
+    EXPECT_EQ(ReadText(overLimit), large);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(IniFileTest, SavingKeepsTheFilesModeAndASymbolicLink) {
+    namespace fs = std::filesystem;
+    for (const mode_t mode : {0600, 0664}) {
+        SCOPED_TRACE(mode);
+        TempDir dir;
+        fs::create_directory(dir.File("real"));
+        const std::string target = dir.File("real/tamix.INI");
+        WriteFile(target, "[Options]\r\nfreq=1\r\n");
+        ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+        fs::create_symlink("real/tamix.INI", dir.File("link.INI"));
+        IniFile ini(dir.File("link.INI"));
+        ini.SetInt("Options", "freq", 4);
+        std::string error;
+        ASSERT_TRUE(ini.Save(error)) << error;
+        EXPECT_TRUE(fs::is_symlink(dir.File("link.INI")));
+        EXPECT_EQ(ReadText(target), "[Options]\r\nfreq=4\r\n");
+        EXPECT_EQ(ModeOf(target), mode);
+        EXPECT_EQ(std::distance(fs::directory_iterator(dir.File("real")), {}), 1)
+            << "no temporary file left beside the target";
+    }
+}
+
+TEST(IniFileTest, ANewProfileThroughADanglingLinkIsCreatedAtItsTarget) {
+    namespace fs = std::filesystem;
+    TempDir dir;
+    fs::create_symlink(dir.File("cfg/tamix.INI"), dir.File("link.INI"));
+    IniFile ini(dir.File("link.INI"));
+    ini.SetInt("Options", "freq", 4);
+    std::string error;
+    ASSERT_TRUE(ini.Save(error)) << error;
+    EXPECT_TRUE(fs::is_symlink(dir.File("link.INI")));
+    EXPECT_EQ(IniFile(dir.File("cfg/tamix.INI")).GetInt("Options", "freq", 0), 4);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    EXPECT_EQ(ModeOf(dir.File("cfg/tamix.INI")), 0666 & ~mask);
+}
+
+TEST(IniFileTest, NumbersTooLargeForADoubleReadAsInfinite) {
+    EXPECT_EQ(LeadingNumber("1e999"), HUGE_VAL);
+    EXPECT_EQ(LeadingNumber("-1e999x"), -HUGE_VAL);
+    EXPECT_EQ(LeadingNumber("1e-999"), 0.0);
 }
 
 TEST(IniFileTest, ProfileLivesInTheUsersConfigurationFolder) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <map>
 #include <memory>
 
@@ -202,8 +203,104 @@ TEST_F(MeasurementOptionsTest, RepairsOutOfRangeProfileValues) {
     EXPECT_EQ(repaired.m_nFileType, 0);
     EXPECT_EQ(repaired.m_nFreqIndex, 4);
     EXPECT_EQ(repaired.m_strNames[3].size(), 50u) << "names are taken as found";
+    EXPECT_EQ(repaired.Repairs().size(), 2u);
     profile.SetInt("Options", "freq", -3);
     EXPECT_EQ(MeasurementOptions(profile).m_nFreqIndex, 0);
+}
+
+struct RepairCase {
+    std::string text;  // profile lines
+    SettingRepair::Field field;
+    int input;
+};
+
+// Each value the dialog would not accept becomes its default (a bad time or
+// unit the default duration, a bad calibration the pair 1 and 0) and is listed.
+TEST(MeasurementOptionsRepairTest, ValuesTheDialogWouldRefuseBecomeDefaults) {
+    using F = SettingRepair::Field;
+    const RepairCase cases[] = {
+        {"[Options]\ntime=0", F::TotalTime, -1},
+        {"[Options]\ntime=-5", F::TotalTime, -1},
+        {"[Options]\ntime=nan", F::TotalTime, -1},
+        {"[Options]\ntime=abc", F::TotalTime, -1},
+        {"[Options]\ntime=1e999", F::TotalTime, -1},
+        {"[Options]\ntime=0.005\ntime unit=1", F::TotalTime, -1},
+        {"[Options]\ntime=2\ntime unit=7", F::TimeUnit, -1},
+        {"[Options]\nchn3=5", F::ChannelTicked, 2},
+        {"[Options]\nchn6=-1", F::ChannelTicked, 5},
+        {"[Options]\nfiletype=-1", F::FileType, -1},
+        {"[Channel info]\n1VValue0=nan", F::Calibration, 0},
+        {"[Channel info]\n0Value1=inf", F::Calibration, 1},
+        {"[Channel info]\n1VValue2=-inf\n0Value2=3", F::Calibration, 2},
+        {"[Channel info]\n1VValue3=0\n0Value3=5", F::Calibration, 3},
+        {"[Channel info]\n1VValue4=1e-20\n0Value4=1e6", F::Calibration, 4},
+        {"[Channel info]\n1VValue5=1e308", F::Calibration, 5},
+        {"[Channel info]\n0Value6=-1e999", F::Calibration, 6},
+    };
+    const MeasurementOptions defaults{IniFile()};
+    for (const RepairCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        test::TempDir dir;
+        std::ofstream(dir.File("tamix.INI"), std::ios::binary) << c.text;
+        const MeasurementOptions o{IniFile(dir.File("tamix.INI"))};
+        ASSERT_EQ(o.Repairs().size(), 1u);
+        EXPECT_EQ(o.Repairs()[0].field, c.field);
+        EXPECT_EQ(o.Repairs()[0].input, c.input);
+        EXPECT_EQ(o.m_bChannel, defaults.m_bChannel);
+        EXPECT_EQ(o.m_nFileType, defaults.m_nFileType);
+        EXPECT_EQ(o.m_dTotalTime, defaults.m_dTotalTime);
+        EXPECT_EQ(o.m_nTimeUnit, defaults.m_nTimeUnit);
+        EXPECT_EQ(o.m_dValues1V, defaults.m_dValues1V);
+        EXPECT_EQ(o.m_dValues0V, defaults.m_dValues0V);
+    }
+}
+
+TEST(MeasurementOptionsRepairTest, ValuesAtTheLimitsAreKept) {
+    test::TempDir dir;
+    std::ofstream(dir.File("tamix.INI"), std::ios::binary)
+        << "[Options]\ntime=6000\ntime unit=1\nchn6=1\n[Channel info]\n1VValue5=-2.5\n"
+           "0Value5=1e6\n1VValue0=1e306\n";
+    const MeasurementOptions o{IniFile(dir.File("tamix.INI"))};
+    EXPECT_TRUE(o.Repairs().empty());
+    EXPECT_EQ(o.m_dTotalTime, 6000);
+    EXPECT_EQ(o.m_nTimeUnit, 1);
+    EXPECT_EQ(o.m_bChannel[5], 1);
+    EXPECT_EQ(o.m_dValues1V[5], -2.5);
+    EXPECT_EQ(o.m_dValues0V[5], 1e6);
+    EXPECT_EQ(o.m_dValues1V[0], 1e306);
+}
+
+TEST_F(MeasurementOptionsTest, CalibrationFieldsRefuseWhatIsNoFiniteNumber) {
+    for (const int field : {id::kValueAt0V, id::kValueAt1V}) {
+        for (const char* text : {"nan", "inf", "-INF", "infinity", "1e999"}) {
+            SCOPED_TRACE(std::string(text) + " in " + std::to_string(field));
+            Fill();
+            controls.failures.clear();
+            controls.texts[field] = text;
+            EXPECT_FALSE(options.Exchange(controls, true));
+            EXPECT_EQ(controls.failures.at(0),
+                      std::make_pair(field, std::string("Please enter a number.")));
+            EXPECT_EQ(options.m_dValueAt1V, 1.0);
+            EXPECT_EQ(options.m_dValueAt0V, 0.0);
+        }
+    }
+}
+
+TEST_F(MeasurementOptionsTest, ACalibrationThatReadsOneVoltAsZeroIsRefused) {
+    Fill();
+    controls.texts[id::kValueAt0V] = "5";
+    controls.texts[id::kValueAt1V] = "0";
+    EXPECT_FALSE(options.Exchange(controls, true));
+    EXPECT_EQ(
+        controls.failures.at(0),
+        std::make_pair(id::kValueAt1V,
+                       std::string("The calibration is not usable: 1 V reads the same as 0 V.")));
+    // An input whose entry holds such a pair is refused on OK while it is ticked.
+    options.m_dValueAt1V = 1;
+    options.m_dValues1V[2] = 0;
+    EXPECT_NE(options.CheckForOk().find("Input 3:"), std::string::npos);
+    options.m_bChannel[2] = 0;
+    EXPECT_EQ(options.CheckForOk(), "");
 }
 
 TEST_F(MeasurementOptionsTest, OverlongPathsAreRefusedAtOk) {
