@@ -78,8 +78,8 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path,
     const double firstTime = fields[0];
     const int n = firstFields - 1;
     if (lines == 0) {
-        info.incomplete = true;
-        info.notes.push_back("The file holds no whole line.");
+        error = path + ": the file holds no whole line (cut short before its first scan)";
+        return nullptr;
     }
     if (reader->wholeBytes_ < bytes.size()) {
         info.incomplete = true;

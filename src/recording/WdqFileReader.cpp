@@ -152,9 +152,17 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     layout.scanBytes = 2 * static_cast<uint64_t>(n);
     const uint64_t available = size - headerBytes;
     const uint64_t dataBytes = Get<uint32_t>(b, 8);
+    const uint64_t eventBytes = Get<uint32_t>(b, 12);
+    const uint64_t annotationBytes = Get<uint16_t>(b, 16);
+    // The writer patches the trailer sizes last: with them in place and in the
+    // file, even a data size of 0 is the truth (a closed recording of no scans).
+    const bool closed =
+        eventBytes != 0 && dataBytes + eventBytes + annotationBytes <= available;
     uint64_t dataLength = dataBytes;
     bool sizeKnown = true;
-    if (dataBytes == 0 && available > 0) {
+    if (closed) {
+        // Sizes as given.
+    } else if (dataBytes == 0 && available > 0) {
         info.incomplete = true;
         sizeKnown = false;
         dataLength = available;
@@ -173,8 +181,6 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
                              " bytes are left out.");
     }
 
-    const uint64_t eventBytes = Get<uint32_t>(b, 12);
-    const uint64_t annotationBytes = Get<uint16_t>(b, 16);
     const uint64_t trailer = headerBytes + dataLength;
     if (!sizeKnown) {
         info.notes.push_back("The file has no trailer: channel names and markers are missing.");
