@@ -130,8 +130,7 @@ void PrintInfo(const RecordingInfo& info) {
     for (std::size_t m = 0; m < info.markers.size(); ++m) {
         const RecordingMarker& mk = info.markers[m];
         std::printf("  #%zu  scan %lld  %s s  %s\n", m, static_cast<long long>(mk.scan),
-                    Fixed3(static_cast<double>(mk.scan) * info.period).c_str(),
-                    mk.comment.c_str());
+                    Fixed3(static_cast<double>(mk.scan) * info.period).c_str(), mk.comment.c_str());
     }
     if (info.incomplete) std::printf("Incomplete: the recording was cut short.\n");
     for (const std::string& note : info.notes) std::printf("Note:      %s\n", note.c_str());

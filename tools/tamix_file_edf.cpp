@@ -63,7 +63,10 @@ std::string EdfAscii(std::string_view utf8, std::size_t maxChars) {
             ++i;
             continue;
         }
-        std::size_t len = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+        std::size_t len = (c & 0xE0) == 0xC0   ? 2
+                          : (c & 0xF0) == 0xE0 ? 3
+                          : (c & 0xF8) == 0xF0 ? 4
+                                               : 1;
         len = std::min(len, utf8.size() - i);
         const std::string_view ch = utf8.substr(i, len);
         if (ch == "\xC2\xB5" || ch == "\xCE\xBC") {
@@ -181,8 +184,8 @@ bool ExportEdf(RecordingReader& reader, const ExportSelection& selection, const 
     }
     for (const RecordingMarker& mk : info.markers) {
         if (!ok || mk.scan < selection.firstScan || mk.scan >= selection.endScan) continue;
-        const auto onset = std::llround(static_cast<double>(mk.scan - selection.firstScan) *
-                                        info.period * 1e4);
+        const auto onset =
+            std::llround(static_cast<double>(mk.scan - selection.firstScan) * info.period * 1e4);
         ok = edfwrite_annotation_utf8(handle, onset, -1, mk.comment.c_str()) == 0;
     }
     if (edfclose_file(handle) != 0 || !ok) {

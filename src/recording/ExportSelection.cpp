@@ -76,16 +76,17 @@ int SelectedMarkers(const RecordingInfo& info, const ExportSelection& selection,
         markers.markerWallTime[static_cast<std::size_t>(count)] = wallTime;
         ++count;
     };
-    const bool startMarked = std::any_of(info.markers.begin(), info.markers.end(),
-                                         [&](const RecordingMarker& m) {
-                                             return m.scan == selection.firstScan;
-                                         });
+    const bool startMarked =
+        std::any_of(info.markers.begin(), info.markers.end(),
+                    [&](const RecordingMarker& m) { return m.scan == selection.firstScan; });
     if (!startMarked) add(0, "Acquisition start", 0);
     for (const RecordingMarker& m : info.markers) {
-        if (m.scan < selection.firstScan || m.scan >= std::max(selection.endScan, selection.firstScan + 1)) {
+        if (m.scan < selection.firstScan ||
+            m.scan >= std::max(selection.endScan, selection.firstScan + 1)) {
             continue;
         }
-        const int64_t wall = (m.timeStamp && info.startTime > 0) ? info.startTime + *m.timeStamp : 0;
+        const int64_t wall =
+            (m.timeStamp && info.startTime > 0) ? info.startTime + *m.timeStamp : 0;
         add(m.scan - selection.firstScan, m.comment, wall);
     }
     markers.markerCount.store(count, std::memory_order_release);

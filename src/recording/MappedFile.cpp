@@ -52,8 +52,8 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
         return false;
     }
     if (st.st_size > 0) {
-        void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE,
-                         fd, 0);
+        void* p =
+            ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
         if (p == MAP_FAILED) {
             error = std::strerror(errno);
             ::close(fd);

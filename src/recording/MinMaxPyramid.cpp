@@ -104,12 +104,14 @@ bool MinMaxPyramid::Range(RecordingReader& reader, int64_t first, int64_t last,
     for (std::size_t l = 0; i < j; ++l, i >>= 1, j >>= 1) {
         const std::vector<MinMax>& level = levels_[l];
         if ((i & 1) != 0) {
-            Merge(perChannel, std::span(&level[static_cast<std::size_t>(i) * channels_], channels_));
+            Merge(perChannel,
+                  std::span(&level[static_cast<std::size_t>(i) * channels_], channels_));
             ++i;
         }
         if ((j & 1) != 0) {
             --j;
-            Merge(perChannel, std::span(&level[static_cast<std::size_t>(j) * channels_], channels_));
+            Merge(perChannel,
+                  std::span(&level[static_cast<std::size_t>(j) * channels_], channels_));
         }
     }
     return true;
@@ -119,11 +121,21 @@ bool MinMaxPyramid::Columns(RecordingReader& reader, int64_t first, int64_t last
                             std::span<MinMax> out) {
     if (columns <= 0 || out.size() < static_cast<std::size_t>(columns) * channels_) return false;
     const int64_t span = last - first;
+    const int64_t block = int64_t{1} << baseShift_;
+    // Columns many blocks wide meet on block boundaries, so that no column reads
+    // raw scans; the shift is below a sixteenth of a column, less than a pixel.
+    const bool snap = span / columns >= 16 * block;
+    const auto boundary = [&](int c) {
+        if (c == 0) return first;
+        if (c == columns) return last;
+        int64_t at = first + span * c / columns;
+        if (snap) at = std::clamp((at + block / 2) / block * block, first, last);
+        return at;
+    };
     for (int c = 0; c < columns; ++c) {
-        const int64_t a = first + span * c / columns;
-        int64_t b = first + span * (c + 1) / columns;
+        const int64_t a = boundary(c);
         // A column narrower than one scan shows the scan it falls on.
-        if (b <= a) b = a + 1;
+        const int64_t b = std::max(boundary(c + 1), a + 1);
         if (!Range(reader, a, std::min(b, scans_), out.subspan(c * channels_, channels_))) {
             return false;
         }

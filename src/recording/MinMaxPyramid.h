@@ -31,8 +31,9 @@ class MinMaxPyramid {
     // Exact min and max of every channel over scans [first, last).
     bool Range(RecordingReader& reader, int64_t first, int64_t last, std::span<MinMax> perChannel);
 
-    // Splits scans [first, last) into `columns` equal parts and gives each part's
-    // min and max per channel: out[column * channels + channel].
+    // Splits scans [first, last) into `columns` equal parts (parts wider than 16
+    // blocks meet on block boundaries) and gives each part's min and max per
+    // channel: out[column * channels + channel].
     bool Columns(RecordingReader& reader, int64_t first, int64_t last, int columns,
                  std::span<MinMax> out);
 

@@ -35,8 +35,8 @@ bool MakeBackup(const std::string& path, RepairReport& report) {
         return false;
     }
     if (std::rename(path.c_str(), backup.c_str()) != 0) {
-        report.error = path + ": cannot keep the original as " + backup + " (" +
-                       std::strerror(errno) + ")";
+        report.error =
+            path + ": cannot keep the original as " + backup + " (" + std::strerror(errno) + ")";
         return false;
     }
     report.actions.push_back("Kept the original as " + backup + ".");
@@ -95,8 +95,8 @@ bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
                                  " bytes after the last whole scan.");
     }
     report.actions.push_back("Appended a trailer with the start marker and the channel names " +
-                             std::string(info.channels.front().Name()) + (info.channels.size() > 1 ? "..." : "") +
-                             ".");
+                             std::string(info.channels.front().Name()) +
+                             (info.channels.size() > 1 ? "..." : "") + ".");
     return true;
 }
 

@@ -39,8 +39,7 @@ int ParseTextLine(std::string_view line, std::span<double> out) {
     }
 }
 
-std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path,
-                                                     std::string& error) {
+std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, std::string& error) {
     auto reader = std::unique_ptr<TextFileReader>(new TextFileReader());
     RecordingInfo& info = reader->info_;
     info.fileName = path;
@@ -99,7 +98,8 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path,
         const double period = (fields[0] - firstTime) / static_cast<double>(lines - 1);
         info.period = std::round(period * 1e9) / 1e9;
     }
-    if (info.period <= 0) info.notes.push_back("The sample period is unknown (fewer than 2 lines).");
+    if (info.period <= 0)
+        info.notes.push_back("The sample period is unknown (fewer than 2 lines).");
     info.channels.assign(static_cast<std::size_t>(n), ChannelInfo{});
     for (int k = 0; k < n; ++k) {
         info.channels[static_cast<std::size_t>(k)].inputNumber = k;
@@ -202,8 +202,8 @@ bool TextFileReader::ReadValues(int64_t first, int64_t count, std::span<double> 
 }
 
 bool TextFileReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) {
-    const std::size_t values = static_cast<std::size_t>(std::max<int64_t>(count, 0)) *
-                               info_.channels.size();
+    const std::size_t values =
+        static_cast<std::size_t>(std::max<int64_t>(count, 0)) * info_.channels.size();
     scratch_.resize(values);
     if (out.size() < values || !ReadValues(first, count, scratch_)) {
         if (out.size() < values) error_ = info_.fileName + ": sample buffer too small";

@@ -37,7 +37,7 @@ std::string DefaultName(std::size_t position) {
 constexpr uint16_t kHiResBit = 0x0002;
 constexpr uint16_t kPackedBit = 0x4000;
 constexpr uint64_t kChannelEntryUse = 30;  // calibration and unit: bytes 0..29 of an entry
-constexpr std::size_t kWdqUnitChars = 5;  // the format's unit field holds five characters
+constexpr std::size_t kWdqUnitChars = 5;   // the format's unit field holds five characters
 
 void ParseTrailer(std::span<const uint8_t> b, uint64_t start, uint64_t eventBytes,
                   uint64_t annotationBytes, RecordingInfo& info) {
@@ -69,8 +69,7 @@ void ParseTrailer(std::span<const uint8_t> b, uint64_t start, uint64_t eventByte
                                      " has a comment beyond the end of the file.");
                 continue;
             }
-            info.markers.back().comment =
-                FromWindows1252(CText(b, annotations + offset, b.size()));
+            info.markers.back().comment = FromWindows1252(CText(b, annotations + offset, b.size()));
             continue;
         }
         RecordingMarker m;
@@ -107,8 +106,7 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     const uint8_t entrySize = b[5];
     const uint16_t headerBytes = Get<uint16_t>(b, 6);
     if (n < 1 || entrySize < kChannelEntryUse || entryOffset < 110 ||
-        uint64_t{entryOffset} + uint64_t{entrySize} * static_cast<uint64_t>(n) + 2 >
-            headerBytes) {
+        uint64_t{entryOffset} + uint64_t{entrySize} * static_cast<uint64_t>(n) + 2 > headerBytes) {
         reason = "it is not a WinDaq file (its header does not describe channels)";
         return false;
     }
@@ -142,8 +140,7 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
         CopyText(ch.unit, FromWindows1252(CText(b, e + 24, e + 30)), kWdqUnitChars);
         CopyText(ch.name, DefaultName(static_cast<std::size_t>(i)), kNameChars);
         if (!std::isfinite(ch.valueAt1V) || !std::isfinite(ch.valueAt0V)) {
-            info.notes.push_back("Channel " + std::to_string(i + 1) +
-                                 " has no valid calibration.");
+            info.notes.push_back("Channel " + std::to_string(i + 1) + " has no valid calibration.");
         }
     }
 
@@ -156,8 +153,7 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     const uint64_t annotationBytes = Get<uint16_t>(b, 16);
     // The writer patches the trailer sizes last: with them in place and in the
     // file, even a data size of 0 is the truth (a closed recording of no scans).
-    const bool closed =
-        eventBytes != 0 && dataBytes + eventBytes + annotationBytes <= available;
+    const bool closed = eventBytes != 0 && dataBytes + eventBytes + annotationBytes <= available;
     uint64_t dataLength = dataBytes;
     bool sizeKnown = true;
     if (closed) {

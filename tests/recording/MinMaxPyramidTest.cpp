@@ -35,11 +35,15 @@ TEST(MinMaxPyramid, MatchesAPlainScan) {
 
         MinMaxPyramid pyramid(4);
         int64_t reported = -1;
-        ASSERT_TRUE(pyramid.Build(*reader, [&](int64_t done, int64_t) {
-            EXPECT_GE(done, reported);
-            reported = done;
-            return true;
-        }, error)) << error;
+        ASSERT_TRUE(pyramid.Build(
+            *reader,
+            [&](int64_t done, int64_t) {
+                EXPECT_GE(done, reported);
+                reported = done;
+                return true;
+            },
+            error))
+            << error;
         EXPECT_EQ(reported, scans);
         std::uniform_int_distribution<int> at(0, std::max(scans - 1, 0));
         for (int trial = 0; trial < 200 && scans > 0; ++trial) {
@@ -67,7 +71,8 @@ TEST(MinMaxPyramid, MatchesAPlainScan) {
             std::array<MinMax, 2> whole{};
             ASSERT_TRUE(pyramid.Range(*reader, 3, scans, whole));
             float lo = INFINITY;
-            for (int c = 0; c < 7; ++c) lo = std::min(lo, columns[static_cast<std::size_t>(c) * 2].min);
+            for (int c = 0; c < 7; ++c)
+                lo = std::min(lo, columns[static_cast<std::size_t>(c) * 2].min);
             EXPECT_EQ(lo, whole[0].min);
         }
     }

@@ -26,7 +26,11 @@ class ExportTest : public ::testing::Test {
         const char* names[] = {"Druck \xC2\xB5", "Temp, \"innen\"", "caf\xC3\xA9"};
         for (std::size_t k = 0; k < 3; ++k) {
             CopyText(channels[k].name, names[k], kNameChars);
-            CopyText(channels[k].unit, k == 1 ? "\xC2\xB0" "C" : "   V", kUnitChars);
+            CopyText(channels[k].unit,
+                     k == 1 ? "\xC2\xB0"
+                              "C"
+                            : "   V",
+                     kUnitChars);
             channels[k].valueAt1V = k == 2 ? -250.0 : 1.0 + static_cast<double>(k);
             channels[k].valueAt0V = k == 2 ? 1000.0 : 0.0;
         }
@@ -131,7 +135,9 @@ TEST_F(ExportTest, CsvHasTitlesValuesAndMarkers) {
     const std::string out = dir.File("out.csv");
     ASSERT_TRUE(ExportCsv(*reader, sel, out, DefaultFileOpener(), {}, error)) << error;
     const std::string csv = ReadText(out);
-    const std::string title = "time_s,\"Temp, \"\"innen\"\" [\xC2\xB0" "C]\",Druck \xC2\xB5 [V]\n";
+    const std::string title =
+        "time_s,\"Temp, \"\"innen\"\" [\xC2\xB0"
+        "C]\",Druck \xC2\xB5 [V]\n";
     ASSERT_EQ(csv.substr(0, title.size()), title);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
     EXPECT_NE(csv.find("\n0.004000,"), std::string::npos);
@@ -150,8 +156,8 @@ TEST_F(ExportTest, BadSelectionsAreRefused) {
     EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "4", sel, error));
     EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "nope", sel, error));
     EXPECT_FALSE(SelectExport(reader->Info(), 3.0, 1.0, "", sel, error));
-    EXPECT_FALSE(ExportCsv(*reader, sel, dir.File("missing/x.csv"), DefaultFileOpener(), {},
-                           error));
+    EXPECT_FALSE(
+        ExportCsv(*reader, sel, dir.File("missing/x.csv"), DefaultFileOpener(), {}, error));
     EXPECT_NE(error.find("missing/x.csv"), std::string::npos) << error;
 }
 

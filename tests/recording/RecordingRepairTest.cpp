@@ -43,8 +43,11 @@ TEST(RecordingRepair, KilledWinDaqFilesBecomeWhole) {
         int64_t scans;
     };
     const Case cases[] = {
-        {"header only", 0, 0}, {"one byte", 1, 0},       {"mid-scan", 4 * 10 + 3, 10},
-        {"whole scans", 400, 100}, {"all provisional data", 4000, 1000},
+        {"header only", 0, 0},
+        {"one byte", 1, 0},
+        {"mid-scan", 4 * 10 + 3, 10},
+        {"whole scans", 400, 100},
+        {"all provisional data", 4000, 1000},
     };
     for (const Case& c : cases) {
         test::TempDir dir;

@@ -70,8 +70,8 @@ TEST_F(TextRecording, ReadsLinesNamesAndMarkers) {
         ASSERT_TRUE(reader->ReadValues(first, 10, values)) << reader->Error();
         for (int64_t i = 0; i < 10; ++i) {
             for (std::size_t k = 0; k < 2; ++k) {
-                const double v = EngineeringValue(samples[static_cast<std::size_t>(first + i)][k],
-                                                  channels[k]);
+                const double v =
+                    EngineeringValue(samples[static_cast<std::size_t>(first + i)][k], channels[k]);
                 EXPECT_NEAR(values[static_cast<std::size_t>(i) * 2 + k], v,
                             std::abs(v) * 5e-4 + 1e-12)
                     << first + i;

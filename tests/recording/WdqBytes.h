@@ -13,15 +13,15 @@ namespace tamix::test {
 struct WdqBytesSpec {
     uint8_t channelByte = 0x22;  // two channels, bit 5 set
     int channels = 2;
-    uint16_t flags = 0;          // header word at offset 100
+    uint16_t flags = 0;  // header word at offset 100
     double period = 0.002;
     std::vector<double> slopes = {1 / 819.2, 2 / 819.2};
     std::vector<double> intercepts = {0.0, 1.0};
     std::vector<std::string> units = {"V", "\xB5V"};  // Windows-1252
-    std::vector<int16_t> samples;                      // interleaved words as stored
-    std::vector<uint32_t> events;                      // raw event-area words
-    std::string annotations;                           // names with NULs, then comments
-    uint16_t annotationSize = 0;                       // header's annotation size
+    std::vector<int16_t> samples;                     // interleaved words as stored
+    std::vector<uint32_t> events;                     // raw event-area words
+    std::string annotations;                          // names with NULs, then comments
+    uint16_t annotationSize = 0;                      // header's annotation size
     bool trailer = true;
 };
 
@@ -50,7 +50,8 @@ inline std::vector<uint8_t> MakeWdqBytes(const WdqBytesSpec& s) {
         const auto k = static_cast<std::size_t>(i);
         if (k < s.slopes.size()) PutLe(b, e + 8, &s.slopes[k], 8);
         if (k < s.intercepts.size()) PutLe(b, e + 16, &s.intercepts[k], 8);
-        if (k < s.units.size()) std::memcpy(b.data() + e + 24, s.units[k].data(), s.units[k].size());
+        if (k < s.units.size())
+            std::memcpy(b.data() + e + 24, s.units[k].data(), s.units[k].size());
     }
     for (const int16_t w : s.samples) {
         b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(w) & 0xFF));

@@ -133,8 +133,8 @@ TEST(WdqFileReader, CraftedHeadersNeverReadOutOfBounds) {
         {"31 channels", [](auto& b) { b[0] = 0x3F; }, false, false, false},
         {"no channels", [](auto& b) { b[0] = 0x20; }, false, false, false},
         {"entry too small", [](auto& b) { b[5] = 10; }, false, false, false},
-        {"header size beyond the file",
-         [](auto& b) { b[6] = 0xFF, b[7] = 0xFF; }, false, false, false},
+        {"header size beyond the file", [](auto& b) { b[6] = 0xFF, b[7] = 0xFF; }, false, false,
+         false},
         {"data size beyond the file", [&](auto& b) { put32(b, 8, 0xFFFFFFFF); }, true, true, false},
         {"data size zero with a trailer", [&](auto& b) { put32(b, 8, 0); }, true, false, true},
         {"data size zero, no trailer", [&](auto& b) { put32(b, 8, 0), put32(b, 12, 0); }, true,
@@ -143,10 +143,10 @@ TEST(WdqFileReader, CraftedHeadersNeverReadOutOfBounds) {
          false},
         {"annotations beyond the file", [](auto& b) { b[16] = 0xFF, b[17] = 0xFF; }, true, true,
          false},
-        {"comment pointer far away",
-         [&](auto& b) { put32(b, 1156 + 16 + 8, 0xFFFFFFF0); }, true, false, true},
-        {"period not a number", [](auto& b) { std::memset(b.data() + 28, 0xFF, 8); }, false,
+        {"comment pointer far away", [&](auto& b) { put32(b, 1156 + 16 + 8, 0xFFFFFFF0); }, true,
          false, true},
+        {"period not a number", [](auto& b) { std::memset(b.data() + 28, 0xFF, 8); }, false, false,
+         true},
         {"packed file", [](auto& b) { b[101] = 0x40; }, false, false, true},
         {"garbage", [](auto& b) { std::memset(b.data(), 0xA5, b.size()); }, false, false, false},
     };
@@ -208,7 +208,10 @@ TEST(WdqFileReader, ReadsWhatTheWriterWrote) {
     test::TempDir dir;
     const std::string path = dir.File("run.wdq");
     std::array<ChannelInfo, 3> channels{};
-    const char* names[] = {"Druck \xC2\xB5", "Temp \xC2\xB0" "C", "caf\xC3\xA9"};
+    const char* names[] = {"Druck \xC2\xB5",
+                           "Temp \xC2\xB0"
+                           "C",
+                           "caf\xC3\xA9"};
     for (std::size_t k = 0; k < channels.size(); ++k) {
         CopyText(channels[k].name, names[k], kNameChars);
         CopyText(channels[k].unit, k == 0 ? " \xC2\xB5V" : "degC", kUnitChars);
@@ -218,7 +221,10 @@ TEST(WdqFileReader, ReadsWhatTheWriterWrote) {
     auto markers = std::make_unique<MarkerTable>();
     CopyText(markers->markerText[0], "Acquisition start", kCommentChars);
     markers->markerPos[1] = 77;
-    CopyText(markers->markerText[1], "Ventil \xC3\xB6" "ffnet", kCommentChars);
+    CopyText(markers->markerText[1],
+             "Ventil \xC3\xB6"
+             "ffnet",
+             kCommentChars);
     std::vector<int16_t> samples;
     for (int i = 0; i < 300; ++i) samples.push_back(static_cast<int16_t>((i * 2654435761u) >> 16));
     std::string error;
@@ -250,7 +256,9 @@ TEST(WdqFileReader, ReadsWhatTheWriterWrote) {
     }
     ASSERT_EQ(info.markers.size(), 2u);
     EXPECT_EQ(info.markers[1].scan, 77);
-    EXPECT_EQ(info.markers[1].comment, "Ventil \xC3\xB6" "ffnet");
+    EXPECT_EQ(info.markers[1].comment,
+              "Ventil \xC3\xB6"
+              "ffnet");
     std::vector<double> values(60);
     ASSERT_TRUE(reader->ReadValues(40, 20, values));
     for (std::size_t i = 0; i < values.size(); ++i) {
