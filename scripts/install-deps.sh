@@ -2,7 +2,8 @@
 # Installs the Debian packages Tamix needs to build, run and test. Safe to run again.
 set -eu
 PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-libwxgtk3.2-dev xvfb xauth locales-all python3"
+libwxgtk3.2-dev xvfb xauth locales-all python3 libedf-dev \
+python3-pandas python3-mne"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

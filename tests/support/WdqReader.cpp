@@ -40,6 +40,13 @@ std::optional<WdqFile> ReadWdq(const std::vector<uint8_t>& b, std::string& error
         error = "inconsistent header";
         return std::nullopt;
     }
+    // Every entry must lie inside the header, whatever the crafted sizes say.
+    if (entrySize < 30 ||
+        entryOffset + static_cast<std::size_t>(entrySize) * (f.channelCount - 1) + 30 >
+            headerBytes) {
+        error = "channel entries beyond the header";
+        return std::nullopt;
+    }
     for (int i = 0; i < f.channelCount; ++i) {
         const std::size_t e = entryOffset + static_cast<std::size_t>(entrySize) * i;
         WdqChannel ch;

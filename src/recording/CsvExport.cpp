@@ -1,0 +1,128 @@
+#include "recording/CsvExport.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace tamix {
+namespace {
+
+std::string_view Trimmed(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+// Enough decimals to tell neighbouring scans apart, plus three.
+int TimeDecimals(double period) {
+    if (period <= 0) return 3;
+    return std::clamp(static_cast<int>(std::ceil(-std::log10(period))) + 3, 3, 9);
+}
+
+void AppendFixed(std::string& out, double value, int decimals) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    out.append(buf, r.ptr);
+}
+
+void AppendShortest(std::string& out, double value) {
+    char buf[64];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    out.append(buf, r.ptr);
+}
+
+bool Fail(OutputFile& file, const std::string& path, std::string& error) {
+    error = path + ": " + file.Error();
+    return false;
+}
+
+}  // namespace
+
+std::string MarkersCsvName(const std::string& csvName) {
+    std::string base = csvName;
+    if (base.size() > 4 && base.ends_with(".csv")) base.resize(base.size() - 4);
+    return base + "_markers.csv";
+}
+
+std::string CsvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+    std::string out = "\"";
+    for (const char c : text) {
+        if (c == '"') out.push_back('"');
+        out.push_back(c);
+    }
+    out.push_back('"');
+    return out;
+}
+
+bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const std::string& path,
+               FileOpener& opener, const ProgressCallback& progress, std::string& error) {
+    const RecordingInfo& info = reader.Info();
+    std::unique_ptr<OutputFile> file = opener.Create(path, error);
+    if (!file) {
+        error = path + ": " + error;
+        return false;
+    }
+    std::string line = "time_s";
+    for (const int k : selection.channels) {
+        const ChannelInfo& ch = info.channels[static_cast<std::size_t>(k)];
+        std::string title(ch.Name());
+        const std::string_view unit = Trimmed(ch.Unit());
+        if (!unit.empty()) title += " [" + std::string(unit) + "]";
+        line += "," + CsvField(title);
+    }
+    line += "\n";
+    if (!file->Write(line.data(), line.size())) return Fail(*file, path, error);
+
+    const std::size_t n = info.channels.size();
+    const int decimals = TimeDecimals(info.period);
+    constexpr int64_t kChunk = 4096;
+    std::vector<double> values(static_cast<std::size_t>(kChunk) * n);
+    std::string text;
+    const int64_t total = selection.endScan - selection.firstScan;
+    for (int64_t s = selection.firstScan; s < selection.endScan; s += kChunk) {
+        const int64_t count = std::min(kChunk, selection.endScan - s);
+        if (!reader.ReadValues(s, count, values)) {
+            error = reader.Error();
+            return false;
+        }
+        text.clear();
+        for (int64_t i = 0; i < count; ++i) {
+            AppendFixed(text, static_cast<double>(s + i) * info.period, decimals);
+            const double* v = &values[static_cast<std::size_t>(i) * n];
+            for (const int k : selection.channels) {
+                text.push_back(',');
+                AppendShortest(text, v[k]);
+            }
+            text.push_back('\n');
+        }
+        if (!file->Write(text.data(), text.size())) return Fail(*file, path, error);
+        if (progress && !progress(s + count - selection.firstScan, total)) {
+            error = path + ": cancelled";
+            return false;
+        }
+    }
+    if (!file->Close()) return Fail(*file, path, error);
+
+    const std::string markersPath = MarkersCsvName(path);
+    std::unique_ptr<OutputFile> markers = opener.Create(markersPath, error);
+    if (!markers) {
+        error = markersPath + ": " + error;
+        return false;
+    }
+    text = "scan,time_s,comment\n";
+    for (const RecordingMarker& m : info.markers) {
+        if (m.scan < selection.firstScan || m.scan > selection.endScan) continue;
+        text += std::to_string(m.scan) + ",";
+        AppendFixed(text, static_cast<double>(m.scan) * info.period, decimals);
+        text += "," + CsvField(m.comment) + "\n";
+    }
+    if (!markers->Write(text.data(), text.size()) || !markers->Close()) {
+        return Fail(*markers, markersPath, error);
+    }
+    return true;
+}
+
+}  // namespace tamix

@@ -1,0 +1,58 @@
+// What a review window or an exporter needs from a recording on disk, whatever
+// its format: channels, timing, markers, and random access to its scans.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "base/ChannelInfo.h"
+
+namespace tamix {
+
+enum class RecordingFormat { WinDaq, Text };
+
+struct RecordingMarker {
+    int64_t scan = 0;
+    // Seconds, as stored with the marker by the writer; not every marker has one.
+    std::optional<uint32_t> timeStamp;
+    std::string comment;  // UTF-8
+};
+
+struct RecordingInfo {
+    std::string fileName;
+    RecordingFormat format = RecordingFormat::WinDaq;
+    std::vector<ChannelInfo> channels;  // names and units in UTF-8
+    double period = 0;                  // seconds between two scans
+    int64_t scanCount = 0;              // whole scans readable
+    int64_t startTime = 0;              // seconds since 1970; 0 when unknown
+    std::vector<RecordingMarker> markers;
+    // True when the recording was cut short (the writer never closed it): the
+    // scans above are the whole ones on disk, and `notes` says what is missing.
+    bool incomplete = false;
+    // Everything odd about the file, one sentence each.
+    std::vector<std::string> notes;
+    bool hiRes = false;  // WinDaq samples use all 16 bits (no event bits)
+};
+
+// One open recording. Reads may be called from one thread at a time.
+class RecordingReader {
+  public:
+    virtual ~RecordingReader() = default;
+
+    virtual const RecordingInfo& Info() const = 0;
+
+    // Scans [first, first + count), interleaved by channel, in the common sample
+    // unit (3276.8 counts per volt before calibration). False with Error() set
+    // when the range is outside the recording or the file cannot be read there.
+    virtual bool ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) = 0;
+    // The same scans as engineering values.
+    virtual bool ReadValues(int64_t first, int64_t count, std::span<double> out) = 0;
+
+    // File name and reason of the last failure.
+    virtual std::string Error() const = 0;
+};
+
+}  // namespace tamix

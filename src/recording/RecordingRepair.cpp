@@ -1,0 +1,185 @@
+#include "recording/RecordingRepair.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "base/MarkerTable.h"
+#include "base/TextLimits.h"
+#include "base/Utf8Text.h"
+#include "recording/OpenRecording.h"
+#include "recording/OutputFile.h"
+#include "recording/TextFileReader.h"
+#include "recording/TextWriter.h"
+#include "recording/WdqFileReader.h"
+#include "recording/WdqWriter.h"
+
+namespace tamix {
+namespace {
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+// Moves the original aside; the repaired file is written under its name.
+bool MakeBackup(const std::string& path, RepairReport& report) {
+    const std::string backup = path + ".bak";
+    if (Exists(backup)) {
+        report.error = backup + ": already exists; move it away before repairing " + path;
+        return false;
+    }
+    if (std::rename(path.c_str(), backup.c_str()) != 0) {
+        report.error =
+            path + ": cannot keep the original as " + backup + " (" + std::strerror(errno) + ")";
+        return false;
+    }
+    report.actions.push_back("Kept the original as " + backup + ".");
+    return true;
+}
+
+// Puts the original back after a failed repair.
+void RestoreBackup(const std::string& path, RepairReport& report) {
+    std::remove(path.c_str());
+    std::rename((path + ".bak").c_str(), path.c_str());
+    report.actions.clear();
+    report.outcome = RepairOutcome::Failed;
+}
+
+std::unique_ptr<MarkerTable> StartMarker() {
+    auto markers = std::make_unique<MarkerTable>();
+    markers->markerPos[0] = 0;
+    CopyText(markers->markerText[0], "Acquisition start", kCommentChars);
+    markers->markerCount.store(1);
+    return markers;
+}
+
+bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
+                      RepairReport& report) {
+    const RecordingInfo& info = original.Info();
+    const WdqLayout& layout = original.Layout();
+    const auto bytes = original.Bytes();
+    std::string error;
+    std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(path, error);
+    if (!file) {
+        report.error = path + ": " + error;
+        return false;
+    }
+    const uint64_t dataBytes = static_cast<uint64_t>(info.scanCount) * layout.scanBytes;
+    std::vector<uint8_t> header(bytes.begin(),
+                                bytes.begin() + static_cast<std::ptrdiff_t>(layout.headerBytes));
+    // Sizes are patched below as the writer patches them.
+    std::fill_n(header.begin() + 8, 10, uint8_t{0});
+    bool ok = file->Write(header.data(), header.size());
+    constexpr uint64_t kChunk = 1 << 20;
+    for (uint64_t p = 0; ok && p < dataBytes; p += kChunk) {
+        ok = file->Write(bytes.data() + layout.dataOffset + p, std::min(kChunk, dataBytes - p));
+    }
+    const auto markers = StartMarker();
+    ok = ok && WriteWdqTrailer(*file, *markers, 1, info.channels, info.startTime) &&
+         PatchWdqDataSize(*file, dataBytes) && file->Close();
+    if (!ok) {
+        report.error = path + ": " + file->Error();
+        return false;
+    }
+    report.actions.push_back("Set the data size to the " + std::to_string(info.scanCount) +
+                             " whole scans on disk (" + std::to_string(dataBytes) + " bytes).");
+    const uint64_t dropped = bytes.size() - layout.dataOffset - dataBytes;
+    if (dropped > 0) {
+        report.actions.push_back("Left out " + std::to_string(dropped) +
+                                 " bytes after the last whole scan.");
+    }
+    report.actions.push_back("Appended a trailer with the start marker and the channel names " +
+                             std::string(info.channels.front().Name()) +
+                             (info.channels.size() > 1 ? "..." : "") + ".");
+    return true;
+}
+
+RepairReport RepairWdq(const std::string& path) {
+    RepairReport report;
+    if (!MakeBackup(path, report)) return report;
+    std::string error;
+    const auto original = WdqFileReader::Open(path + ".bak", error);
+    if (!original || !WriteRepairedWdq(*original, path, report)) {
+        if (!original) report.error = error;
+        RestoreBackup(path, report);
+        return report;
+    }
+    report.outcome = RepairOutcome::Repaired;
+    return report;
+}
+
+bool WriteInfo(const std::string& dataPath, const RecordingInfo& info, RepairReport& report) {
+    const std::string infoPath = InfoFileName(dataPath);
+    std::string error;
+    std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(infoPath, error);
+    if (!file) {
+        report.error = infoPath + ": " + error;
+        return false;
+    }
+    const auto markers = StartMarker();
+    if (!WriteInfoFile(*file, info.channels, *markers, 1, info.period) || !file->Close()) {
+        report.error = infoPath + ": " + file->Error();
+        std::remove(infoPath.c_str());
+        return false;
+    }
+    report.actions.push_back("Wrote the missing info file " + infoPath + " with " +
+                             std::to_string(info.channels.size()) +
+                             " default channel names and the start marker.");
+    return true;
+}
+
+RepairReport RepairText(const std::string& path, const TextFileReader& reader) {
+    RepairReport report;
+    const RecordingInfo& info = reader.Info();
+    const auto bytes = reader.Bytes();
+    if (reader.WholeBytes() < bytes.size()) {
+        if (!MakeBackup(path, report)) return report;
+        // The mapping still shows the original, now named FILE.bak.
+        std::string error;
+        std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(path, error);
+        bool ok = file && file->Write(bytes.data(), reader.WholeBytes()) && file->Close();
+        if (!ok) {
+            report.error = path + ": " + (file ? file->Error() : error);
+            RestoreBackup(path, report);
+            return report;
+        }
+        report.actions.push_back("Removed the partial last line (" +
+                                 std::to_string(bytes.size() - reader.WholeBytes()) + " bytes).");
+    }
+    if (!reader.HasInfoFile() && !WriteInfo(path, info, report)) {
+        report.outcome = RepairOutcome::Failed;
+        return report;
+    }
+    report.outcome = RepairOutcome::Repaired;
+    return report;
+}
+
+}  // namespace
+
+RepairReport RepairRecording(const std::string& path) {
+    std::string error;
+    auto recording = OpenRecording(path, error);
+    if (!recording) {
+        RepairReport report;
+        report.error = error;
+        return report;
+    }
+    if (!recording->Info().incomplete) {
+        RepairReport report;
+        report.outcome = RepairOutcome::NothingToRepair;
+        return report;
+    }
+    if (recording->Info().format == RecordingFormat::WinDaq) {
+        recording.reset();
+        return RepairWdq(path);
+    }
+    return RepairText(path, static_cast<const TextFileReader&>(*recording));
+}
+
+}  // namespace tamix

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "../support/TempDir.h"
+#include "base/MarkerTable.h"
+#include "base/Utf8Text.h"
+#include "recording/CsvExport.h"
+#include "recording/EngineeringValue.h"
+#include "recording/OpenRecording.h"
+#include "recording/RecordingExport.h"
+#include "recording/TextWriter.h"
+#include "recording/WdqWriter.h"
+
+namespace tamix {
+namespace {
+
+using test::ReadBytes;
+using test::ReadText;
+
+// The same scans recorded both ways, as the recorder writes them.
+class ExportTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* names[] = {"Druck \xC2\xB5", "Temp, \"innen\"", "caf\xC3\xA9"};
+        for (std::size_t k = 0; k < 3; ++k) {
+            CopyText(channels[k].name, names[k], kNameChars);
+            CopyText(channels[k].unit,
+                     k == 1 ? "\xC2\xB0"
+                              "C"
+                            : "   V",
+                     kUnitChars);
+            channels[k].valueAt1V = k == 2 ? -250.0 : 1.0 + static_cast<double>(k);
+            channels[k].valueAt0V = k == 2 ? 1000.0 : 0.0;
+        }
+        CopyText(markers->markerText[0], "Acquisition start", kCommentChars);
+        markers->markerPos[1] = 1500;
+        CopyText(markers->markerText[1], "Ventil auf, jetzt", kCommentChars);
+        for (int c = 0; c < kScans * 3; ++c) {
+            samples.push_back(static_cast<int16_t>(((c * 40503) % 65536 - 32768) & ~3));
+        }
+        std::string error;
+        auto wdq = DefaultFileOpener().Create(wdqPath, error);
+        std::array<uint8_t, kWdqHeaderBytes> header{};
+        BuildWdqHeader(header, kScans, 3, 0.002, channels, 1700000000);
+        ASSERT_TRUE(wdq->Write(header.data(), header.size()));
+        auto dat = DefaultFileOpener().Create(datPath, error);
+        char line[kMaxTextLine];
+        for (int c = 0; c < kScans; ++c) {
+            const std::span<const int16_t> scan(&samples[static_cast<std::size_t>(c) * 3], 3);
+            for (const int16_t s : scan) {
+                uint8_t b[2];
+                PutWdqSample(b, s);
+                ASSERT_TRUE(wdq->Write(b, 2));
+            }
+            ASSERT_TRUE(dat->Write(line, FormatTextLine(line, c, 0.002, scan, channels)));
+        }
+        ASSERT_TRUE(WriteWdqTrailer(*wdq, *markers, 2, channels, 1700000000));
+        ASSERT_TRUE(PatchWdqDataSize(*wdq, samples.size() * 2));
+        ASSERT_TRUE(wdq->Close() && dat->Close());
+        auto info = DefaultFileOpener().Create(InfoFileName(datPath), error);
+        ASSERT_TRUE(WriteInfoFile(*info, channels, *markers, 2, 0.002) && info->Close());
+    }
+
+    std::unique_ptr<RecordingReader> Open(const std::string& path) {
+        std::string error;
+        auto reader = OpenRecording(path, error);
+        EXPECT_TRUE(reader) << error;
+        return reader;
+    }
+
+    static constexpr int kScans = 3001;
+    test::TempDir dir;
+    std::string wdqPath = dir.File("run.wdq");
+    std::string datPath = dir.File("run.dat");
+    std::array<ChannelInfo, 3> channels{};
+    std::unique_ptr<MarkerTable> markers = std::make_unique<MarkerTable>();
+    std::vector<int16_t> samples;
+};
+
+TEST_F(ExportTest, WinDaqToTextGivesTheRecordersBytes) {
+    auto reader = Open(wdqPath);
+    ExportSelection all;
+    std::string error;
+    ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "", all, error));
+    const std::string out = dir.File("out.dat");
+    ASSERT_TRUE(ExportText(*reader, all, out, DefaultFileOpener(), {}, error)) << error;
+    EXPECT_EQ(ReadBytes(out), ReadBytes(datPath));
+    EXPECT_EQ(ReadText(InfoFileName(out)), ReadText(InfoFileName(datPath)));
+}
+
+TEST_F(ExportTest, WinDaqToWinDaqGivesTheRecordersBytes) {
+    auto reader = Open(wdqPath);
+    ExportSelection all;
+    std::string error;
+    ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "", all, error));
+    const std::string out = dir.File("out.wdq");
+    ASSERT_TRUE(ExportWdq(*reader, all, out, DefaultFileOpener(), {}, error)) << error;
+    EXPECT_EQ(ReadBytes(out), ReadBytes(wdqPath));
+}
+
+TEST_F(ExportTest, TextToWinDaqKeepsValuesWithinTheirDigits) {
+    auto reader = Open(datPath);
+    ExportSelection part;
+    std::string error;
+    ASSERT_TRUE(SelectExport(reader->Info(), 1.0, 4.0, "3,Temp, \"innen\"", part, error) ||
+                SelectExport(reader->Info(), 1.0, 4.0, "3,2", part, error))
+        << error;
+    ASSERT_EQ(part.firstScan, 500);
+    ASSERT_EQ(part.endScan, 2000);
+    const std::string out = dir.File("part.wdq");
+    ASSERT_TRUE(ExportWdq(*reader, part, out, DefaultFileOpener(), {}, error)) << error;
+    auto back = Open(out);
+    ASSERT_EQ(back->Info().scanCount, 1500);
+    ASSERT_EQ(back->Info().markers.size(), 2u);
+    EXPECT_EQ(back->Info().markers[1].scan, 1000);
+    EXPECT_EQ(back->Info().channels[0].Name(), "caf\xC3\xA9");
+    std::vector<double> got(3000);
+    std::vector<double> want(3 * 1500);
+    ASSERT_TRUE(back->ReadValues(0, 1500, got));
+    ASSERT_TRUE(reader->ReadValues(500, 1500, want));
+    for (int s = 0; s < 1500; ++s) {
+        const double w = want[static_cast<std::size_t>(s) * 3 + 2];
+        // Four digits in the text, 14 bits in the WinDaq samples.
+        EXPECT_NEAR(got[static_cast<std::size_t>(s) * 2], w, 5000.0 / 8192 * 2) << s;
+    }
+}
+
+TEST_F(ExportTest, CsvHasTitlesValuesAndMarkers) {
+    auto reader = Open(wdqPath);
+    ExportSelection sel;
+    std::string error;
+    ASSERT_TRUE(SelectExport(reader->Info(), {}, 0.006, "2,1", sel, error));
+    const std::string out = dir.File("out.csv");
+    ASSERT_TRUE(ExportCsv(*reader, sel, out, DefaultFileOpener(), {}, error)) << error;
+    const std::string csv = ReadText(out);
+    const std::string title =
+        "time_s,\"Temp, \"\"innen\"\" [\xC2\xB0"
+        "C]\",Druck \xC2\xB5 [V]\n";
+    ASSERT_EQ(csv.substr(0, title.size()), title);
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
+    EXPECT_NE(csv.find("\n0.004000,"), std::string::npos);
+    EXPECT_EQ(ReadText(MarkersCsvName(out)), "scan,time_s,comment\n0,0.000000,Acquisition start\n");
+    ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "", sel, error));
+    ASSERT_TRUE(ExportCsv(*reader, sel, out, DefaultFileOpener(), {}, error)) << error;
+    EXPECT_EQ(ReadText(MarkersCsvName(out)),
+              "scan,time_s,comment\n0,0.000000,Acquisition start\n"
+              "1500,3.000000,\"Ventil auf, jetzt\"\n");
+}
+
+TEST_F(ExportTest, BadSelectionsAreRefused) {
+    auto reader = Open(wdqPath);
+    ExportSelection sel;
+    std::string error;
+    EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "4", sel, error));
+    EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "nope", sel, error));
+    EXPECT_FALSE(SelectExport(reader->Info(), 3.0, 1.0, "", sel, error));
+    EXPECT_FALSE(
+        ExportCsv(*reader, sel, dir.File("missing/x.csv"), DefaultFileOpener(), {}, error));
+    EXPECT_NE(error.find("missing/x.csv"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace tamix
