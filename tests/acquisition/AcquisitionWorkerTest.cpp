@@ -96,6 +96,50 @@ class HookedOpener final : public FileOpener {
     std::function<void()> during_;
 };
 
+// A disk that holds the worker up once, after `after` bytes, as a slow host
+// would: the unit's buffer overflows meanwhile.
+class StallingOpener final : public FileOpener {
+  public:
+    StallingOpener(std::size_t after, std::chrono::milliseconds stall)
+        : after_(after), stall_(stall) {}
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
+        auto real = DefaultFileOpener().Create(path, error);
+        if (!real) return nullptr;
+        return std::make_unique<File>(std::move(real), after_, stall_);
+    }
+
+  private:
+    class File final : public OutputFile {
+      public:
+        File(std::unique_ptr<OutputFile> real, std::size_t after, std::chrono::milliseconds stall)
+            : real_(std::move(real)), after_(after), stall_(stall) {}
+        bool Write(const void* data, std::size_t size) override {
+            written_ += size;
+            if (!stalled_ && written_ > after_) {
+                stalled_ = true;
+                std::this_thread::sleep_for(stall_);
+            }
+            return real_->Write(data, size);
+        }
+        bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+            return real_->PatchAt(offset, data, size);
+        }
+        bool Flush() override { return real_->Flush(); }
+        uint64_t DurableSize() override { return real_->DurableSize(); }
+        bool Close() override { return real_->Close(); }
+        std::string Error() const override { return real_->Error(); }
+
+      private:
+        std::unique_ptr<OutputFile> real_;
+        std::size_t after_;
+        std::chrono::milliseconds stall_;
+        std::size_t written_ = 0;
+        bool stalled_ = false;
+    };
+    std::size_t after_;
+    std::chrono::milliseconds stall_;
+};
+
 class WorkerTest : public ::testing::Test {
   protected:
     // Silent units get shortened read timeouts so that a test takes milliseconds.
@@ -417,6 +461,28 @@ TEST_F(WorkerTest, ASilentUnitIsReportedAsLostWithoutRecordingStaleBytes) {
     WaitForEnd();
     EXPECT_EQ(setup->LastRunEnd(), RunEnd::ConnectionLost);
     EXPECT_EQ(ReadBack(path).ScanCount(), 0);
+}
+
+TEST_F(WorkerTest, ScansTheUnitCouldNotKeepAreFoundMarkedAndReported) {
+    // Eight channels: the unit's 4 KiB hold 256 scans, half a second.
+    Attach(Unit("A30008SN", true), {0, 1, 2, 3, 4, 5, 6, 7});
+    StallingOpener slow(1156 + 16 * 600, 1200ms);
+    opener = &slow;
+    const std::string path = dir.File("gap.wdq");
+    Record(path, 0, 4);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    const int64_t dropped = driver->LostScans(0);
+    ASSERT_GT(dropped, 200) << "the stall should overflow the unit";
+    EXPECT_NEAR(static_cast<double>(setup->lostScans), static_cast<double>(dropped), 10);
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+    EXPECT_NE(RunEndReport(*setup).find("scans were lost"), std::string::npos);
+    const test::WdqFile f = ReadBack(path);
+    ASSERT_EQ(f.markers.size(), 2u);
+    EXPECT_EQ(f.markers[1].comment,
+              "Gap: about " + std::to_string(setup->lostScans.load()) + " scans lost");
+    // The unit dropped its newest scans once its buffer was full.
+    EXPECT_NEAR(static_cast<double>(f.markers[1].scan), 600 + 256, 64);
 }
 
 TEST_F(WorkerTest, TheSampleLoopAllocatesNothingPerScan) {

@@ -17,16 +17,23 @@ namespace tamix::test {
 
 class ChildProcess {
   public:
-    // Starts `argv[0]` with `argv`; standard input from `stdinPath` (default /dev/null).
+    // Starts `argv[0]` with `argv`; standard input from `stdinPath` (default
+    // /dev/null), standard error into `stderrPath` when given.
     explicit ChildProcess(const std::vector<std::string>& argv,
-                          const std::string& stdinPath = "/dev/null") {
+                          const std::string& stdinPath = "/dev/null",
+                          const std::string& stderrPath = {}) {
         int out[2];
         if (::pipe2(out, O_CLOEXEC) != 0) return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinPath.c_str(), O_RDONLY, 0);
+        if (!stderrPath.empty()) {
+            posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrPath.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        }
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         if (posix_spawn(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;

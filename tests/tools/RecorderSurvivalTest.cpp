@@ -1,0 +1,218 @@
+// Recordings survive the recorder's end however it comes: a kill at any
+// moment leaves a file that readers take up to about a second before the kill,
+// signals complete the file, a second recorder cannot touch it, and a start
+// that fails or is refused leaves an existing file as it was.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../support/ChildProcess.h"
+#include "../support/TempDir.h"
+#include "../support/WdqReader.h"
+#include "base/ChannelInfo.h"
+#include "device/SignalGenerator.h"
+#include "recording/TextWriter.h"
+
+namespace tamix {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kPeriod = 0.002;  // the simulated KPR-T310
+const std::vector<int> kInputs = {0, 1};
+
+class SurvivalTest : public ::testing::Test {
+  protected:
+    std::vector<std::string> Recorder(const std::string& out, const std::string& seconds,
+                                      const std::string& unit = "A30008SN") {
+        const bool text = out.ends_with(".dat");
+        return {TAMIX_RECORD_PATH,
+                "--quiet",
+                "--profile",
+                dir.File("p.INI"),
+                "--simulate",
+                unit,
+                "--inputs",
+                "1,2",
+                "--format",
+                text ? "text" : "wdq",
+                "--time",
+                seconds,
+                out};
+    }
+    // Waits until `path` exists with at least `bytes`; the time it was seen.
+    Clock::time_point WaitForFile(const std::string& path, uintmax_t bytes) {
+        const auto deadline = Clock::now() + 20s;
+        std::error_code ec;
+        while (Clock::now() < deadline) {
+            if (fs::exists(path, ec) && fs::file_size(path, ec) >= bytes) return Clock::now();
+            std::this_thread::sleep_for(2ms);
+        }
+        ADD_FAILURE() << path << " never appeared";
+        return Clock::now();
+    }
+    // Every scan is the one the unit meant to send at its instant: nothing invented.
+    static void ExpectIntended(const test::WdqFile& f) {
+        for (int64_t scan = 0; scan < f.ScanCount(); ++scan) {
+            for (std::size_t k = 0; k < kInputs.size(); ++k) {
+                const int16_t want = SignalGenerator::IntendedSample(
+                    kInputs[k], static_cast<double>(scan) * kPeriod, 1);
+                ASSERT_EQ(f.samples[scan * kInputs.size() + k], static_cast<int16_t>(want & ~3))
+                    << "scan " << scan;
+            }
+        }
+    }
+    // The lines of a text recording, each checked against what the writer
+    // makes of the intended scan; their count.
+    static int64_t CheckTextLines(const std::string& path) {
+        const std::string text = test::ReadText(path);
+        std::array<ChannelInfo, 2> channels{};
+        std::array<char, kMaxTextLine> line{};
+        std::size_t at = 0;
+        int64_t scan = 0;
+        while (at < text.size()) {
+            std::array<int16_t, 2> samples{};
+            for (std::size_t k = 0; k < 2; ++k)
+                samples[k] = SignalGenerator::IntendedSample(
+                    kInputs[k], static_cast<double>(scan) * kPeriod, 1);
+            const std::size_t len = FormatTextLine(line.data(), scan, kPeriod, samples, channels);
+            EXPECT_EQ(text.compare(at, len, line.data(), len), 0)
+                << "line " << scan << " is not whole or not what the unit sent";
+            if (text.compare(at, len, line.data(), len) != 0) return scan;
+            at += len;
+            ++scan;
+        }
+        return scan;
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(SurvivalTest, AKilledRecordingReadsUpToAboutASecondBeforeTheKill) {
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE("seed " + std::to_string(seed));
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> moment(0.2, 2.6);
+    for (const char* ext : {".wdq", ".dat"}) {
+        for (int round = 0; round < 2; ++round) {
+            const std::string out = dir.File("killed" + std::to_string(round) + ext);
+            const bool binary = std::string(ext) == ".wdq";
+            test::ChildProcess rec(Recorder(out, "60"));
+            // Recording has begun once the header (or the info file) is on disk.
+            const auto begun =
+                WaitForFile(binary ? out : dir.File("killed" + std::to_string(round) + "_info.txt"),
+                            binary ? 1156 : 1);
+            std::this_thread::sleep_for(std::chrono::duration<double>(moment(rng)));
+            rec.Signal(SIGKILL);
+            const auto killed = Clock::now();
+            ASSERT_EQ(rec.ExitCode(), 128 + SIGKILL);
+            const double ran = std::chrono::duration<double>(killed - begun).count();
+            // A second between updates, and a little for a loaded machine.
+            const double keptAtLeast = ran - 1.0 - 0.5;
+            int64_t scans = 0;
+            if (binary) {
+                std::string error;
+                const auto f = test::ReadWdq(test::ReadBytes(out), error);
+                ASSERT_TRUE(f) << out << ": " << error;
+                ExpectIntended(*f);
+                scans = f->ScanCount();
+            } else {
+                scans = CheckTextLines(out);
+                const std::string info =
+                    test::ReadText(dir.File("killed" + std::to_string(round) + "_info.txt"));
+                EXPECT_EQ(info.rfind("Channel name: ", 0), 0u) << info;
+                EXPECT_NE(info.find("Marker #0: Acquisition start"), std::string::npos) << info;
+            }
+            EXPECT_GE(static_cast<double>(scans) * kPeriod, keptAtLeast)
+                << out << " ran " << ran << " s";
+            EXPECT_LE(static_cast<double>(scans) * kPeriod, ran + 0.5) << out;
+
+            // The repair completes the file; a second repair finds nothing to do.
+            if (scans == 0) continue;  // killed before the first second was on disk
+            test::ChildProcess repair({TAMIX_FILE_PATH, "repair", out});
+            EXPECT_EQ(repair.ExitCode(), 0) << out;
+            if (binary) {
+                std::string error;
+                const auto f = test::ReadWdq(test::ReadBytes(out), error);
+                ASSERT_TRUE(f) << error;
+                EXPECT_EQ(f->ScanCount(), scans);
+                ASSERT_FALSE(f->markers.empty());
+                EXPECT_EQ(f->markers[0].comment, "Acquisition start");
+            } else {
+                EXPECT_EQ(CheckTextLines(out), scans);
+            }
+            const auto repaired = test::ReadBytes(out);
+            test::ChildProcess again({TAMIX_FILE_PATH, "repair", out});
+            EXPECT_EQ(again.ExitCode(), 0);
+            EXPECT_EQ(test::ReadBytes(out), repaired) << "a second repair changes nothing";
+        }
+    }
+}
+
+TEST_F(SurvivalTest, EverySignalCompletesTheFile) {
+    for (const int sig : {SIGHUP, SIGTERM, SIGINT}) {
+        SCOPED_TRACE(sig);
+        const std::string out = dir.File("signalled" + std::to_string(sig) + ".wdq");
+        test::ChildProcess rec(Recorder(out, "60"));
+        WaitForFile(out, 1156 + 4 * 200);
+        rec.Signal(sig);
+        EXPECT_EQ(rec.ExitCode(), 0);
+        std::string error;
+        const auto f = test::ReadWdq(test::ReadBytes(out), error);
+        ASSERT_TRUE(f) << error;
+        EXPECT_EQ(f->ScanCount() % 8, 0) << "whole cycles";
+        EXPECT_EQ(f->markers.size(), 1u) << "the trailer was written";
+        ExpectIntended(*f);
+    }
+}
+
+TEST_F(SurvivalTest, ASecondRecorderOnTheSameFileIsRefusedBeforeItChangesAByte) {
+    const std::string out = dir.File("shared.wdq");
+    test::ChildProcess first(Recorder(out, "60"));
+    WaitForFile(out, 1156 + 4 * 600);
+    const std::string errors = dir.File("second.err");
+    test::ChildProcess second(Recorder(out, "1", "A3000B6G"), "/dev/null", errors);
+    EXPECT_EQ(second.ExitCode(), 3);
+    EXPECT_NE(test::ReadText(errors).find("being recorded by another program"), std::string::npos)
+        << test::ReadText(errors);
+    first.Signal(SIGINT);
+    EXPECT_EQ(first.ExitCode(), 0);
+    std::string error;
+    const auto f = test::ReadWdq(test::ReadBytes(out), error);
+    ASSERT_TRUE(f) << error;
+    EXPECT_GE(f->ScanCount(), 600);
+    ExpectIntended(*f);
+}
+
+TEST_F(SurvivalTest, AStartThatFailsOrIsRefusedLeavesAnExistingFileAsItWas) {
+    const std::string out = dir.File("precious.wdq");
+    std::ofstream(out) << "a finished recording";
+    struct Case {
+        std::vector<std::string> args;
+        int exit;
+    };
+    const Case cases[] = {
+        {{TAMIX_RECORD_PATH, "--profile", dir.File("p.INI"), "--simulate", "KPR-T31O", out}, 2},
+        {{TAMIX_RECORD_PATH, "--profile", dir.File("p.INI"), "--port",
+          dir.File("no-such-port") + "=A30008SN", out},
+         1},
+        {{TAMIX_RECORD_PATH, "--profile", dir.File("p.INI"), "--simulate", "--time", "0", out}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[4]);
+        test::ChildProcess rec(c.args, "/dev/null", dir.File("err.txt"));
+        EXPECT_EQ(rec.ExitCode(), c.exit) << test::ReadText(dir.File("err.txt"));
+        EXPECT_EQ(test::ReadText(out), "a finished recording");
+    }
+}
+
+}  // namespace
+}  // namespace tamix
