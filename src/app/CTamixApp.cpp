@@ -10,6 +10,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CMainFrame.h"
 #include "app/CTamixDoc.h"
+#include "app/TerminationSignals.h"
 #include "base/ProfileKeys.h"
 #include "control/MeasurementCommands.h"
 #include "device/InstrumentSource.h"
@@ -141,6 +142,10 @@ bool CTamixApp::OnInit() {
     Bind(wxEVT_MENU, &CTamixApp::OnAppAbout, this, cmd::ID_APP_ABOUT);
     Bind(wxEVT_MENU, &CTamixApp::OnHelpSimpleHelp, this, cmd::ID_HELP_SIMPLEHELP);
     m_docManager->CreateNewDocument();
+    if (auto* view = wxDynamicCast(m_docManager->GetCurrentView(), CTamixView)) {
+        HandleTerminationSignals(&view->worker(), [frame] { frame->Close(true); });
+    }
+    Bind(wxEVT_END_SESSION, [](wxCloseEvent&) { StopRunAndQuit(); });
     // Without a window manager a maximise request does nothing: fill the screen anyway.
     frame->SetSize(wxGetClientDisplayRect());
     frame->Maximize(true);

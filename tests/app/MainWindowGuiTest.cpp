@@ -3,6 +3,7 @@
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
 #include <wx/menu.h>
+#include <csignal>
 
 #include <chrono>
 #include <cstdio>
@@ -16,6 +17,7 @@
 #include "../support/WdqReader.h"
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
+#include "app/TerminationSignals.h"
 #include "control/MeasurementCommands.h"
 #include "device/D2xxDriver.h"
 #include "device/SimulatedDriver.h"
@@ -170,6 +172,29 @@ TEST_F(MainWindowGuiTest, StartReportsEachFailure) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("nounit.wdq")));
     wxTEST_DIALOG(Command(ID_MEASUREMENT_CALIBRATE),
                   ExpectMessage("This function is not implemented in this version."));
+}
+
+TEST_F(MainWindowGuiTest, ATerminationSignalCompletesTheRecordingBeforeQuitting) {
+    for (const int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(sig);
+        const std::string path = dir.File("signal" + std::to_string(sig) + ".wdq");
+        wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0, 1}, path, 0, 1)),
+                      ExpectMessage("Recording will be stopped automatically after 1 minutes"));
+        ASSERT_TRUE(WaitFor([] { return TheSetup().scanCount.load() > 200; }, 10));
+        bool quit = false;
+        wxFrame* frame = &test::MainFrame();
+        HandleTerminationSignals(&View().worker(), [&] { quit = true; });
+        std::raise(sig);
+        ASSERT_TRUE(WaitFor([&] { return quit; }, 10));
+        HandleTerminationSignals(&View().worker(), [frame] { frame->Close(true); });
+        EXPECT_TRUE(Idle()) << "the run ended before the program would quit";
+        std::string error;
+        const auto f = test::ReadWdq(test::ReadBytes(path), error);
+        ASSERT_TRUE(f) << error;
+        EXPECT_GT(f->ScanCount(), 200);
+        EXPECT_EQ(f->markers.size(), 1u) << "the file was completed";
+        WaitFor([] { return false; }, 0.1);
+    }
 }
 
 TEST_F(MainWindowGuiTest, ALostUnitIsReportedWithTheRecordedTime) {
