@@ -3,7 +3,7 @@
 set -eu
 PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
 libwxgtk3.2-dev xvfb xauth locales-all python3 libedf-dev \
-python3-pandas python3-mne"
+python3-pandas python3-mne clang clang-tidy"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,14 +1,23 @@
 #!/bin/sh
-# Installs what is needed, builds and runs every test: unit and end-to-end tests,
-# the GUI tests under Xvfb, and the unit tests again under ThreadSanitizer.
+# Installs what is needed, builds with warnings as errors and runs every test:
+# unit and end-to-end tests, the GUI tests under Xvfb, clang-tidy over src/ and
+# tools/, a build with clang++, and the unit tests again under ThreadSanitizer.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh
+scripts/build.sh -DTAMIX_WERROR=ON
 (cd build && ctest --output-on-failure -j2 -LE gui && ctest --output-on-failure -L gui)
 
-cmake -S . -B build-tsan -DTAMIX_SANITIZE=thread -DTAMIX_BUILD_GUI=OFF -DTAMIX_BUILD_BENCH=OFF >/dev/null
-cmake --build build-tsan -j"$(nproc)" --target tamix_unit_tests tamix-record tamix-sim
+scripts/tidy.sh build
+
+CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DTAMIX_WERROR=ON \
+  -DTAMIX_BUILD_BENCH=OFF >/dev/null
+cmake --build build-clang -j"$(nproc)" >/dev/null
+echo "clang++: the tree builds without warnings"
+
+cmake -S . -B build-tsan -DTAMIX_SANITIZE=thread -DTAMIX_BUILD_GUI=OFF -DTAMIX_BUILD_BENCH=OFF \
+  -DTAMIX_WERROR=ON >/dev/null
+cmake --build build-tsan -j"$(nproc)" --target tamix_unit_tests tamix-record tamix-sim tamix-file
 log=build-tsan/tsan.log
 if TSAN_OPTIONS="halt_on_error=1" build-tsan/tests/tamix_unit_tests >"$log" 2>&1; then
   echo "ThreadSanitizer: no reports"
