@@ -13,8 +13,6 @@ set(TAMIX_MINGW_TRIPLET x86_64-w64-mingw32)
 set(CMAKE_C_COMPILER ${TAMIX_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TAMIX_MINGW_TRIPLET}-g++-posix)
 set(CMAKE_RC_COMPILER ${TAMIX_MINGW_TRIPLET}-windres)
-set(CMAKE_AR ${TAMIX_MINGW_TRIPLET}-gcc-ar-posix CACHE FILEPATH "")
-set(CMAKE_RANLIB ${TAMIX_MINGW_TRIPLET}-gcc-ranlib-posix CACHE FILEPATH "")
 
 # Programs found by find_program are meant to run here (wine, makensis); only
 # the statically built wxWidgets' wx-config is looked up under the roots

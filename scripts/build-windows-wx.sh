@@ -91,7 +91,8 @@ cd "$builddir"
 # HTML, XRC, XML, OpenGL) are most of the compile time and none of them is
 # linked. Debian's source package strips wx's bundled zlib, libpng, libjpeg,
 # libtiff and expat, and linking MinGW builds of them would add DLLs next to
-# the .exe; the program's images are all XPM, so it needs none of them.
+# the .exe; the program's images are all XPM, so it needs none of them
+# (and wxSVGFileDC, which writes PNG, goes with them).
 "$srcdir/configure" \
   --host="$HOST" \
   --build="$(dpkg-architecture -qDEB_BUILD_GNU_TYPE)" \
@@ -103,7 +104,7 @@ cd "$builddir"
   --disable-debug_info \
   --enable-unicode \
   --without-zlib --without-libpng --without-libjpeg --without-libtiff \
-  --without-expat --with-regex=builtin \
+  --without-expat --disable-svg --with-regex=builtin \
   --without-opengl --without-libnotify --without-liblzma --without-libcurl \
   --disable-webview --disable-mediactrl --disable-stc --disable-richtext \
   --disable-ribbon --disable-propgrid --disable-aui --disable-html \
