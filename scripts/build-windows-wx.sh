@@ -82,34 +82,44 @@ srcdir="$SRC_CACHE/${srcdir#./}"
 echo "wxWidgets source: $srcdir"
 
 builddir="$SRC_CACHE/build-msw"
-rm -rf "$builddir"
-mkdir -p "$builddir"
-cd "$builddir"
+# An interrupted build (a session or CI job that ran out of time) resumes
+# where make stopped, as long as it was configured the same way.
+configured="$builddir/.tamix-configured"
+config_id="$STAMP_TAG $srcdir $PREFIX"
+if [ -f "$configured" ] && [ "$(cat "$configured")" = "$config_id" ]; then
+  echo "resuming the wxWidgets build in $builddir"
+  cd "$builddir"
+else
+  rm -rf "$builddir"
+  mkdir -p "$builddir"
+  cd "$builddir"
 
-# Static everything and only what the program draws with: the optional
-# libraries (web view, media, Scintilla, rich text, ribbon, property grid, AUI,
-# HTML, XRC, XML, OpenGL) are most of the compile time and none of them is
-# linked. Debian's source package strips wx's bundled zlib, libpng, libjpeg,
-# libtiff and expat, and linking MinGW builds of them would add DLLs next to
-# the .exe; the program's images are all XPM, so it needs none of them
-# (and wxSVGFileDC, which writes PNG, goes with them).
-"$srcdir/configure" \
-  --host="$HOST" \
-  --build="$(dpkg-architecture -qDEB_BUILD_GNU_TYPE)" \
-  --prefix="$PREFIX" \
-  CC="$HOST-gcc-posix" CXX="$HOST-g++-posix" \
-  CFLAGS="-O2" CXXFLAGS="-O2" \
-  --with-msw \
-  --disable-shared \
-  --disable-debug_info \
-  --enable-unicode \
-  --without-zlib --without-libpng --without-libjpeg --without-libtiff \
-  --without-expat --disable-svg --with-regex=builtin \
-  --without-opengl --without-libnotify --without-liblzma --without-libcurl \
-  --disable-webview --disable-mediactrl --disable-stc --disable-richtext \
-  --disable-ribbon --disable-propgrid --disable-aui --disable-html \
-  --disable-xrc --disable-htmlhelp --disable-webrequest --disable-sys-libs \
-  --disable-precomp-headers --disable-tests
+  # Static everything and only what the program draws with: the optional
+  # libraries (web view, media, Scintilla, rich text, ribbon, property grid, AUI,
+  # HTML, XRC, XML, OpenGL) are most of the compile time and none of them is
+  # linked. Debian's source package strips wx's bundled zlib, libpng, libjpeg,
+  # libtiff and expat, and linking MinGW builds of them would add DLLs next to
+  # the .exe; the program's images are all XPM, so it needs none of them
+  # (and wxSVGFileDC, which writes PNG, goes with them).
+  "$srcdir/configure" \
+    --host="$HOST" \
+    --build="$(dpkg-architecture -qDEB_BUILD_GNU_TYPE)" \
+    --prefix="$PREFIX" \
+    CC="$HOST-gcc-posix" CXX="$HOST-g++-posix" \
+    CFLAGS="-O2" CXXFLAGS="-O2" \
+    --with-msw \
+    --disable-shared \
+    --disable-debug_info \
+    --enable-unicode \
+    --without-zlib --without-libpng --without-libjpeg --without-libtiff \
+    --without-expat --disable-svg --with-regex=builtin \
+    --without-opengl --without-libnotify --without-liblzma --without-libcurl \
+    --disable-webview --disable-mediactrl --disable-stc --disable-richtext \
+    --disable-ribbon --disable-propgrid --disable-aui --disable-html \
+    --disable-xrc --disable-htmlhelp --disable-webrequest --disable-sys-libs \
+    --disable-precomp-headers --disable-tests
+  echo "$config_id" >"$configured"
+fi
 
 make -j"$JOBS"
 rm -rf "$PREFIX"
