@@ -31,6 +31,12 @@ list(APPEND CMAKE_FIND_ROOT_PATH "${TAMIX_WX_MSW_PREFIX}")
 if(NOT DEFINED wxWidgets_CONFIG_EXECUTABLE AND EXISTS "${TAMIX_WX_MSW_PREFIX}/bin/wx-config")
   set(wxWidgets_CONFIG_EXECUTABLE "${TAMIX_WX_MSW_PREFIX}/bin/wx-config" CACHE FILEPATH
       "wx-config of the cross-built wxWidgets")
+elseif(wxWidgets_CONFIG_EXECUTABLE)
+  # FindwxWidgets checks that each library wx-config names exists, searching
+  # only under the find roots: a wx-config given by hand brings its prefix.
+  get_filename_component(_tamix_wx_prefix "${wxWidgets_CONFIG_EXECUTABLE}" DIRECTORY)
+  get_filename_component(_tamix_wx_prefix "${_tamix_wx_prefix}" DIRECTORY)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${_tamix_wx_prefix}")
 endif()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
