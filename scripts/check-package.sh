@@ -7,8 +7,11 @@
 #   scripts/check-package.sh [BUILD_DIR]     (default: build)
 #
 # Prints one PASS/FAIL/SKIP line per check; exits 1 when any check failed.
+
+# The sh -c snippets below take their values as arguments, not expansions.
+# shellcheck disable=SC2016
 set -u
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 BUILD="${1:-build}"
 
 SUDO=""
@@ -56,7 +59,7 @@ else
   tail -n 30 "$SCRATCH/build.log" "$SCRATCH/cpack.log"
   exit 1
 fi
-DEB="$(ls "$BUILD"/tamix_*.deb 2>/dev/null | head -n 1)"
+DEB="$(find "$BUILD" -maxdepth 1 -name 'tamix_*.deb' | head -n 1)"
 case "$DEB" in
   */tamix_*_*.deb) pass "package file name $(basename "$DEB")" ;;
   *) fail "no tamix_<version>_<arch>.deb in $BUILD"; exit 1 ;;
