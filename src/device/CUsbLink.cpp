@@ -7,6 +7,7 @@ namespace tamix {
 
 int CUsbLink::OpenByIndex(int index, int lineRate) {
     opened_ = 0;
+    streamRate_ = 0.0;
     if (driver_ == nullptr || index < 0) return 1;
     uint32_t count = 0;
     driver_->CreateDeviceInfoList(&count);
@@ -76,6 +77,17 @@ FtStatus CUsbLink::ReadBlock(std::span<uint8_t> buffer, uint32_t* received) {
     }
     if (received != nullptr) *received = got;
     return status;
+}
+
+void CUsbLink::AwaitQueued(uint32_t count) {
+    if (opened_ != 1 || !(streamRate_ > 0.0)) return;
+    uint32_t queued = 0;
+    if (driver_->GetQueueStatus(handle_, &queued) != FT_OK || queued >= count) return;
+    // The bridge hands bytes on at least every latency period (1 ms).
+    const std::chrono::duration<double> wait(static_cast<double>(count - queued) / streamRate_ +
+                                             0.001);
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                  std::chrono::duration_cast<std::chrono::nanoseconds>(wait));
 }
 
 }  // namespace tamix

@@ -37,12 +37,25 @@ class CUsbLink {
     // (optional) gets the number of bytes that arrived.
     FtStatus ReadBlock(std::span<uint8_t> buffer, uint32_t* received = nullptr);
 
+    // The rate at which the open unit sends bytes while it streams; 0 (the
+    // state after every open) when unknown.
+    void SetStreamRate(double bytesPerSecond) { streamRate_ = bytesPerSecond; }
+    // Waits, with one sleep to an absolute deadline, until `count` bytes can be
+    // due at the stream rate, so that the reads after it find them waiting.
+    // Returns at once when they are already queued, when the rate is unknown or
+    // when the driver cannot tell what is queued; never waits longer than the
+    // bytes take at the stream rate plus a millisecond of bridge latency. The
+    // reads after it keep their own deadlines, so a silent or vanished unit is
+    // found exactly as without the wait.
+    void AwaitQueued(uint32_t count);
+
     bool IsOpen() const { return opened_ == 1; }
 
   private:
     D2xxDriver* driver_ = nullptr;
     FtHandle handle_ = 0;
     int opened_ = 0;
+    double streamRate_ = 0.0;
 };
 
 }  // namespace tamix

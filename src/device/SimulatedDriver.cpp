@@ -207,6 +207,16 @@ FtStatus SimulatedDriver::SetUSBParameters(FtHandle handle, uint32_t, uint32_t) 
     return Find(handle) ? FT_OK : FT_INVALID_HANDLE;
 }
 
+FtStatus SimulatedDriver::GetQueueStatus(FtHandle handle, uint32_t* rxBytes) {
+    *rxBytes = 0;
+    std::lock_guard lock(mutex_);
+    Slot* slot = Find(handle);
+    if (slot == nullptr) return FT_INVALID_HANDLE;
+    if (slot->unit->unplugged()) return FT_IO_ERROR;
+    *rxBytes = static_cast<uint32_t>(slot->unit->Ready(SimulatedUnit::Clock::now()));
+    return FT_OK;
+}
+
 bool SimulatedUnitFor(std::string_view key, SimulatedUnitOptions& options) {
     const KnownUnit* unit = FindKnownUnit(key);
     if (unit != nullptr) {

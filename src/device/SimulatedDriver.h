@@ -41,6 +41,7 @@ class SimulatedDriver final : public D2xxDriver {
     FtStatus SetTimeouts(FtHandle handle, uint32_t readMs, uint32_t writeMs) override;
     FtStatus SetLatencyTimer(FtHandle handle, uint8_t) override;
     FtStatus SetUSBParameters(FtHandle handle, uint32_t, uint32_t) override;
+    FtStatus GetQueueStatus(FtHandle handle, uint32_t* rxBytes) override;
 
   private:
     struct Slot {

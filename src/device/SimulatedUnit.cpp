@@ -1,7 +1,9 @@
 #include "device/SimulatedUnit.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "device/ProtocolBytes.h"
 #include "device/SignalGenerator.h"
 
 namespace tamix {
@@ -9,22 +11,20 @@ namespace tamix {
 SimulatedUnit::SimulatedUnit(SimulatedUnitOptions options)
     : options_(std::move(options)), ring_(std::max<std::size_t>(options_.bufferBytes, 16)) {
     received_.reserve(kReceivedLogBytes);
-    const std::string_view serial = options_.serial;
-    for (const KnownUnit& unit : KnownUnits()) {
-        if (serial.size() >= 8 && unit.serial == serial.substr(0, 8)) {
-            model_ = &unit;
-            break;
-        }
-    }
+    model_ = MatchSerial(options_.serial);
     Reset();
 }
 
 void SimulatedUnit::Reset() {
     state_ = State::Command;
     Purge();
-    if (model_ != nullptr && model_->modelName == "TIRQEL") {
-        inputs_ = options_.fixedInputs;
+    if (model_ != nullptr && model_->programming == ChannelProgramming::None) {
+        inputs_.clear();
+        for (const int input : options_.fixedInputs) {
+            if (input >= 0 && input <= kHighestInput) inputs_.push_back(input);
+        }
         std::sort(inputs_.begin(), inputs_.end());
+        inputs_.erase(std::unique(inputs_.begin(), inputs_.end()), inputs_.end());
     }
 }
 
@@ -32,6 +32,14 @@ void SimulatedUnit::Push(uint8_t byte) {
     if (size_ == ring_.size()) return;
     ring_[(head_ + size_) % ring_.size()] = byte;
     ++size_;
+}
+
+void SimulatedUnit::PushBytes(const uint8_t* bytes, std::size_t count) {
+    const std::size_t tail = (head_ + size_) % ring_.size();
+    const std::size_t first = std::min(count, ring_.size() - tail);
+    std::memcpy(ring_.data() + tail, bytes, first);
+    std::memcpy(ring_.data(), bytes + first, count - first);
+    size_ += count;
 }
 
 void SimulatedUnit::Reply(uint8_t byte) {
@@ -42,25 +50,25 @@ void SimulatedUnit::HostWrite(uint8_t byte, Clock::time_point now) {
     // The log is bounded so that a long run allocates nothing.
     if (received_.size() < kReceivedLogBytes) received_.push_back(byte);
     if (options_.neverAnswers || unplugged_ || model_ == nullptr) return;
-    const bool norv = model_->modelName == "NORV40";
+    const bool mask = model_->programming == ChannelProgramming::InputMask;
     switch (state_) {
         case State::Command:
-            if (byte == '$') {
+            if (byte == kCommandPrefix) {
                 Reply(byte);
                 state_ = State::Dollar;
             }
             break;
         case State::Dollar:
-            if (byte == 'C') {
+            if (byte == kProgramChannels) {
                 Reply(byte);
                 programming_.clear();
-                if (norv) {
+                if (mask) {
                     norvInput_ = 0;
                     state_ = State::NorvMask;
                 } else {
                     state_ = State::Count;
                 }
-            } else if (byte == 'S') {
+            } else if (byte == kStartStreaming) {
                 Reply(byte);
                 start_ = now;
                 producedScans_ = 0;
@@ -79,7 +87,7 @@ void SimulatedUnit::HostWrite(uint8_t byte, Clock::time_point now) {
             break;
         case State::Inputs:
             Reply(byte);
-            programming_.push_back(std::min<int>(byte, 7));
+            programming_.push_back(std::min<int>(byte, kHighestInput));
             if (--pending_ == 0) {
                 inputs_ = programming_;
                 std::sort(inputs_.begin(), inputs_.end());
@@ -88,17 +96,17 @@ void SimulatedUnit::HostWrite(uint8_t byte, Clock::time_point now) {
             }
             break;
         case State::NorvMask:
-            // The NORV40 takes its eight selection bytes without answering.
+            // The mask's selection bytes are taken without answering.
             if (byte != 0) programming_.push_back(norvInput_);
-            if (++norvInput_ == 8) {
+            if (++norvInput_ == kInputMaskBytes) {
                 inputs_ = programming_;
                 state_ = State::Command;
             }
             break;
         case State::Streaming:
-            if (byte == 0x00) {
+            if (byte == kBlockRequest) {
                 ++blockRequests_;
-            } else if (byte == 0x1B) {
+            } else if (byte == stopByte) {
                 state_ = State::Command;
             }
             break;
@@ -121,15 +129,18 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
     // fits carries the signal of its own instant.
     lostScans_ += pending - produce;
     const int64_t first = upTo - produce;
+    std::array<uint8_t, 2 * kMaxInputs> bytes{};
     for (int64_t scan = first; scan < upTo; ++scan) {
         const double t = static_cast<double>(scan) * model_->samplePeriod;
+        std::size_t at = 0;
         for (const int input : inputs_) {
             const int16_t sample = SignalGenerator::IntendedSample(input, t, model_->modelClass);
             const uint16_t word = SignalGenerator::EncodeWord(sample, model_->modelClass, input,
                                                               static_cast<unsigned>(scan + input));
-            Push(static_cast<uint8_t>(word >> 8));
-            Push(static_cast<uint8_t>(word & 0xFF));
+            bytes[at++] = static_cast<uint8_t>(word >> 8);
+            bytes[at++] = static_cast<uint8_t>(word & 0xFF);
         }
+        PushBytes(bytes.data(), at);
     }
     producedScans_ = upTo;
 }
@@ -151,9 +162,33 @@ void SimulatedUnit::Advance(Clock::time_point now, std::size_t wanted) {
     }
 }
 
+std::size_t SimulatedUnit::Ready(Clock::time_point now) {
+    // An unpaced unit makes its scans when they are read: they are always ready.
+    if (streaming() && !unplugged_ && !options_.paced && !inputs_.empty()) return ring_.size();
+    Advance(now, 0);
+    return size_;
+}
+
+SimulatedUnit::Clock::time_point SimulatedUnit::WhenScansDue(int64_t count) const {
+    if (state_ != State::Streaming || unplugged_ || !options_.paced || inputs_.empty()) {
+        return Clock::time_point::max();
+    }
+    int64_t scan = producedScans_ + count;
+    if (options_.unplugAfterScans >= 0) {
+        // The unplugging is due when the last scan before it is.
+        if (producedScans_ >= options_.unplugAfterScans) return Clock::time_point::max();
+        scan = std::min(scan, options_.unplugAfterScans);
+    }
+    const std::chrono::duration<double> offset(static_cast<double>(scan) * model_->samplePeriod);
+    return start_ + std::chrono::duration_cast<Clock::duration>(offset) +
+           std::chrono::microseconds(1);
+}
+
 std::size_t SimulatedUnit::Take(uint8_t* dest, std::size_t count) {
     const std::size_t n = std::min(count, size_);
-    for (std::size_t i = 0; i < n; ++i) dest[i] = ring_[(head_ + i) % ring_.size()];
+    const std::size_t first = std::min(n, ring_.size() - head_);
+    std::memcpy(dest, ring_.data() + head_, first);
+    std::memcpy(dest + first, ring_.data(), n - first);
     head_ = (head_ + n) % ring_.size();
     size_ -= n;
     return n;

@@ -43,6 +43,11 @@ class SimulatedUnit {
     void Advance(Clock::time_point now, std::size_t wanted);
     std::size_t Buffered() const { return size_; }
     std::size_t Take(uint8_t* dest, std::size_t count);
+    // Bytes a read could take at `now` without waiting (produces what is due).
+    std::size_t Ready(Clock::time_point now);
+    // When `count` more scans will have been produced, for a paced unit that
+    // streams; max() if never. A unit that waits for this sends whole batches.
+    Clock::time_point WhenScansDue(int64_t count) const;
     // When `count` bytes will be buffered if the host takes nothing; max() if never.
     Clock::time_point WhenBuffered(std::size_t count) const;
     void Purge() { head_ = size_ = 0; }
@@ -61,7 +66,11 @@ class SimulatedUnit {
     enum class State { Command, Dollar, Count, Inputs, NorvMask, Streaming };
 
     void Reply(uint8_t byte);
+    static constexpr std::size_t kMaxInputs = 8;
+
     void Push(uint8_t byte);
+    // `count` bytes that are known to fit.
+    void PushBytes(const uint8_t* bytes, std::size_t count);
     void ProduceScans(int64_t upTo);
     std::size_t ScanBytes() const { return inputs_.size() * 2; }
 
