@@ -17,10 +17,11 @@ for tool in "$RECORD" "$SIM"; do
   [ -x "$tool" ] || { echo "paced_cost: $tool is missing; build first" >&2; exit 2; }
 done
 
-# Debian's sigrok-cli is the yardstick; GNU time measures each run.
+# Debian's sigrok-cli is the yardstick; getrusage of each child (to the
+# microsecond, where GNU time rounds to hundredths) measures the runs.
 need=""
 command -v sigrok-cli >/dev/null || need="$need sigrok-cli"
-[ -x /usr/bin/time ] || need="$need time"
+command -v python3 >/dev/null || need="$need python3"
 if [ -n "$need" ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -45,17 +46,28 @@ INPUTS=1,2,3,4,A,B,C,D
 timed() {
   local name=$1
   shift
-  /usr/bin/time -o "$WORK/time" -f "%U %S %w %c %e" "$@"
-  awk -v n="$name" '{ printf "%s %.3f %d %.2f\n", n, $1 + $2, $3 + $4, $5 }' "$WORK/time" >>"$RESULTS"
+  python3 - "$name" "$@" >>"$RESULTS" <<'PY'
+import os, sys, time
+name, argv = sys.argv[1], sys.argv[2:]
+start = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    os.execvp(argv[0], argv)
+_, status, ru = os.wait4(pid, 0)
+wall = time.monotonic() - start
+if os.waitstatus_to_exitcode(status) != 0:
+    sys.exit(f"paced_cost: {argv[0]} failed")
+print(f"{name} {ru.ru_utime + ru.ru_stime:.4f} {ru.ru_nvcsw + ru.ru_nivcsw} {wall:.2f}")
+PY
 }
 
-# CPU ticks (user + system) and context switches of a running process.
+# Nanoseconds on a CPU (all threads) and context switches of a running process.
 proc_cost() {
   local pid=$1
-  local ticks switches
-  ticks=$(awk '{ print $14 + $15 }' "/proc/$pid/stat")
-  switches=$(awk '/ctxt_switches/ { s += $2 } END { print s }' "/proc/$pid/status")
-  echo "$ticks $switches"
+  local ns switches
+  ns=$(cat /proc/"$pid"/task/*/schedstat | awk '{ s += $1 } END { printf "%d", s }')
+  switches=$(cat /proc/"$pid"/task/*/status | awk '/ctxt_switches/ { s += $2 } END { print s }')
+  echo "$ns $switches"
 }
 
 run_simulated() {
@@ -84,10 +96,8 @@ run_pty() {
   kill -INT "$SIM_PID"
   wait "$SIM_PID" || true
   SIM_PID=""
-  local hz
-  hz=$(getconf CLK_TCK)
   echo "$before $after $start $end" |
-    awk -v hz="$hz" '{ printf "tamix-sim %.3f %d %.2f\n", ($3 - $1) / hz, $4 - $2, $6 - $5 }' >>"$RESULTS"
+    awk '{ printf "tamix-sim %.4f %d %.2f\n", ($3 - $1) / 1e9, $4 - $2, $6 - $5 }' >>"$RESULTS"
 }
 
 run_sigrok() {
@@ -108,7 +118,7 @@ printf "%-26s %10s %10s %12s %12s %12s\n" program "CPU min" "CPU med" "switch mi
 for name in tamix-record:simulated tamix-record:pty tamix-sim sigrok-cli; do
   awk -v n="$name" '$1 == n { print $2, $3, $4 }' "$RESULTS" | sort -n >"$WORK/cpu"
   awk -v n="$name" '$1 == n { print $3, $4 }' "$RESULTS" | sort -n >"$WORK/sw"
-  awk -v n="$name" '{ c[NR] = $1 } END { printf "%-26s %10.3f %10.3f", n, c[1], c[int((NR + 1) / 2)] }' "$WORK/cpu"
+  awk -v n="$name" '{ c[NR] = $1 } END { printf "%-26s %10.4f %10.4f", n, c[1], c[int((NR + 1) / 2)] }' "$WORK/cpu"
   awk '{ s[NR] = $1; w[NR] = $2 } END { m = int((NR + 1) / 2); printf " %12d %12d %12.0f\n", s[1], s[m], s[m] / w[m] }' "$WORK/sw"
 done
 SIGROK_MED=$(awk '$1 == "sigrok-cli" { print $2 }' "$RESULTS" | sort -n | awk '{ c[NR] = $1 } END { print c[int((NR + 1) / 2)] }')

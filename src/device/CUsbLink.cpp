@@ -1,9 +1,18 @@
 #include "device/CUsbLink.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 namespace tamix {
+namespace {
+
+// The shortest time between two wake-ups of a streaming read: a cycle of the
+// 2 ms models, two cycles of the 1 ms ones.
+constexpr double kWakeInterval = 0.016;
+constexpr double kLatencyMargin = 0.002;
+
+}  // namespace
 
 int CUsbLink::OpenByIndex(int index, int lineRate) {
     opened_ = 0;
@@ -83,9 +92,11 @@ void CUsbLink::AwaitQueued(uint32_t count) {
     if (opened_ != 1 || !(streamRate_ > 0.0)) return;
     uint32_t queued = 0;
     if (driver_->GetQueueStatus(handle_, &queued) != FT_OK || queued >= count) return;
-    // The bridge hands bytes on at least every latency period (1 ms).
-    const std::chrono::duration<double> wait(static_cast<double>(count - queued) / streamRate_ +
-                                             0.001);
+    // Waking for less than a wake interval's bytes costs more wake-ups than the
+    // view or a stop can tell apart; the reads after the wait take what came.
+    const double wanted = std::max(static_cast<double>(count), streamRate_ * kWakeInterval);
+    // The bridge hands bytes on after its latency; a busy machine adds some.
+    const std::chrono::duration<double> wait((wanted - queued) / streamRate_ + kLatencyMargin);
     std::this_thread::sleep_until(std::chrono::steady_clock::now() +
                                   std::chrono::duration_cast<std::chrono::nanoseconds>(wait));
 }

@@ -40,13 +40,13 @@ class CUsbLink {
     // The rate at which the open unit sends bytes while it streams; 0 (the
     // state after every open) when unknown.
     void SetStreamRate(double bytesPerSecond) { streamRate_ = bytesPerSecond; }
-    // Waits, with one sleep to an absolute deadline, until `count` bytes can be
-    // due at the stream rate, so that the reads after it find them waiting.
-    // Returns at once when they are already queued, when the rate is unknown or
-    // when the driver cannot tell what is queued; never waits longer than the
-    // bytes take at the stream rate plus a millisecond of bridge latency. The
+    // Waits, with one sleep, until `count` bytes (and at least 16 ms of the
+    // stream) can be due at the stream rate, so that the reads after it find
+    // them waiting. Returns at once when `count` bytes are already queued, when
+    // the rate is unknown or when the driver cannot tell what is queued; never
+    // sleeps longer than those bytes take plus 2 ms of bridge latency. The
     // reads after it keep their own deadlines, so a silent or vanished unit is
-    // found exactly as without the wait.
+    // found as without the wait.
     void AwaitQueued(uint32_t count);
 
     bool IsOpen() const { return opened_ == 1; }

@@ -138,13 +138,13 @@ void PtyUnit::Serve(const std::atomic<bool>& stop) {
         const bool streaming = unit_.streaming();
         const Clock::time_point due =
             streaming ? unit_.WhenScansDue(kScansPerBatch) : Clock::time_point::max();
-        std::array<pollfd, 2> fds{{{wake_, POLLIN, 0}, {master_, 0, 0}}};
+        std::array<pollfd, 3> fds{{{wake_, POLLIN, 0}, {master_, 0, 0}, {watch_, POLLIN, 0}}};
         if (!streaming) fds[1].events |= POLLIN;
         if (outEnd_ > outBegin_) fds[1].events |= POLLOUT;
         timespec ts{};
-        if (::ppoll(fds.data(), fds.size(), Until(due, ts), nullptr) < 0 && errno != EINTR) {
-            continue;
-        }
+        const int ready = ::ppoll(fds.data(), watch_ >= 0 ? 3 : 2, Until(due, ts), nullptr);
+        wakeUps_.fetch_add(1, std::memory_order_relaxed);
+        if (ready < 0) continue;
         if (fds[0].revents & POLLIN) Drain(wake_);
         if (fds[1].revents & (POLLHUP | POLLERR)) {
             // The host has left: the next one finds a unit that starts over.
@@ -153,6 +153,14 @@ void PtyUnit::Serve(const std::atomic<bool>& stop) {
             outBegin_ = outEnd_ = 0;
             hostPresent = false;
             continue;
+        }
+        if (watch_ >= 0 && (fds[2].revents & POLLIN)) {
+            // A new host opened the terminal (the last one may have left so
+            // quickly that no hang-up was seen): it starts with a fresh unit.
+            // Its own bytes are read below, after the reset.
+            Drain(watch_);
+            unit_.Reset();
+            outBegin_ = outEnd_ = 0;
         }
         TakeHostBytes();
     }

@@ -39,6 +39,8 @@ class PtyUnit {
     void Close();
 
     int64_t lostScans() const { return lost_.load(); }
+    // How often the serving loop has woken up.
+    int64_t wakeUps() const { return wakeUps_.load(); }
 
   private:
     // Waits until a host has the terminal open, or a wake-up; false on the latter.
@@ -53,6 +55,7 @@ class PtyUnit {
     std::string path_;
     std::atomic<bool> stop_{false};
     std::atomic<int64_t> lost_{0};
+    std::atomic<int64_t> wakeUps_{0};
     // Scans made but not yet taken by the terminal (a slow host), bounded.
     std::vector<uint8_t> out_;
     std::size_t outBegin_ = 0;

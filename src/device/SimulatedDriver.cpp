@@ -51,6 +51,11 @@ bool SimulatedDriver::IsOpen(int index) const {
     return slots_.at(index).open;
 }
 
+int64_t SimulatedDriver::ReadWaits(int index) const {
+    std::lock_guard lock(mutex_);
+    return slots_.at(index).readWaits;
+}
+
 FtStatus SimulatedDriver::CreateDeviceInfoList(uint32_t* numDevices) {
     std::lock_guard lock(mutex_);
     *numDevices = static_cast<uint32_t>(slots_.size());
@@ -104,6 +109,7 @@ FtStatus SimulatedDriver::Open(int index, FtHandle* handle) {
     slot.open = true;
     slot.readTimeoutMs = 300;
     slot.flowModes.clear();
+    slot.readWaits = 0;
     slot.unit->Reset();
     *handle = static_cast<FtHandle>(index) + 1;
     return FT_OK;
@@ -137,6 +143,7 @@ FtStatus SimulatedDriver::Read(FtHandle handle, void* buffer, uint32_t count, ui
         if (unit.unplugged()) return FT_IO_ERROR;
         if (t >= deadline) return FT_OK;
         const auto ready = unit.WhenBuffered(count - *received);
+        ++slot->readWaits;
         wake_.wait_until(lock, std::min(ready, deadline));
         slot = Find(handle);
         if (slot == nullptr) return FT_INVALID_HANDLE;

@@ -1,7 +1,9 @@
 #include "device/SimulatedUnit.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <numeric>
 
 #include "device/ProtocolBytes.h"
 #include "device/SignalGenerator.h"
@@ -12,7 +14,35 @@ SimulatedUnit::SimulatedUnit(SimulatedUnitOptions options)
     : options_(std::move(options)), ring_(std::max<std::size_t>(options_.bufferBytes, 16)) {
     received_.reserve(kReceivedLogBytes);
     model_ = MatchSerial(options_.serial);
+    if (model_ != nullptr) {
+        const double ticks = model_->samplePeriod * SignalGenerator::kTicksPerSecond;
+        const auto step = static_cast<int64_t>(std::llround(ticks));
+        if (step > 0 && std::fabs(ticks - static_cast<double>(step)) < 1e-6) {
+            for (int input = 0; input <= kHighestInput; ++input) {
+                // Scan m and scan m + n have the same phase when n × step is a
+                // whole number of periods.
+                const int64_t period = SignalGenerator::PeriodTicks(input);
+                const int64_t scans = period / std::gcd(period, step);
+                auto& words = table_[static_cast<std::size_t>(input)];
+                words.resize(static_cast<std::size_t>(scans));
+                for (int64_t m = 0; m < scans; ++m) {
+                    const int16_t sample = SignalGenerator::IntendedSample(
+                        input, static_cast<double>(m) * model_->samplePeriod, model_->modelClass);
+                    words[static_cast<std::size_t>(m)] =
+                        SignalGenerator::EncodeWord(sample, model_->modelClass, input, 0);
+                }
+            }
+        }
+    }
     Reset();
+}
+
+uint16_t SimulatedUnit::CleanWord(int input, int64_t scan) const {
+    const auto& words = table_[static_cast<std::size_t>(input)];
+    if (!words.empty()) return words[static_cast<std::size_t>(scan % std::ssize(words))];
+    const double t = static_cast<double>(scan) * model_->samplePeriod;
+    const int16_t sample = SignalGenerator::IntendedSample(input, t, model_->modelClass);
+    return SignalGenerator::EncodeWord(sample, model_->modelClass, input, 0);
 }
 
 void SimulatedUnit::Reset() {
@@ -129,18 +159,36 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
     // fits carries the signal of its own instant.
     lostScans_ += pending - produce;
     const int64_t first = upTo - produce;
+    const int modelClass = model_->modelClass;
+    const std::size_t n = inputs_.size();
+    // Where each input's table stands at the first scan; stepped from then on.
+    std::array<const std::vector<uint16_t>*, kMaxInputs> tables{};
+    std::array<std::size_t, kMaxInputs> at{};
+    bool tabled = true;
+    for (std::size_t p = 0; p < n; ++p) {
+        tables[p] = &table_[static_cast<std::size_t>(inputs_[p])];
+        if (tables[p]->empty()) {
+            tabled = false;
+        } else {
+            at[p] = static_cast<std::size_t>(first % std::ssize(*tables[p]));
+        }
+    }
     std::array<uint8_t, 2 * kMaxInputs> bytes{};
     for (int64_t scan = first; scan < upTo; ++scan) {
-        const double t = static_cast<double>(scan) * model_->samplePeriod;
-        std::size_t at = 0;
-        for (const int input : inputs_) {
-            const int16_t sample = SignalGenerator::IntendedSample(input, t, model_->modelClass);
-            const uint16_t word = SignalGenerator::EncodeWord(sample, model_->modelClass, input,
-                                                              static_cast<unsigned>(scan + input));
-            bytes[at++] = static_cast<uint8_t>(word >> 8);
-            bytes[at++] = static_cast<uint8_t>(word & 0xFF);
+        for (std::size_t p = 0; p < n; ++p) {
+            const int input = inputs_[p];
+            uint16_t word = 0;
+            if (tabled) {
+                word = (*tables[p])[at[p]];
+                if (++at[p] == tables[p]->size()) at[p] = 0;
+            } else {
+                word = CleanWord(input, scan);
+            }
+            word |= SignalGenerator::NoiseBits(modelClass, static_cast<unsigned>(scan + input));
+            bytes[2 * p] = static_cast<uint8_t>(word >> 8);
+            bytes[2 * p + 1] = static_cast<uint8_t>(word & 0xFF);
         }
-        PushBytes(bytes.data(), at);
+        PushBytes(bytes.data(), 2 * n);
     }
     producedScans_ = upTo;
 }

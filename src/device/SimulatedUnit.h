@@ -73,6 +73,8 @@ class SimulatedUnit {
     void PushBytes(const uint8_t* bytes, std::size_t count);
     void ProduceScans(int64_t upTo);
     std::size_t ScanBytes() const { return inputs_.size() * 2; }
+    // The word of `input` at scan `scan`, without its noise bits.
+    uint16_t CleanWord(int input, int64_t scan) const;
 
     SimulatedUnitOptions options_;
     const KnownUnit* model_ = nullptr;
@@ -90,6 +92,11 @@ class SimulatedUnit {
     std::size_t head_ = 0;
     std::size_t size_ = 0;
     std::vector<uint8_t> received_;
+    // Per input, the words of one period of its signal in scans, when the
+    // sample period is a whole number of the generator's ticks (it is for
+    // every model but one); empty otherwise. Filled once, so that making a
+    // scan costs a look-up per input instead of the signal's arithmetic.
+    std::array<std::vector<uint16_t>, kMaxInputs> table_;
 };
 
 }  // namespace tamix

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -180,6 +184,48 @@ TEST_F(PtyDriverTest, AVanishedPortFailsTheReadWithinItsTimeout) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 3.0);
 }
 
+// Checks a batch of the unit's first scans, as a fresh unit sends them.
+void ExpectFirstScans(const std::array<uint8_t, 48>& batch, const MeasurementSetup& setup) {
+    for (int j = 0; j < 8; ++j) {
+        for (int k = 0; k < 3; ++k) {
+            const int w = j * 3 + k;
+            const int input = setup.channels[k].inputNumber;
+            ASSERT_EQ(ConvertSample(batch[2 * w], batch[2 * w + 1], 1, input),
+                      SignalGenerator::IntendedSample(input, j * 0.002, 1))
+                << "scan " << j << " input " << input;
+        }
+    }
+}
+
+TEST_F(PtyDriverTest, AHostThatLeftMidStreamLeavesAUnitThatStartsOver) {
+    std::array<uint8_t, 48> batch{};
+    for (int host = 0; host < 3; ++host) {
+        SCOPED_TRACE(host);
+        const auto t0 = Clock::now();
+        ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+        StartStreaming(setup->link);
+        ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
+        // Every reply came: no read waited for its timeout.
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 0.9);
+        ExpectFirstScans(batch, *setup);
+        ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
+        // Gone without the stop byte, and the next host opens at once.
+        setup->link.Close();
+    }
+}
+
+TEST_F(PtyDriverTest, TheUnitWakesAboutOncePerBatchWhileStreaming) {
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    StartStreaming(setup->link);
+    std::array<uint8_t, 48> batch{};
+    const int64_t before = pty.wakeUps();
+    for (int b = 0; b < 50; ++b) ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
+    // 50 batches of 8 scans at 2 ms: 50 batches due. Waking for every scan or
+    // every request byte would be 400 or more.
+    EXPECT_LT(pty.wakeUps() - before, 120);
+    EXPECT_EQ(pty.lostScans(), 0);
+}
+
 TEST(PtyDriverErrorsTest, MissingNodesAndUnknownIndexesGiveTheOpenFailures) {
     LinuxSerialDriver driver({{"ttyUSB99", "/dev/nonexistent-tty", "A30008SN", "", ""}},
                              "/nonexistent", "/dev");
@@ -193,22 +239,44 @@ TEST(PtyDriverErrorsTest, MissingNodesAndUnknownIndexesGiveTheOpenFailures) {
 // tamix-record through the Linux driver, from tamix-sim on a pseudo-terminal.
 TEST(RecorderOverPtyTest, RecordsTheSimulatedSignals) {
     test::TempDir dir;
-    std::FILE* sim = ::popen(TAMIX_SIM_PATH " --unit NORV40", "r");
-    ASSERT_NE(sim, nullptr);
+    // tamix-sim as a child of its own, so that exactly it is stopped afterwards.
+    int out[2];
+    ASSERT_EQ(::pipe(out), 0);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char sim[] = TAMIX_SIM_PATH;
+    char unitOption[] = "--unit";
+    char unitName[] = "NORV40";
+    char* argv[] = {sim, unitOption, unitName, nullptr};
+    pid_t pid = 0;
+    ASSERT_EQ(::posix_spawn(&pid, sim, &actions, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::FILE* simOut = ::fdopen(out[0], "r");
+    ASSERT_NE(simOut, nullptr);
     char line[256] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, sim), nullptr);
-    std::string port(line);
-    port.erase(port.find_last_not_of("\r\n") + 1);
-    const std::string out = dir.File("pty.wdq");
-    const std::string command = std::string(TAMIX_RECORD_PATH) + " --quiet --profile " +
-                                dir.File("p.INI") + " --port " + port +
-                                " --inputs 1,3,B --time 1 " + out + " < /dev/null";
-    const int rc = std::system(command.c_str());
-    std::system("pkill -INT -f 'tamix-sim --unit NORV40'");
-    ::pclose(sim);
+    const bool gotPort = std::fgets(line, sizeof line, simOut) != nullptr;
+    int rc = -1;
+    std::string command;
+    const std::string wdq = dir.File("pty.wdq");
+    if (gotPort) {
+        std::string port(line);
+        port.erase(port.find_last_not_of("\r\n") + 1);
+        command = std::string(TAMIX_RECORD_PATH) + " --quiet --profile " + dir.File("p.INI") +
+                  " --port " + port + " --inputs 1,3,B --time 1 " + wdq + " < /dev/null";
+        rc = std::system(command.c_str());
+    }
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    std::fclose(simOut);
+    ASSERT_TRUE(gotPort);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "tamix-sim ends on SIGINT";
     ASSERT_EQ(rc, 0) << command;
     std::string error;
-    const auto f = test::ReadWdq(test::ReadBytes(out), error);
+    const auto f = test::ReadWdq(test::ReadBytes(wdq), error);
     ASSERT_TRUE(f) << error;
     DeviceProfile norv;
     IdentifyDevice("A3000B6u", norv);
