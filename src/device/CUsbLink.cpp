@@ -69,6 +69,12 @@ FtStatus CUsbLink::WriteByte(uint8_t byte, uint8_t* reply) {
     return status;
 }
 
+FtStatus CUsbLink::WriteBytes(std::span<const uint8_t> bytes) {
+    if (opened_ != 1) return FT_OK;
+    uint32_t sent = 0;
+    return driver_->Write(handle_, bytes.data(), static_cast<uint32_t>(bytes.size()), &sent);
+}
+
 int CUsbLink::ReadByte() {
     uint8_t value = 255;
     if (opened_ == 1) {

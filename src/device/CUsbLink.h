@@ -30,6 +30,8 @@ class CUsbLink {
     // unchanged when none arrives). Returns the driver status of the write
     // (FT_OK on a closed link, where nothing is sent).
     FtStatus WriteByte(uint8_t byte, uint8_t* reply = nullptr);
+    // Sends `bytes` in one driver call, no reply read (FT_OK on a closed link).
+    FtStatus WriteBytes(std::span<const uint8_t> bytes);
     // One byte 0..255; 255 when none arrives or the link is closed.
     int ReadByte();
     // Reads up to buffer.size() bytes in one call; bytes not received keep their

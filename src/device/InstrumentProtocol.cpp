@@ -59,15 +59,17 @@ int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelI
             SendWithReply(link, kProgramChannels);
             SendWithReply(link, static_cast<uint8_t>(n));
             for (const ChannelInfo& channel : channels) {
-                SendWithReply(link, static_cast<uint8_t>(std::min(channel.inputNumber, kHighestInput)));
+                SendWithReply(link,
+                              static_cast<uint8_t>(std::min(channel.inputNumber, kHighestInput)));
             }
             break;
         case ChannelProgramming::InputMask:
             SendWithReply(link, kCommandPrefix);
             SendWithReply(link, kProgramChannels);
             for (int input = 0; input < kInputMaskBytes; ++input) {
-                const bool selected = std::any_of(channels.begin(), channels.end(),
-                    [input](const ChannelInfo& c) { return c.inputNumber == input; });
+                const bool selected =
+                    std::any_of(channels.begin(), channels.end(),
+                                [input](const ChannelInfo& c) { return c.inputNumber == input; });
                 link.WriteByte(selected ? 1 : 0);
             }
             break;
