@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -22,6 +23,15 @@ namespace {
 using Clock = SimulatedUnit::Clock;
 
 constexpr std::size_t kOutBytes = 65536;
+// Scans are sent a batch at a time, and no more often than the host reads
+// them (it wakes for at least 16 ms of the stream): two batches of the 1 ms models.
+constexpr double kSendInterval = 0.016;
+
+int64_t ScansPerSend(const KnownUnit* model) {
+    if (model == nullptr || !(model->samplePeriod > 0.0)) return kScansPerBatch;
+    const auto scans = static_cast<int64_t>(std::ceil(kSendInterval / model->samplePeriod - 1e-9));
+    return std::max<int64_t>(kScansPerBatch, scans);
+}
 
 // Reads and discards what a non-blocking descriptor holds.
 void Drain(int fd) {
@@ -137,7 +147,7 @@ void PtyUnit::Serve(const std::atomic<bool>& stop) {
         // the next batch, so that each request does not cost a wake-up.
         const bool streaming = unit_.streaming();
         const Clock::time_point due =
-            streaming ? unit_.WhenScansDue(kScansPerBatch) : Clock::time_point::max();
+            streaming ? unit_.WhenScansDue(ScansPerSend(unit_.model())) : Clock::time_point::max();
         std::array<pollfd, 3> fds{{{wake_, POLLIN, 0}, {master_, 0, 0}, {watch_, POLLIN, 0}}};
         if (!streaming) fds[1].events |= POLLIN;
         if (outEnd_ > outBegin_) fds[1].events |= POLLOUT;

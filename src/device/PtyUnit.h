@@ -29,7 +29,8 @@ class PtyUnit {
 
     // Serves until `stop` is set and Interrupt called (on the calling thread).
     // It sleeps until the host sends a command, the unit's next batch of scans
-    // is due, or a host opens or leaves the terminal: no polling.
+    // is due (at least 16 ms of them), or a host opens or leaves the
+    // terminal: no polling.
     void Serve(const std::atomic<bool>& stop);
     // Wakes Serve to look at its stop flag. Async-signal-safe.
     void Interrupt();
