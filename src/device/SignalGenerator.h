@@ -30,7 +30,8 @@ class SignalGenerator {
     // The 16-bit word that ConvertSample turns back into `sample` (which must be
     // representable). `noise` fills bits the conversion ignores.
     static uint16_t EncodeWord(int16_t sample, int modelClass, int input, unsigned noise);
-    // The bits of EncodeWord that only `noise` sets (those of noise 0 are clear).
+    // The bits of EncodeWord that only `noise` sets (those of noise 0 are clear);
+    // they depend on the low four bits of `noise` only.
     static uint16_t NoiseBits(int modelClass, unsigned noise);
 
   private:

@@ -15,6 +15,9 @@ SimulatedUnit::SimulatedUnit(SimulatedUnitOptions options)
     received_.reserve(kReceivedLogBytes);
     model_ = MatchSerial(options_.serial);
     if (model_ != nullptr) {
+        for (unsigned v = 0; v < noise_.size(); ++v) {
+            noise_[v] = SignalGenerator::NoiseBits(model_->modelClass, v);
+        }
         const double ticks = model_->samplePeriod * SignalGenerator::kTicksPerSecond;
         const auto step = static_cast<int64_t>(std::llround(ticks));
         if (step > 0 && std::fabs(ticks - static_cast<double>(step)) < 1e-6) {
@@ -159,7 +162,6 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
     // fits carries the signal of its own instant.
     lostScans_ += pending - produce;
     const int64_t first = upTo - produce;
-    const int modelClass = model_->modelClass;
     const std::size_t n = inputs_.size();
     // Where each input's table stands at the first scan; stepped from then on.
     std::array<const std::vector<uint16_t>*, kMaxInputs> tables{};
@@ -184,7 +186,8 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
             } else {
                 word = CleanWord(input, scan);
             }
-            word |= SignalGenerator::NoiseBits(modelClass, static_cast<unsigned>(scan + input));
+            // The noise depends on the low four bits of scan + input only.
+            word |= noise_[static_cast<std::size_t>((scan + input) & 15)];
             bytes[2 * p] = static_cast<uint8_t>(word >> 8);
             bytes[2 * p + 1] = static_cast<uint8_t>(word & 0xFF);
         }

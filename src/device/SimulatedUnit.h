@@ -97,6 +97,8 @@ class SimulatedUnit {
     // every model but one); empty otherwise. Filled once, so that making a
     // scan costs a look-up per input instead of the signal's arithmetic.
     std::array<std::vector<uint16_t>, kMaxInputs> table_;
+    // The noise bits of the model's words, by the low four bits of scan + input.
+    std::array<uint16_t, 16> noise_{};
 };
 
 }  // namespace tamix
