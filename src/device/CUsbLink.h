@@ -46,7 +46,7 @@ class CUsbLink {
     // stream) can be due at the stream rate, so that the reads after it find
     // them waiting. Returns at once when `count` bytes are already queued, when
     // the rate is unknown or when the driver cannot tell what is queued; never
-    // sleeps longer than those bytes take plus 2 ms of bridge latency. The
+    // sleeps longer than those bytes take plus 4 ms of bridge latency. The
     // reads after it keep their own deadlines, so a silent or vanished unit is
     // found as without the wait.
     void AwaitQueued(uint32_t count);
