@@ -13,8 +13,10 @@
 namespace {
 
 std::atomic<bool> gStop{false};
+tamix::PtyUnit* gPty = nullptr;
 extern "C" void OnSignal(int) {
     gStop.store(true);
+    if (gPty != nullptr) gPty->Interrupt();
 }
 
 constexpr const char* kHelp = R"(Usage: tamix-sim [options]
@@ -67,6 +69,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout << pty.path() << "=" << unit.serial << std::endl;
+    gPty = &pty;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);

@@ -1,12 +1,22 @@
 #include "device/CUsbLink.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 namespace tamix {
+namespace {
+
+// The shortest time between two wake-ups of a streaming read: a cycle of the
+// 2 ms models, two cycles of the 1 ms ones.
+constexpr double kWakeInterval = 0.016;
+constexpr double kLatencyMargin = 0.004;
+
+}  // namespace
 
 int CUsbLink::OpenByIndex(int index, int lineRate) {
     opened_ = 0;
+    streamRate_ = 0.0;
     if (driver_ == nullptr || index < 0) return 1;
     uint32_t count = 0;
     driver_->CreateDeviceInfoList(&count);
@@ -59,6 +69,12 @@ FtStatus CUsbLink::WriteByte(uint8_t byte, uint8_t* reply) {
     return status;
 }
 
+FtStatus CUsbLink::WriteBytes(std::span<const uint8_t> bytes) {
+    if (opened_ != 1) return FT_OK;
+    uint32_t sent = 0;
+    return driver_->Write(handle_, bytes.data(), static_cast<uint32_t>(bytes.size()), &sent);
+}
+
 int CUsbLink::ReadByte() {
     uint8_t value = 255;
     if (opened_ == 1) {
@@ -76,6 +92,20 @@ FtStatus CUsbLink::ReadBlock(std::span<uint8_t> buffer, uint32_t* received) {
     }
     if (received != nullptr) *received = got;
     return status;
+}
+
+void CUsbLink::AwaitQueued(uint32_t count) {
+    if (opened_ != 1 || !(streamRate_ > 0.0)) return;
+    uint32_t queued = 0;
+    if (driver_->GetQueueStatus(handle_, &queued) != FT_OK || queued >= count) return;
+    // Waking for less than a wake interval's bytes costs more wake-ups than the
+    // view or a stop can tell apart; the reads after the wait take what came.
+    const double wanted = std::max(static_cast<double>(count), streamRate_ * kWakeInterval);
+    // The bridge hands bytes on after its latency (1 ms), a busy machine adds
+    // some; waking before the bytes are there costs a second wake-up.
+    const std::chrono::duration<double> wait((wanted - queued) / streamRate_ + kLatencyMargin);
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() +
+                                  std::chrono::duration_cast<std::chrono::nanoseconds>(wait));
 }
 
 }  // namespace tamix

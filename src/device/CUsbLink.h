@@ -30,6 +30,8 @@ class CUsbLink {
     // unchanged when none arrives). Returns the driver status of the write
     // (FT_OK on a closed link, where nothing is sent).
     FtStatus WriteByte(uint8_t byte, uint8_t* reply = nullptr);
+    // Sends `bytes` in one driver call, no reply read (FT_OK on a closed link).
+    FtStatus WriteBytes(std::span<const uint8_t> bytes);
     // One byte 0..255; 255 when none arrives or the link is closed.
     int ReadByte();
     // Reads up to buffer.size() bytes in one call; bytes not received keep their
@@ -37,12 +39,25 @@ class CUsbLink {
     // (optional) gets the number of bytes that arrived.
     FtStatus ReadBlock(std::span<uint8_t> buffer, uint32_t* received = nullptr);
 
+    // The rate at which the open unit sends bytes while it streams; 0 (the
+    // state after every open) when unknown.
+    void SetStreamRate(double bytesPerSecond) { streamRate_ = bytesPerSecond; }
+    // Waits, with one sleep, until `count` bytes (and at least 16 ms of the
+    // stream) can be due at the stream rate, so that the reads after it find
+    // them waiting. Returns at once when `count` bytes are already queued, when
+    // the rate is unknown or when the driver cannot tell what is queued; never
+    // sleeps longer than those bytes take plus 4 ms of bridge latency. The
+    // reads after it keep their own deadlines, so a silent or vanished unit is
+    // found as without the wait.
+    void AwaitQueued(uint32_t count);
+
     bool IsOpen() const { return opened_ == 1; }
 
   private:
     D2xxDriver* driver_ = nullptr;
     FtHandle handle_ = 0;
     int opened_ = 0;
+    double streamRate_ = 0.0;
 };
 
 }  // namespace tamix

@@ -18,6 +18,7 @@ inline constexpr FtStatus FT_DEVICE_NOT_OPENED = 3;
 inline constexpr FtStatus FT_IO_ERROR = 4;
 inline constexpr FtStatus FT_INSUFFICIENT_RESOURCES = 5;
 inline constexpr FtStatus FT_INVALID_PARAMETER = 6;
+inline constexpr FtStatus FT_NOT_SUPPORTED = 17;
 
 inline constexpr uint32_t FT_PURGE_RX = 1;
 inline constexpr uint32_t FT_PURGE_TX = 2;
@@ -62,6 +63,12 @@ class D2xxDriver {
     virtual FtStatus SetTimeouts(FtHandle handle, uint32_t readMs, uint32_t writeMs) = 0;
     virtual FtStatus SetLatencyTimer(FtHandle handle, uint8_t ms) = 0;
     virtual FtStatus SetUSBParameters(FtHandle handle, uint32_t inSize, uint32_t outSize) = 0;
+    // The number of received bytes a read would return at once. Drivers that
+    // cannot tell answer FT_NOT_SUPPORTED, and the link then waits in its reads.
+    virtual FtStatus GetQueueStatus(FtHandle /*handle*/, uint32_t* rxBytes) {
+        *rxBytes = 0;
+        return FT_NOT_SUPPORTED;
+    }
 
     // Why the last open failed, in words for the operator; empty when unknown.
     virtual std::string LastOpenError() const { return {}; }

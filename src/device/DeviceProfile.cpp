@@ -9,13 +9,13 @@ namespace {
 constexpr double kNorv40Period = std::bit_cast<double>(uint64_t{0x3F60678C2DEC3A85});
 
 constexpr std::array<KnownUnit, 7> kUnits = {{
-    {"A30008SN", 115200, "KPR-T310", 0.002, 1},
-    {"A3000B6G", 57600, "KPR-T310", 0.002, 1},
-    {"A3000B6H", 57600, "KPR-T310", 0.002, 1},
-    {"A30008SG", 115200, "HLX-7", 0.002, 2},
-    {"A3000B6u", 115200, "NORV40", kNorv40Period, 3},
-    {"A60089Rz", 1500000, "TIRQEL", 0.001, 4},
-    {"A4001lsz", 1500000, "KPR-44B", 0.001, 3},
+    {"A30008SN", 115200, "KPR-T310", 0.002, 1, ChannelProgramming::ChannelList, false},
+    {"A3000B6G", 57600, "KPR-T310", 0.002, 1, ChannelProgramming::ChannelList, false},
+    {"A3000B6H", 57600, "KPR-T310", 0.002, 1, ChannelProgramming::ChannelList, false},
+    {"A30008SG", 115200, "HLX-7", 0.002, 2, ChannelProgramming::ChannelList, false},
+    {"A3000B6u", 115200, "NORV40", kNorv40Period, 3, ChannelProgramming::InputMask, false},
+    {"A60089Rz", 1500000, "TIRQEL", 0.001, 4, ChannelProgramming::None, true},
+    {"A4001lsz", 1500000, "KPR-44B", 0.001, 3, ChannelProgramming::ChannelList, false},
 }};
 
 }  // namespace
@@ -28,19 +28,24 @@ std::span<const KnownUnit> KnownUnits() {
     return kUnits;
 }
 
-int IdentifyDevice(std::string_view serial, DeviceProfile& profile) {
-    if (serial.size() < 8) return 1;
+const KnownUnit* MatchSerial(std::string_view serial) {
+    if (serial.size() < 8) return nullptr;
     const std::string_view head = serial.substr(0, 8);
     for (const KnownUnit& unit : kUnits) {
-        if (unit.serial != head) continue;
-        profile.lineRate = unit.lineRate;
-        profile.modelName.fill('\0');
-        std::memcpy(profile.modelName.data(), unit.modelName.data(), unit.modelName.size());
-        profile.samplePeriod = unit.samplePeriod;
-        profile.modelClass = unit.modelClass;
-        return 0;
+        if (unit.serial == head) return &unit;
     }
-    return 1;
+    return nullptr;
+}
+
+int IdentifyDevice(std::string_view serial, DeviceProfile& profile) {
+    const KnownUnit* unit = MatchSerial(serial);
+    if (unit == nullptr) return 1;
+    profile.lineRate = unit->lineRate;
+    profile.modelName.fill('\0');
+    std::memcpy(profile.modelName.data(), unit->modelName.data(), unit->modelName.size());
+    profile.samplePeriod = unit->samplePeriod;
+    profile.modelClass = unit->modelClass;
+    return 0;
 }
 
 const KnownUnit* FindKnownUnit(std::string_view key) {

@@ -1,5 +1,6 @@
 // The identified unit: line rate, model class, model name and sample period,
-// and the table of known units by the serial string of their bridge.
+// and the table of known units by the serial string of their bridge, with
+// everything that differs from model to model.
 #pragma once
 
 #include <array>
@@ -8,6 +9,28 @@
 #include <string_view>
 
 namespace tamix {
+
+// How a model learns which inputs to sample.
+enum class ChannelProgramming {
+    // '$' 'C', the count and each input number, every byte answered.
+    ChannelList,
+    // '$' 'C' answered, then one unanswered byte per input: 1 selected, 0 not.
+    InputMask,
+    // Nothing is sent: the unit streams what was set on its own panel.
+    None,
+};
+
+// One row of the known units: the bridge's serial and the model behind it.
+struct KnownUnit {
+    std::string_view serial;
+    int32_t lineRate;
+    std::string_view modelName;
+    double samplePeriod;
+    int32_t modelClass;
+    ChannelProgramming programming;
+    // The link uses RTS/CTS flow control instead of none.
+    bool rtsCts;
+};
 
 struct DeviceProfile {
     int32_t lineRate = 0;
@@ -18,16 +41,11 @@ struct DeviceProfile {
     std::string_view ModelName() const;
 };
 
-struct KnownUnit {
-    std::string_view serial;
-    int32_t lineRate;
-    std::string_view modelName;
-    double samplePeriod;
-    int32_t modelClass;
-};
-
 // Rows in matching order; the serial is compared on its first eight characters.
 std::span<const KnownUnit> KnownUnits();
+
+// The first row whose eight-character serial begins `serial`, or nullptr.
+const KnownUnit* MatchSerial(std::string_view serial);
 
 // 0 and `profile` written on a match; 1 and `profile` untouched otherwise.
 int IdentifyDevice(std::string_view serial, DeviceProfile& profile);

@@ -1,5 +1,6 @@
 #include "device/InstrumentProtocol.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 #include <string_view>
@@ -13,10 +14,6 @@ namespace {
 void SendWithReply(CUsbLink& link, uint8_t byte) {
     link.WriteByte(byte);
     link.ReadByte();
-}
-
-bool ModelIs(std::string_view model, std::string_view name, std::size_t chars) {
-    return model.substr(0, chars) == name.substr(0, chars);
 }
 
 }  // namespace
@@ -50,46 +47,58 @@ int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelI
         const auto list = std::make_unique<CUsbDeviceList>(*link.Driver(), true);
         list->GetEntry(0, nullptr, serial, {});
     }
-    if (IdentifyDevice(std::string_view(serial.data()), profile) != 0) return 1;
+    const KnownUnit* unit = MatchSerial(std::string_view(serial.data()));
+    if (unit == nullptr || IdentifyDevice(unit->serial, profile) != 0) return 1;
     if (link.OpenByIndex(0, profile.lineRate) != 0) return 1;
     link.SetTimeouts(1000, 1000);
 
-    const std::string_view model = profile.ModelName();
     const int n = static_cast<int>(channels.size());
-    if (ModelIs(model, "KPR-T310", 8) || ModelIs(model, "HLX-7", 4) ||
-        ModelIs(model, "KPR-44B", 7)) {
-        SendWithReply(link, '$');
-        SendWithReply(link, 'C');
-        SendWithReply(link, static_cast<uint8_t>(n));
-        for (int k = 0; k < n; ++k) {
-            const int input = channels[k].inputNumber;
-            SendWithReply(link, static_cast<uint8_t>(input > 7 ? 7 : input));
-        }
-    } else if (ModelIs(model, "NORV40", 6)) {
-        SendWithReply(link, '$');
-        SendWithReply(link, 'C');
-        for (int input = 0; input < 8; ++input) {
-            uint8_t selected = 0;
-            for (int k = 0; k < n; ++k) {
-                if (channels[k].inputNumber == input) selected = 1;
+    switch (unit->programming) {
+        case ChannelProgramming::ChannelList:
+            SendWithReply(link, kCommandPrefix);
+            SendWithReply(link, kProgramChannels);
+            SendWithReply(link, static_cast<uint8_t>(n));
+            for (const ChannelInfo& channel : channels) {
+                SendWithReply(link,
+                              static_cast<uint8_t>(std::min(channel.inputNumber, kHighestInput)));
             }
-            link.WriteByte(selected);
-        }
-    } else if (ModelIs(model, "TIRQEL", 6)) {
-        link.SetFlowRtsCts();
+            break;
+        case ChannelProgramming::InputMask:
+            SendWithReply(link, kCommandPrefix);
+            SendWithReply(link, kProgramChannels);
+            for (int input = 0; input < kInputMaskBytes; ++input) {
+                const bool selected =
+                    std::any_of(channels.begin(), channels.end(),
+                                [input](const ChannelInfo& c) { return c.inputNumber == input; });
+                link.WriteByte(selected ? 1 : 0);
+            }
+            break;
+        case ChannelProgramming::None:
+            break;
+    }
+    if (unit->rtsCts) link.SetFlowRtsCts();
+    // The unit streams 2 bytes per channel and scan at its own period; knowing
+    // that lets a batch wait for its bytes with one wake-up.
+    if (profile.samplePeriod > 0.0) {
+        link.SetStreamRate(kSampleWordBytes * n / profile.samplePeriod);
     }
     return 0;
 }
 
 void StartStreaming(CUsbLink& link) {
-    SendWithReply(link, '$');
-    SendWithReply(link, 'S');
+    SendWithReply(link, kCommandPrefix);
+    SendWithReply(link, kStartStreaming);
 }
 
 BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch) {
     BatchResult result;
+    // The unit streams at its own pace whether asked or not, so the whole
+    // cycle is waited for at once; the exchanges below then find their bytes
+    // waiting instead of each costing a wake-up. Requests still go one at a
+    // time, each after the previous block was read, as the unit expects.
+    link.AwaitQueued(static_cast<uint32_t>(kBlockBytes * channelCount));
     for (int k = 0; k < channelCount; ++k) {
-        link.WriteByte(0x00);
+        link.WriteByte(kBlockRequest);
         uint32_t got = 0;
         const FtStatus status = link.ReadBlock(batch.subspan(k * kBlockBytes, kBlockBytes), &got);
         result.bytesReceived += got;

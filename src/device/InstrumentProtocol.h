@@ -10,12 +10,9 @@
 #include "device/CUsbLink.h"
 #include "device/D2xxDriver.h"
 #include "device/DeviceProfile.h"
+#include "device/ProtocolBytes.h"
 
 namespace tamix {
-
-inline constexpr uint8_t stopByte = 0x1B;
-inline constexpr int kScansPerBatch = 8;
-inline constexpr int kBlockBytes = 16;
 
 // The signed 16-bit sample (±32768 = ±10 V) of a sample word sent high byte first.
 int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber);
@@ -37,7 +34,8 @@ struct BatchResult {
     }
 };
 
-// One request and one 16-byte block per channel into `batch` (16 × n bytes).
+// One request and one 16-byte block per channel into `batch` (16 × n bytes),
+// after one wait for the whole cycle's bytes at the link's stream rate.
 BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch);
 
 // The stop byte, without a reply.

@@ -1,6 +1,5 @@
 #include "device/InstrumentSource.h"
 
-#include "device/ChainedDriver.h"
 #include "device/SimulatedDriver.h"
 
 namespace tamix {
@@ -24,10 +23,9 @@ std::unique_ptr<D2xxDriver> MakeDriver(const InstrumentSource& source, std::stri
         }
         unit.paced = !source.unpaced;
         if (!source.fixedInputs.empty()) unit.fixedInputs = source.fixedInputs;
-        // The simulated unit first; real units follow it in the list.
-        return std::make_unique<ChainedDriver>(
-            std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit}),
-            std::make_unique<LinuxSerialDriver>(source.ports));
+        // The simulated unit alone: the set-up recognises only the first listed
+        // device, so real units listed after it could never be reached.
+        return std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
     }
     return std::make_unique<LinuxSerialDriver>(source.ports);
 }

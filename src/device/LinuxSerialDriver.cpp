@@ -365,4 +365,14 @@ FtStatus LinuxSerialDriver::SetUSBParameters(FtHandle handle, uint32_t, uint32_t
     return Find(handle) ? FT_OK : FT_INVALID_HANDLE;
 }
 
+FtStatus LinuxSerialDriver::GetQueueStatus(FtHandle handle, uint32_t* rxBytes) {
+    *rxBytes = 0;
+    Port* p = Find(handle);
+    if (p == nullptr) return FT_INVALID_HANDLE;
+    int queued = 0;
+    if (::ioctl(p->fd, TIOCINQ, &queued) != 0) return FT_IO_ERROR;
+    *rxBytes = static_cast<uint32_t>(std::max(queued, 0));
+    return FT_OK;
+}
+
 }  // namespace tamix

@@ -51,6 +51,7 @@ class LinuxSerialDriver final : public D2xxDriver {
     FtStatus SetTimeouts(FtHandle handle, uint32_t readMs, uint32_t writeMs) override;
     FtStatus SetLatencyTimer(FtHandle handle, uint8_t ms) override;
     FtStatus SetUSBParameters(FtHandle handle, uint32_t, uint32_t) override;
+    FtStatus GetQueueStatus(FtHandle handle, uint32_t* rxBytes) override;
 
   private:
     struct Port {

@@ -2,21 +2,61 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <vector>
+#include <ctime>
+
+#include "device/ProtocolBytes.h"
 
 namespace tamix {
+namespace {
 
-PtyUnit::PtyUnit(SimulatedUnitOptions options) : unit_(std::move(options)) {}
+using Clock = SimulatedUnit::Clock;
+
+constexpr std::size_t kOutBytes = 65536;
+// Scans are sent a batch at a time, and no more often than the host reads
+// them (it wakes for at least 16 ms of the stream): two batches of the 1 ms models.
+constexpr double kSendInterval = 0.016;
+
+int64_t ScansPerSend(const KnownUnit* model) {
+    if (model == nullptr || !(model->samplePeriod > 0.0)) return kScansPerBatch;
+    const auto scans = static_cast<int64_t>(std::ceil(kSendInterval / model->samplePeriod - 1e-9));
+    return std::max<int64_t>(kScansPerBatch, scans);
+}
+
+// Reads and discards what a non-blocking descriptor holds.
+void Drain(int fd) {
+    std::array<uint8_t, 512> scratch{};
+    while (::read(fd, scratch.data(), scratch.size()) > 0) {
+    }
+}
+
+// The time left until `deadline` for ppoll; nullptr (no limit) for max().
+const timespec* Until(Clock::time_point deadline, timespec& ts) {
+    if (deadline == Clock::time_point::max()) return nullptr;
+    const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    ts.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    ts.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    return &ts;
+}
+
+}  // namespace
+
+PtyUnit::PtyUnit(SimulatedUnitOptions options) : unit_(std::move(options)), out_(kOutBytes) {}
 
 PtyUnit::~PtyUnit() {
     Close();
+    if (wake_ >= 0) ::close(wake_);
 }
 
 bool PtyUnit::Open(std::string& error) {
@@ -37,58 +77,102 @@ bool PtyUnit::Open(std::string& error) {
         ::cfmakeraw(&tio);
         ::tcsetattr(master_, TCSANOW, &tio);
     }
+    if (wake_ < 0) wake_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wake_ < 0) {
+        error = std::string("cannot create an event: ") + std::strerror(errno);
+        return false;
+    }
+    // Without a host the master only reports a hang-up; the path's open event
+    // says when one arrives. Where that is not available, AwaitHost looks again
+    // every 100 ms.
+    watch_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watch_ >= 0 && ::inotify_add_watch(watch_, path_.c_str(), IN_OPEN) < 0) {
+        ::close(watch_);
+        watch_ = -1;
+    }
     return true;
 }
 
+void PtyUnit::Interrupt() {
+    const uint64_t one = 1;
+    if (wake_ >= 0) (void)!::write(wake_, &one, sizeof one);
+}
+
+bool PtyUnit::AwaitHost() {
+    for (;;) {
+        pollfd master{master_, 0, 0};
+        ::poll(&master, 1, 0);
+        if (!(master.revents & POLLHUP)) return true;
+        std::array<pollfd, 2> fds{{{wake_, POLLIN, 0}, {watch_, POLLIN, 0}}};
+        const int r = ::poll(fds.data(), watch_ >= 0 ? 2 : 1, watch_ >= 0 ? -1 : 100);
+        if (r > 0 && (fds[1].revents & POLLIN)) Drain(watch_);
+        if (r > 0 && (fds[0].revents & POLLIN)) {
+            Drain(wake_);
+            return false;
+        }
+    }
+}
+
+void PtyUnit::TakeHostBytes() {
+    std::array<uint8_t, 256> bytes{};
+    for (;;) {
+        const ssize_t n = ::read(master_, bytes.data(), bytes.size());
+        if (n <= 0) return;
+        const auto t = Clock::now();
+        for (ssize_t i = 0; i < n; ++i) {
+            unit_.Advance(t, 0);
+            unit_.HostWrite(bytes[static_cast<std::size_t>(i)], t);
+        }
+    }
+}
+
 void PtyUnit::Serve(const std::atomic<bool>& stop) {
-    using Clock = SimulatedUnit::Clock;
-    std::vector<uint8_t> pending;
-    std::vector<uint8_t> chunk(4096);
     bool hostPresent = false;
     while (!stop.load()) {
-        const auto now = Clock::now();
-        unit_.Advance(now, 0);
+        if (!hostPresent) {
+            if (!AwaitHost()) continue;
+            hostPresent = true;
+        }
+        unit_.Advance(Clock::now(), 0);
         lost_ = unit_.lostScans();
-        while (unit_.Buffered() > 0 && pending.size() < 65536) {
-            const std::size_t n = unit_.Take(chunk.data(), chunk.size());
-            pending.insert(pending.end(), chunk.begin(),
-                           chunk.begin() + static_cast<std::ptrdiff_t>(n));
+        if (outBegin_ == outEnd_) outBegin_ = outEnd_ = 0;
+        if (unit_.Buffered() > 0 && outEnd_ < out_.size()) {
+            outEnd_ += unit_.Take(out_.data() + outEnd_, out_.size() - outEnd_);
         }
-        if (!pending.empty()) {
-            const ssize_t n = ::write(master_, pending.data(), pending.size());
-            if (n > 0) pending.erase(pending.begin(), pending.begin() + n);
+        if (outEnd_ > outBegin_) {
+            const ssize_t n = ::write(master_, out_.data() + outBegin_, outEnd_ - outBegin_);
+            if (n > 0) outBegin_ += static_cast<std::size_t>(n);
         }
-        // Wake for the host's bytes, or when the next scan is due.
-        int timeout = 10;
-        const auto next = unit_.WhenBuffered(unit_.Buffered() + 1);
-        if (next != Clock::time_point::max()) {
-            const auto ms =
-                std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count();
-            timeout = static_cast<int>(std::clamp<int64_t>(ms, 0, 10));
-        }
-        pollfd fd{master_, POLLIN, 0};
-        if (!pending.empty()) fd.events |= POLLOUT;
-        if (::poll(&fd, 1, timeout) < 0) continue;
-        if ((fd.revents & POLLHUP) && !(fd.revents & POLLIN)) {
-            // No host has the terminal open: the next one starts over.
-            if (hostPresent) {
-                unit_.Reset();
-                pending.clear();
-                hostPresent = false;
-            }
-            ::usleep(5000);
+        // While streaming, the host's requests and stop byte are taken with
+        // the next batch, so that each request does not cost a wake-up.
+        const bool streaming = unit_.streaming();
+        const Clock::time_point due =
+            streaming ? unit_.WhenScansDue(ScansPerSend(unit_.model())) : Clock::time_point::max();
+        std::array<pollfd, 3> fds{{{wake_, POLLIN, 0}, {master_, 0, 0}, {watch_, POLLIN, 0}}};
+        if (!streaming) fds[1].events |= POLLIN;
+        if (outEnd_ > outBegin_) fds[1].events |= POLLOUT;
+        timespec ts{};
+        const int ready = ::ppoll(fds.data(), watch_ >= 0 ? 3 : 2, Until(due, ts), nullptr);
+        wakeUps_.fetch_add(1, std::memory_order_relaxed);
+        if (ready < 0) continue;
+        if (fds[0].revents & POLLIN) Drain(wake_);
+        if (fds[1].revents & (POLLHUP | POLLERR)) {
+            // The host has left: the next one finds a unit that starts over.
+            Drain(master_);
+            unit_.Reset();
+            outBegin_ = outEnd_ = 0;
+            hostPresent = false;
             continue;
         }
-        hostPresent = true;
-        if (fd.revents & POLLIN) {
-            uint8_t bytes[256];
-            const ssize_t n = ::read(master_, bytes, sizeof bytes);
-            const auto t = Clock::now();
-            for (ssize_t i = 0; i < n; ++i) {
-                unit_.Advance(t, 0);
-                unit_.HostWrite(bytes[i], t);
-            }
+        if (watch_ >= 0 && (fds[2].revents & POLLIN)) {
+            // A new host opened the terminal (the last one may have left so
+            // quickly that no hang-up was seen): it starts with a fresh unit.
+            // Its own bytes are read below, after the reset.
+            Drain(watch_);
+            unit_.Reset();
+            outBegin_ = outEnd_ = 0;
         }
+        TakeHostBytes();
     }
 }
 
@@ -99,10 +183,15 @@ void PtyUnit::Start() {
 
 void PtyUnit::Close() {
     stop_ = true;
+    Interrupt();
     if (thread_.joinable()) thread_.join();
     if (master_ >= 0) {
         ::close(master_);
         master_ = -1;
+    }
+    if (watch_ >= 0) {
+        ::close(watch_);
+        watch_ = -1;
     }
 }
 

@@ -36,6 +36,14 @@ double Pressure(double t) {
 }  // namespace
 
 double SignalGenerator::Volts(int input, double t) {
+    // Within a period counted in whole ticks, so that equal phases give equal
+    // volts (fmod of a long time would not), and a period's end meets its start.
+    const int64_t period = PeriodTicks(input);
+    const int64_t phase = ((std::llround(t * kTicksPerSecond) % period) + period) % period;
+    return VoltsInPeriod(input, static_cast<double>(phase) / kTicksPerSecond);
+}
+
+double SignalGenerator::VoltsInPeriod(int input, double t) {
     switch (input) {
         case 0:
             return 5.0 * std::sin(kTwoPi * 1.0 * t);
@@ -81,6 +89,27 @@ int16_t SignalGenerator::Representable(long sample, int modelClass, int input) {
     }
 }
 
+int64_t SignalGenerator::PeriodTicks(int input) {
+    constexpr auto kSecond = static_cast<int64_t>(kTicksPerSecond);
+    switch (input) {
+        case 0:
+            return kSecond;
+        case 1:
+            return kSecond / 2;
+        case 2:
+            return 2 * kSecond;
+        case 3:
+            return 4 * kSecond;
+        case 4:
+        case 5:
+            return kSecond * 5 / 6;  // the beat period, 60/72 s
+        case 7:
+            return kSecond / 50;
+        default:
+            return 1;
+    }
+}
+
 int16_t SignalGenerator::IntendedSample(int input, double t, int modelClass) {
     const long raw = std::lround(Volts(input, t) * 3276.8);
     return Representable(raw, modelClass, input);
@@ -91,13 +120,26 @@ uint16_t SignalGenerator::EncodeWord(int16_t sample, int modelClass, int input, 
         case 1:
         case 2: {
             const int code = input >= 4 ? sample / 16 + 2048 : 2048 - sample / 16;
-            // The top four bits are ignored by the host.
-            return static_cast<uint16_t>((code & 0x0FFF) | ((noise & 0xF) << 12));
+            return static_cast<uint16_t>((code & 0x0FFF) | NoiseBits(modelClass, noise));
         }
         case 3:
-            return static_cast<uint16_t>((static_cast<uint16_t>(-sample) & 0xFFFC) | (noise & 3));
+            return static_cast<uint16_t>((static_cast<uint16_t>(-sample) & 0xFFFC) |
+                                         NoiseBits(modelClass, noise));
         default:
             return static_cast<uint16_t>(sample + 32768);
+    }
+}
+
+uint16_t SignalGenerator::NoiseBits(int modelClass, unsigned noise) {
+    switch (modelClass) {
+        case 1:
+        case 2:
+            // The top four bits are ignored by the host.
+            return static_cast<uint16_t>((noise & 0xF) << 12);
+        case 3:
+            return static_cast<uint16_t>(noise & 3);
+        default:
+            return 0;
     }
 }
 

@@ -2,8 +2,21 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 namespace tamix {
+namespace {
+
+using Clock = SimulatedUnit::Clock;
+
+// The time a unit works at. An unpaced unit makes its scans when they are
+// read, whatever the clock says, so it is spared the clock read, which is the
+// dearest step of an unpaced exchange.
+Clock::time_point UnitTime(const SimulatedUnit& unit) {
+    return unit.options().paced ? Clock::now() : Clock::time_point{};
+}
+
+}  // namespace
 
 SimulatedDriver::SimulatedDriver(std::vector<SimulatedUnitOptions> units, double timeoutScale)
     : timeoutScale_(timeoutScale) {
@@ -49,6 +62,11 @@ uint32_t SimulatedDriver::LineRate(int index) const {
 bool SimulatedDriver::IsOpen(int index) const {
     std::lock_guard lock(mutex_);
     return slots_.at(index).open;
+}
+
+int64_t SimulatedDriver::ReadWaits(int index) const {
+    std::lock_guard lock(mutex_);
+    return slots_.at(index).readWaits;
 }
 
 FtStatus SimulatedDriver::CreateDeviceInfoList(uint32_t* numDevices) {
@@ -104,6 +122,7 @@ FtStatus SimulatedDriver::Open(int index, FtHandle* handle) {
     slot.open = true;
     slot.readTimeoutMs = 300;
     slot.flowModes.clear();
+    slot.readWaits = 0;
     slot.unit->Reset();
     *handle = static_cast<FtHandle>(index) + 1;
     return FT_OK;
@@ -124,20 +143,23 @@ FtStatus SimulatedDriver::Read(FtHandle handle, void* buffer, uint32_t count, ui
     Slot* slot = Find(handle);
     if (slot == nullptr) return FT_INVALID_HANDLE;
     SimulatedUnit& unit = *slot->unit;
-    const auto now = SimulatedUnit::Clock::now();
-    const auto timeout =
-        std::chrono::duration<double, std::milli>(slot->readTimeoutMs * timeoutScale_);
-    const auto deadline = now + std::chrono::duration_cast<SimulatedUnit::Clock::duration>(timeout);
+    const auto timeout = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double, std::milli>(slot->readTimeoutMs * timeoutScale_));
+    // Counted from the first time the read finds too little: a read that is
+    // answered at once needs no clock.
+    std::optional<Clock::time_point> deadline;
     auto* out = static_cast<uint8_t*>(buffer);
     for (;;) {
-        const auto t = SimulatedUnit::Clock::now();
-        unit.Advance(t, count - *received);
+        unit.Advance(UnitTime(unit), count - *received);
         *received += static_cast<uint32_t>(unit.Take(out + *received, count - *received));
         if (*received == count) return FT_OK;
         if (unit.unplugged()) return FT_IO_ERROR;
-        if (t >= deadline) return FT_OK;
+        const auto t = Clock::now();
+        if (!deadline) deadline = t + timeout;
+        if (t >= *deadline) return FT_OK;
         const auto ready = unit.WhenBuffered(count - *received);
-        wake_.wait_until(lock, std::min(ready, deadline));
+        ++slot->readWaits;
+        wake_.wait_until(lock, std::min(ready, *deadline));
         slot = Find(handle);
         if (slot == nullptr) return FT_INVALID_HANDLE;
     }
@@ -150,7 +172,7 @@ FtStatus SimulatedDriver::Write(FtHandle handle, const void* buffer, uint32_t co
     Slot* slot = Find(handle);
     if (slot == nullptr) return FT_INVALID_HANDLE;
     if (slot->unit->unplugged()) return FT_IO_ERROR;
-    const auto now = SimulatedUnit::Clock::now();
+    const auto now = UnitTime(*slot->unit);
     const auto* bytes = static_cast<const uint8_t*>(buffer);
     for (uint32_t i = 0; i < count; ++i) {
         slot->unit->Advance(now, 0);
@@ -205,6 +227,16 @@ FtStatus SimulatedDriver::SetLatencyTimer(FtHandle handle, uint8_t) {
 FtStatus SimulatedDriver::SetUSBParameters(FtHandle handle, uint32_t, uint32_t) {
     std::lock_guard lock(mutex_);
     return Find(handle) ? FT_OK : FT_INVALID_HANDLE;
+}
+
+FtStatus SimulatedDriver::GetQueueStatus(FtHandle handle, uint32_t* rxBytes) {
+    *rxBytes = 0;
+    std::lock_guard lock(mutex_);
+    Slot* slot = Find(handle);
+    if (slot == nullptr) return FT_INVALID_HANDLE;
+    if (slot->unit->unplugged()) return FT_IO_ERROR;
+    *rxBytes = static_cast<uint32_t>(slot->unit->Ready(UnitTime(*slot->unit)));
+    return FT_OK;
 }
 
 bool SimulatedUnitFor(std::string_view key, SimulatedUnitOptions& options) {

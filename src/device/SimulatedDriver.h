@@ -24,6 +24,8 @@ class SimulatedDriver final : public D2xxDriver {
     std::vector<uint32_t> FlowControlModes(int index) const;
     uint32_t LineRate(int index) const;
     bool IsOpen(int index) const;
+    // How often a read had to wait for the unit's bytes since the last open.
+    int64_t ReadWaits(int index) const;
 
     FtStatus CreateDeviceInfoList(uint32_t* numDevices) override;
     FtStatus GetDeviceInfoList(DeviceInfoNode* dest, uint32_t* numDevices) override;
@@ -41,6 +43,7 @@ class SimulatedDriver final : public D2xxDriver {
     FtStatus SetTimeouts(FtHandle handle, uint32_t readMs, uint32_t writeMs) override;
     FtStatus SetLatencyTimer(FtHandle handle, uint8_t) override;
     FtStatus SetUSBParameters(FtHandle handle, uint32_t, uint32_t) override;
+    FtStatus GetQueueStatus(FtHandle handle, uint32_t* rxBytes) override;
 
   private:
     struct Slot {
@@ -49,6 +52,7 @@ class SimulatedDriver final : public D2xxDriver {
         uint32_t readTimeoutMs = 300;
         uint32_t lineRate = 9600;
         std::vector<uint32_t> flowModes;
+        int64_t readWaits = 0;
     };
     Slot* Find(FtHandle handle);
 

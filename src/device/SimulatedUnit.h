@@ -43,6 +43,11 @@ class SimulatedUnit {
     void Advance(Clock::time_point now, std::size_t wanted);
     std::size_t Buffered() const { return size_; }
     std::size_t Take(uint8_t* dest, std::size_t count);
+    // Bytes a read could take at `now` without waiting (produces what is due).
+    std::size_t Ready(Clock::time_point now);
+    // When `count` more scans will have been produced, for a paced unit that
+    // streams; max() if never. A unit that waits for this sends whole batches.
+    Clock::time_point WhenScansDue(int64_t count) const;
     // When `count` bytes will be buffered if the host takes nothing; max() if never.
     Clock::time_point WhenBuffered(std::size_t count) const;
     void Purge() { head_ = size_ = 0; }
@@ -61,9 +66,15 @@ class SimulatedUnit {
     enum class State { Command, Dollar, Count, Inputs, NorvMask, Streaming };
 
     void Reply(uint8_t byte);
+    static constexpr std::size_t kMaxInputs = 8;
+
     void Push(uint8_t byte);
+    // `count` bytes that are known to fit.
+    void PushBytes(const uint8_t* bytes, std::size_t count);
     void ProduceScans(int64_t upTo);
     std::size_t ScanBytes() const { return inputs_.size() * 2; }
+    // The word of `input` at scan `scan`, without its noise bits.
+    uint16_t CleanWord(int input, int64_t scan) const;
 
     SimulatedUnitOptions options_;
     const KnownUnit* model_ = nullptr;
@@ -81,6 +92,13 @@ class SimulatedUnit {
     std::size_t head_ = 0;
     std::size_t size_ = 0;
     std::vector<uint8_t> received_;
+    // Per input, the words of one period of its signal in scans, when the
+    // sample period is a whole number of the generator's ticks (it is for
+    // every model but one); empty otherwise. Filled once, so that making a
+    // scan costs a look-up per input instead of the signal's arithmetic.
+    std::array<std::vector<uint16_t>, kMaxInputs> table_;
+    // The noise bits of the model's words, by the low four bits of scan + input.
+    std::array<uint16_t, 16> noise_{};
 };
 
 }  // namespace tamix

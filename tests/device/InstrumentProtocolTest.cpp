@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <chrono>
 #include <cmath>
@@ -266,6 +267,23 @@ TEST(SimulatedSignalsTest, ThePacedFastestUnitSetsThePace) {
     EXPECT_EQ(bench.driver.LostScans(0), 0);
 }
 
+TEST(SimulatedSignalsTest, APacedBatchWaitsOnceForItsWholeCycle) {
+    // Eight channels at 1 ms: before, every 16-byte block of a batch waited
+    // for its scan on its own, eight waits per batch.
+    SimulatedUnitOptions unit = Unit("A4001lsz", true);
+    Bench bench(unit, {0, 1, 2, 3, 4, 5, 6, 7}, 1.0);
+    MeasurementSetup& s = *bench.setup;
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    StartStreaming(s.link);
+    std::array<uint8_t, 128> batch{};
+    for (int b = 0; b < 60; ++b) ASSERT_TRUE(ReadBatch(s.link, 8, batch).Complete(8)) << b;
+    EXPECT_LE(bench.driver.ReadWaits(0), 2);
+    EXPECT_EQ(bench.driver.LostScans(0), 0);
+    // The exchange itself is unchanged: one request before each block.
+    const std::vector<uint8_t> sent = bench.Received();
+    EXPECT_EQ(std::count(sent.end() - 480, sent.end(), uint8_t{0}), 480);
+}
+
 TEST(SimulatedSignalsTest, AHostThatFallsBehindLosesCountedScans) {
     Bench bench(Unit("A30008SN", true), {0, 1, 2, 3}, 1.0);
     MeasurementSetup& s = *bench.setup;
@@ -306,6 +324,87 @@ TEST(SimulatedSignalsTest, StopEndsTheStreamAndANewSetUpStartsOver) {
     StartStreaming(s.link);
     ASSERT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
     EXPECT_EQ(ConvertSample(batch[0], batch[1], 1, 0), SignalGenerator::IntendedSample(0, 0.0, 1));
+}
+
+// Every row of the known units: the host's set-up and the simulated unit agree
+// on its channel programming and flow control, and the inputs asked for are
+// the inputs streamed.
+TEST(KnownUnitsTest, EveryRowSetsUpAndStreamsTheSelectedInputs) {
+    const std::vector<int> inputs = {1, 3, 6};
+    for (const KnownUnit& row : KnownUnits()) {
+        SCOPED_TRACE(row.serial);
+        SimulatedUnitOptions unit = Unit(std::string(row.serial).c_str());
+        unit.fixedInputs = inputs;  // what a unit without programming was set to
+        Bench bench(unit, inputs);
+        MeasurementSetup& s = *bench.setup;
+        ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+        EXPECT_EQ(s.profile.ModelName(), row.modelName);
+        const std::vector<uint32_t> flow = bench.driver.FlowControlModes(0);
+        EXPECT_EQ(flow.back(), row.rtsCts ? FT_FLOW_RTS_CTS : FT_FLOW_NONE);
+        const std::vector<uint8_t> sent = bench.Received();
+        switch (row.programming) {
+            case ChannelProgramming::ChannelList:
+                EXPECT_EQ(sent, (std::vector<uint8_t>{'$', 'C', 3, 1, 3, 6}));
+                break;
+            case ChannelProgramming::InputMask:
+                EXPECT_EQ(sent, (std::vector<uint8_t>{'$', 'C', 0, 1, 0, 1, 0, 0, 1, 0}));
+                break;
+            case ChannelProgramming::None:
+                EXPECT_TRUE(sent.empty());
+                break;
+        }
+        StartStreaming(s.link);
+        std::array<uint8_t, 48> batch{};
+        ASSERT_TRUE(ReadBatch(s.link, 3, batch).Complete(3));
+        for (int j = 0; j < 8; ++j) {
+            for (int k = 0; k < 3; ++k) {
+                const int w = j * 3 + k;
+                EXPECT_EQ(ConvertSample(batch[2 * w], batch[2 * w + 1], row.modelClass, inputs[k]),
+                          SignalGenerator::IntendedSample(inputs[k], j * row.samplePeriod,
+                                                          row.modelClass));
+            }
+        }
+    }
+}
+
+// A unit that has streamed for a long time while nobody read: the scans that
+// fit carry the signal of their own instant, whether the unit plays them from
+// a table (whole-tick periods) or computes them.
+TEST(SimulatedUnitTest, ScansFarIntoTheStreamCarryTheSignalOfTheirInstant) {
+    for (const char* serial : {"A4001lsz", "A30008SG", "A60089Rz"}) {
+        SCOPED_TRACE(serial);
+        SimulatedUnitOptions options = Unit(serial, true);
+        options.fixedInputs = {0, 2, 3, 4, 5, 7};
+        SimulatedUnit unit(options);
+        const auto t0 = SimulatedUnit::Clock::now();
+        if (unit.model()->programming == ChannelProgramming::ChannelList) {
+            for (const int b : {int{'$'}, int{'C'}, 6, 0, 2, 3, 4, 5, 7}) {
+                unit.HostWrite(static_cast<uint8_t>(b), t0);
+            }
+        }
+        for (const char b : {'$', 'S'}) unit.HostWrite(static_cast<uint8_t>(b), t0);
+        std::array<uint8_t, 64> scratch{};
+        unit.Take(scratch.data(), scratch.size());  // the replies
+        const double period = unit.model()->samplePeriod;
+        unit.Advance(t0 + std::chrono::milliseconds(12'345'678), 0);  // 3 h 25 min
+        ASSERT_GT(unit.lostScans(), 0);
+        const std::vector<int>& inputs = unit.streamedInputs();
+        const std::size_t scanBytes = inputs.size() * 2;
+        std::vector<uint8_t> bytes(unit.Buffered());
+        unit.Take(bytes.data(), bytes.size());
+        const int64_t first = unit.producedScans() - static_cast<int64_t>(bytes.size() / scanBytes);
+        const int modelClass = unit.model()->modelClass;
+        for (std::size_t at = 0; at < bytes.size(); at += 2) {
+            const int64_t scan = first + static_cast<int64_t>(at / scanBytes);
+            const int input = inputs[at % scanBytes / 2];
+            const int16_t want = SignalGenerator::IntendedSample(
+                input, static_cast<double>(scan) * period, modelClass);
+            ASSERT_EQ((bytes[at] << 8) | bytes[at + 1],
+                      SignalGenerator::EncodeWord(want, modelClass, input,
+                                                  static_cast<unsigned>(scan + input)))
+                << "scan " << scan << " input " << input;
+        }
+    }
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -181,6 +185,48 @@ TEST_F(PtyDriverTest, AVanishedPortFailsTheReadWithinItsTimeout) {
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 3.0);
 }
 
+// Checks a batch of the unit's first scans, as a fresh unit sends them.
+void ExpectFirstScans(const std::array<uint8_t, 48>& batch, const MeasurementSetup& setup) {
+    for (int j = 0; j < 8; ++j) {
+        for (int k = 0; k < 3; ++k) {
+            const int w = j * 3 + k;
+            const int input = setup.channels[k].inputNumber;
+            ASSERT_EQ(ConvertSample(batch[2 * w], batch[2 * w + 1], 1, input),
+                      SignalGenerator::IntendedSample(input, j * 0.002, 1))
+                << "scan " << j << " input " << input;
+        }
+    }
+}
+
+TEST_F(PtyDriverTest, AHostThatLeftMidStreamLeavesAUnitThatStartsOver) {
+    std::array<uint8_t, 48> batch{};
+    for (int host = 0; host < 3; ++host) {
+        SCOPED_TRACE(host);
+        const auto t0 = Clock::now();
+        ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+        StartStreaming(setup->link);
+        ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
+        // Every reply came: no read waited for its timeout.
+        EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 0.9);
+        ExpectFirstScans(batch, *setup);
+        ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
+        // Gone without the stop byte, and the next host opens at once.
+        setup->link.Close();
+    }
+}
+
+TEST_F(PtyDriverTest, TheUnitWakesAboutOncePerBatchWhileStreaming) {
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    StartStreaming(setup->link);
+    std::array<uint8_t, 48> batch{};
+    const int64_t before = pty.wakeUps();
+    for (int b = 0; b < 50; ++b) ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
+    // 50 batches of 8 scans at 2 ms: about 50 wake-ups. Waking for the host's
+    // request bytes as well makes it about 125, for every scan 400.
+    EXPECT_LT(pty.wakeUps() - before, 80);
+    EXPECT_EQ(pty.lostScans(), 0);
+}
+
 TEST(PtyDriverErrorsTest, MissingNodesAndUnknownIndexesGiveTheOpenFailures) {
     LinuxSerialDriver driver({{"ttyUSB99", "/dev/nonexistent-tty", "A30008SN", "", ""}},
                              "/nonexistent", "/dev");
@@ -198,15 +244,15 @@ TEST(RecorderOverPtyTest, RecordsTheSimulatedSignals) {
     ASSERT_TRUE(sim.Started());
     const std::string port = sim.ReadLine();
     ASSERT_FALSE(port.empty());
-    const std::string out = dir.File("pty.wdq");
+    const std::string wdq = dir.File("pty.wdq");
     test::ChildProcess record({TAMIX_RECORD_PATH, "--quiet", "--profile", dir.File("p.INI"),
-                               "--port", port, "--inputs", "1,3,B", "--time", "1", out});
+                               "--port", port, "--inputs", "1,3,B", "--time", "1", wdq});
     const int rc = record.ExitCode();
     sim.Signal(SIGINT);
     EXPECT_EQ(sim.ExitCode(), 0);
     ASSERT_EQ(rc, 0) << port;
     std::string error;
-    const auto f = test::ReadWdq(test::ReadBytes(out), error);
+    const auto f = test::ReadWdq(test::ReadBytes(wdq), error);
     ASSERT_TRUE(f) << error;
     DeviceProfile norv;
     IdentifyDevice("A3000B6u", norv);

@@ -5,7 +5,6 @@
 #include "../support/FakeD2xxDriver.h"
 #include "device/CUsbDeviceList.h"
 #include "device/CUsbLink.h"
-#include "device/ChainedDriver.h"
 
 namespace tamix {
 namespace {
@@ -134,40 +133,6 @@ TEST(UsbDeviceListTest, NoDevicesAndDriverFailure) {
     CUsbDeviceList failing(driver, false);
     EXPECT_EQ(failing.Refresh(), -1);
     EXPECT_NE(failing.status(), 0);
-}
-
-}  // namespace
-}  // namespace tamix
-
-namespace tamix {
-namespace {
-
-TEST(ChainedDriverTest, ListsTheFirstDriversDevicesFirstAndRoutesByHandle) {
-    auto first = std::make_unique<test::FakeD2xxDriver>();
-    auto second = std::make_unique<test::FakeD2xxDriver>();
-    first->devices = {{"A60089Rz"}};
-    second->devices = {{"A30008SN"}, {"A3000B6u", true}};
-    second->incoming = {0x42};
-    test::FakeD2xxDriver* real = second.get();
-    ChainedDriver chained(std::move(first), std::move(second));
-    CUsbDeviceList list(chained, true);
-    ASSERT_EQ(list.count(), 3u);
-    std::array<char, 256> serial{};
-    list.GetEntry(0, nullptr, serial, {});
-    EXPECT_STREQ(serial.data(), "A60089Rz");
-    list.GetEntry(1, nullptr, serial, {});
-    EXPECT_STREQ(serial.data(), "A30008SN");
-
-    CUsbLink link;
-    link.SetDriver(&chained);
-    EXPECT_EQ(link.OpenByIndex(2, 115200), 2) << "held by another process";
-    ASSERT_EQ(link.OpenByIndex(1, 115200), 0);
-    EXPECT_EQ(link.ReadByte(), 0x42);
-    link.WriteByte('$');
-    EXPECT_EQ(real->written, std::vector<uint8_t>{'$'});
-    link.Close();
-    EXPECT_EQ(real->calls.back(), "Close");
-    EXPECT_EQ(link.OpenByIndex(3, 115200), 1);
 }
 
 }  // namespace
