@@ -21,6 +21,8 @@ SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
     Bind(wxEVT_LEFT_DCLICK, &SignalCanvas::OnMouse, this);
     Bind(wxEVT_RIGHT_DCLICK, &SignalCanvas::OnMouse, this);
     Bind(wxEVT_TIMER, &SignalCanvas::OnTimer, this);
+    Bind(wxEVT_MOTION, &SignalCanvas::OnMotion, this);
+    Bind(wxEVT_LEAVE_WINDOW, &SignalCanvas::OnMotion, this);
 }
 
 SignalCanvas::~SignalCanvas() {
@@ -44,11 +46,25 @@ void SignalCanvas::OnPaint(wxPaintEvent&) {
         m_bFullRedraw = false;
     }
     dc.DrawBitmap(m_buffer, 0, 0);
-    if (m_bTimerPending) {
-        m_bTimerPending = false;
-        if (!m_timer.Start(50)) {
-            wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
-        }
+    if (m_bTimerPending) StartRefresh();
+}
+
+void SignalCanvas::StartRefresh() {
+    if (m_timer.IsRunning()) return;
+    const bool first = m_bTimerPending;
+    m_bTimerPending = false;
+    // A refused timer is reported once; later runs retry silently.
+    if (!m_timer.Start(50) && first) {
+        wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
+    }
+}
+
+void SignalCanvas::OnMotion(wxMouseEvent& event) {
+    event.Skip();
+    if (event.Leaving()) {
+        m_view->OnPointer(-1, -1);
+    } else {
+        m_view->OnPointer(event.GetX(), event.GetY());
     }
 }
 
