@@ -43,7 +43,7 @@ int main() {
     const char* dir = mkdtemp(pattern);
     if (dir == nullptr) return 1;
     std::vector<std::string> args = {"tamix", "--simulate", "A30008SN", "--profile",
-                                      std::string(dir) + "/tamix.INI"};
+                                     std::string(dir) + "/tamix.INI"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     int argc = static_cast<int>(argv.size());

@@ -21,10 +21,18 @@ std::string SizeText(int64_t bytes) {
 StatusFields RunStatusFields(const MeasurementSetup& setup, std::string_view runFile) {
     StatusFields f;
     switch (setup.Status()) {
-        case RunStatus::Idle: f.state = "Idle"; break;
-        case RunStatus::Starting: f.state = "Starting"; break;
-        case RunStatus::Paused: f.state = "Paused"; break;
-        case RunStatus::StopRequested: f.state = "Stopping"; break;
+        case RunStatus::Idle:
+            f.state = "Idle";
+            break;
+        case RunStatus::Starting:
+            f.state = "Starting";
+            break;
+        case RunStatus::Paused:
+            f.state = "Paused";
+            break;
+        case RunStatus::StopRequested:
+            f.state = "Stopping";
+            break;
         case RunStatus::Running:
             f.state = runFile.empty() ? "Screen only" : "Recording to " + std::string(runFile);
             break;

@@ -1,18 +1,18 @@
-#include <wx/image.h>
-#include <wx/settings.h>
 #include <wx/dcmemory.h>
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
+#include <wx/image.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <map>
-#include <tuple>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
@@ -306,7 +306,8 @@ TEST_F(MainWindowGuiTest, ReadoutAndMarkersMatchTheRecording) {
                   ExpectMessage("Recording will be stopped automatically after 1 minutes"));
     MeasurementSetup& setup = TheSetup();
     ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 60; }, 10));
-    wxTEST_DIALOG(Command(ID_TOOLS_ADDMARKER), test::ExpectMarker("probe on", "1. marker comment:"));
+    wxTEST_DIALOG(Command(ID_TOOLS_ADDMARKER),
+                  test::ExpectMarker("probe on", "1. marker comment:"));
     const int64_t markerScan = setup.markers.markerPos[1];
     ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 120; }, 10));
     EXPECT_EQ(CommandUi(ID_MEASUREMENT_STOP).first, true);
@@ -315,8 +316,8 @@ TEST_F(MainWindowGuiTest, ReadoutAndMarkersMatchTheRecording) {
         ExpectMessage("Measurement will be aborted.\nWould you like to continue?", wxID_YES));
     ASSERT_TRUE(WaitFor(Idle, 10));
     ASSERT_TRUE(WaitFor([] { return !View().worker().Joinable(); }, 5));
-    EXPECT_EQ(View().StatusText(0), "Saved " + path + " (00:00:0" +
-                                        std::to_string(setup.scanCount.load() / 500) + ")");
+    EXPECT_EQ(View().StatusText(0),
+              "Saved " + path + " (00:00:0" + std::to_string(setup.scanCount.load() / 500) + ")");
 
     std::string error;
     const auto f = test::ReadWdq(test::ReadBytes(path), error);
@@ -400,7 +401,8 @@ TEST_F(MainWindowGuiTest, ThemeTracesContrastWithTheBackground) {
     }
     EXPECT_GT(inkPixels, 30);
     if (const char* out = std::getenv("TAMIX_SCREENSHOT_DIR")) {
-        if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr) wxImage::AddHandler(new wxPNGHandler);
+        if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
+            wxImage::AddHandler(new wxPNGHandler);
         const bool dark = IsDark(bg);
         image.SaveFile(std::string(out) + (dark ? "/main-window-dark.png" : "/main-window.png"),
                        wxBITMAP_TYPE_PNG);

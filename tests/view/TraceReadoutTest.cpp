@@ -13,8 +13,8 @@ namespace {
 
 TEST(TracePaletteTest, EveryInputContrastsWithLightAndDarkBackgrounds) {
     // White, the light theme's off-white, two dark themes' window colours, black.
-    for (const Rgb bg : {Rgb{255, 255, 255}, Rgb{246, 245, 244}, Rgb{53, 53, 53},
-                         Rgb{36, 36, 36}, Rgb{0, 0, 0}}) {
+    for (const Rgb bg :
+         {Rgb{255, 255, 255}, Rgb{246, 245, 244}, Rgb{53, 53, 53}, Rgb{36, 36, 36}, Rgb{0, 0, 0}}) {
         for (int input = 0; input < 8; ++input) {
             EXPECT_GE(ContrastRatio(TraceColour(input, bg), bg), kMinTraceContrast)
                 << "input " << input << " on " << int(bg.r);
@@ -39,9 +39,9 @@ TEST(TraceReadoutTest, EdgeValuesInvertTheDrawingRule) {
     };
     // Gain 1: the top row is +50 rows = 32768 counts = 10 V; gain 4 a quarter of it;
     // an offset of 3276.8 counts moves both edges down by 1 V.
-    for (const Case c : {Case{&volts, 1, 0, 10.0, -9.8}, Case{&volts, 4, 0, 2.5, -2.45},
-                         Case{&pressure, 1, 0, 1020.0, -960.0},
-                         Case{&volts, 1, 3277, 9.0, -10.8}}) {
+    for (const Case c :
+         {Case{&volts, 1, 0, 10.0, -9.8}, Case{&volts, 4, 0, 2.5, -2.45},
+          Case{&pressure, 1, 0, 1020.0, -960.0}, Case{&volts, 1, 3277, 9.0, -10.8}}) {
         const EdgeValues e = StripEdgeValues(strip, c.gain, c.offset, *c.channel);
         EXPECT_NEAR(e.top, c.top, 0.01);
         EXPECT_NEAR(e.bottom, c.bottom, 0.01);

@@ -12,8 +12,8 @@ namespace tamix {
 
 struct ViewTheme {
     wxColour background;
-    wxColour ink;       // text, zero lines, icons, markers
-    wxColour zeroLine;  // the dotted middle row of a strip
+    wxColour ink;                   // text, zero lines, icons, markers
+    wxColour zeroLine;              // the dotted middle row of a strip
     std::array<wxColour, 8> trace;  // by physical input
     std::array<wxBitmap, 3> icons;  // zoom, volume, shift in the ink colour
 
