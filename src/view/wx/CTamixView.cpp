@@ -102,6 +102,7 @@ CTamixView::CTamixView() {
 }
 
 CTamixView::~CTamixView() {
+    if (m_canvas != nullptr) m_canvas->DetachView();
     TheSetup().RequestStop();
     // The worker's destructor waits for it: the file is complete before the program goes on.
 }

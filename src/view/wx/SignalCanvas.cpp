@@ -29,6 +29,11 @@ SignalCanvas::~SignalCanvas() {
     m_timer.Stop();
 }
 
+void SignalCanvas::DetachView() {
+    m_timer.Stop();
+    m_view = nullptr;
+}
+
 void SignalCanvas::RequestFullRedraw() {
     m_bFullRedraw = true;
     Refresh(false);
@@ -41,6 +46,7 @@ void SignalCanvas::OnSize(wxSizeEvent& event) {
 
 void SignalCanvas::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
+    if (m_view == nullptr) return;
     if (m_bFullRedraw || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) {
         m_view->RenderAll();
         m_bFullRedraw = false;
@@ -61,6 +67,7 @@ void SignalCanvas::StartRefresh() {
 
 void SignalCanvas::OnMotion(wxMouseEvent& event) {
     event.Skip();
+    if (m_view == nullptr) return;
     if (event.Leaving()) {
         m_view->OnPointer(-1, -1);
     } else {
@@ -70,12 +77,13 @@ void SignalCanvas::OnMotion(wxMouseEvent& event) {
 
 void SignalCanvas::OnMouse(wxMouseEvent& event) {
     event.Skip();
+    if (m_view == nullptr) return;
     const bool left = event.LeftDown() || event.LeftDClick();
     m_view->OnButtonDown(event.GetX(), event.GetY(), left ? MouseButton::Left : MouseButton::Right);
 }
 
 void SignalCanvas::OnTimer(wxTimerEvent&) {
-    m_view->OnTimerTick();
+    if (m_view != nullptr) m_view->OnTimerTick();
 }
 
 }  // namespace tamix

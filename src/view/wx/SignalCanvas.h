@@ -22,6 +22,8 @@ class SignalCanvas final : public wxWindow {
     // The 50 ms refresh runs only during a run: an idle window does no timer work.
     void StartRefresh();
     void StopRefresh() { m_timer.Stop(); }
+    // The view is going: the window may outlive it until its frame is destroyed.
+    void DetachView();
 
   private:
     void OnPaint(wxPaintEvent&);
