@@ -144,6 +144,7 @@ void CTamixView::InvalidateAll() {
 }
 
 void CTamixView::RenderAll() {
+    if (m_canvas == nullptr) return;
     MeasurementSetup& setup = TheSetup();
     const wxSize size = m_canvas->GetClientSize();
     wxBitmap& buffer = m_canvas->buffer();
@@ -342,11 +343,12 @@ void CTamixView::DrawStripLabels(wxDC& dc, int x0, int x1) {
 }
 
 void CTamixView::OnTimerTick() {
+    if (m_canvas == nullptr) return;
     MeasurementSetup& setup = TheSetup();
     if (setup.Status() == RunStatus::Idle) {
         ReportRunEnd();
         // Idle: nothing changes on screen until the next Start, so no ticks.
-        if (!m_worker.Joinable() && !m_bReporting) m_canvas->StopRefresh();
+        if (!m_worker.Joinable() && !m_bReporting && m_canvas != nullptr) m_canvas->StopRefresh();
         return;
     }
     if (setup.redrawRequest.load()) {
@@ -450,6 +452,7 @@ wxString CTamixView::TipAt(int x, int y) const {
 }
 
 void CTamixView::OnPointer(int x, int y) {
+    if (m_canvas == nullptr) return;
     const std::optional<Readout> r = ReadoutAt(x, y);
     SetStatus(kMessage, r ? W(ReadoutText(*r, TheSetup().channels[r->channel])) : wxString());
     const wxString tip = TipAt(x, y);
@@ -483,7 +486,7 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
             m_runFile = std::string(setup.OutputFileName());
             SetStatus(kMessage, wxString());
             UpdateStatus();
-            m_canvas->StartRefresh();
+            if (m_canvas != nullptr) m_canvas->StartRefresh();
         }
         if (outcome != StartOutcome::NoChannel) return;
     }

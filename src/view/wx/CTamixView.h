@@ -74,6 +74,7 @@ class CTamixView final : public wxView {
     const ViewLayout& layout() const { return m_layout; }
     DisplayScaling& scaling() { return m_scaling; }
     SignalCanvas* canvas() const { return m_canvas; }
+    void OnCanvasDestroyed() { m_canvas = nullptr; }
     WorkerThread& worker() { return m_worker; }
     // Paints the whole view into its buffer now (used by paints and measured by tests).
     void RenderAll();

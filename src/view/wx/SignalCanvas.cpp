@@ -27,6 +27,8 @@ SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
 
 SignalCanvas::~SignalCanvas() {
     m_timer.Stop();
+    // The frame may destroy this window before or after the view goes.
+    if (m_view != nullptr) m_view->OnCanvasDestroyed();
 }
 
 void SignalCanvas::DetachView() {
