@@ -104,9 +104,7 @@ int main(int argc, char** argv) {
     source.simulate = args.simulate;
     source.unpaced = args.unpaced;
     source.ports = args.ports;
-    // A simulated unit without channel programming streams the inputs of this run.
-    for (int k = 0; k < setup.channelCount; ++k)
-        source.fixedInputs.push_back(setup.channels[k].inputNumber);
+    StreamSelectedInputs(source, setup.SelectedChannels());
     auto driver = MakeDriver(source, error);
     if (!driver) {
         std::cerr << "tamix-record: " << error << "\n";

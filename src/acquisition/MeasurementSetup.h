@@ -14,6 +14,7 @@
 #include <span>
 #include <string_view>
 
+#include "acquisition/DisplayColumns.h"
 #include "acquisition/RunStatus.h"
 #include "base/ChannelInfo.h"
 #include "base/MarkerTable.h"
@@ -67,6 +68,7 @@ struct MeasurementSetup {
     std::atomic<int> displayWidth{100};
     std::atomic<int> redrawRequest{0};
     std::atomic<int> secondTick{0};
+    DisplayColumns columnExtremes;  // min-max and first scan per column (the view's trace)
 
     // --- the identified unit, the link and the header image (worker) ---
     DeviceProfile profile;

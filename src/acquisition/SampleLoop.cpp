@@ -67,6 +67,8 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
                 setup.displayColumns[displayColumn][k].store(s, std::memory_order_relaxed);
                 setup.historyRing[ringIndex][k].store(s, std::memory_order_relaxed);
             }
+            AddScanToColumn(setup.columnExtremes, displayColumn, ringIndex % 4 == 0, samples,
+                            scanCount);
             const bool recording = setup.Status() != RunStatus::Paused;
             if (sink != nullptr && recording) {
                 if (!sink->WriteScan(scanCount, samples)) return LoopEnd::WriteFailed;

@@ -3,8 +3,10 @@
 #include <wx/accel.h>
 #include <wx/menu.h>
 
+#include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
 #include "control/MeasurementCommands.h"
+#include "view/wx/WxUserInterface.h"
 
 #include "res/tamix.xpm"
 
@@ -16,19 +18,19 @@ wxMenuBar* CreateMainMenu() {
     auto* measurement = new wxMenu;
     measurement->Append(cmd::ID_MEASUREMENT_START, "&Start");
     measurement->Append(cmd::ID_MEASUREMENT_STOP, "S&top");
-    measurement->AppendCheckItem(cmd::ID_MEASUREMENT_PAUSE, "&Pause");
+    measurement->AppendCheckItem(cmd::ID_MEASUREMENT_PAUSE, "&Pause\tP");
     measurement->AppendSeparator();
     measurement->Append(cmd::ID_MEASUREMENT_COMMPORT, "Communication port")->Enable(false);
     measurement->AppendCheckItem(cmd::ID_MEASUREMENT_EIGHTCHANNELS, "&Eight channels installed");
     measurement->AppendSeparator();
     measurement->Append(cmd::ID_MEASUREMENT_CALIBRATE, "&Calibrate");
     auto* tools = new wxMenu;
-    tools->Append(cmd::ID_TOOLS_ADDMARKER, "&Add Marker");
+    tools->Append(cmd::ID_TOOLS_ADDMARKER, "&Add Marker\tSpace");
     tools->AppendSeparator();
     tools->Append(cmd::ID_TOOLS_RESETALLSCALING, "Reset all scaling");
-    tools->Append(cmd::ID_TOOLS_AUTOSCALEALL, "Auto&scale all");
+    tools->Append(cmd::ID_TOOLS_AUTOSCALEALL, "Auto&scale all\tA");
     auto* help = new wxMenu;
-    help->Append(cmd::ID_HELP_SIMPLEHELP, "Simple &help");
+    help->Append(cmd::ID_HELP_SIMPLEHELP, "Simple &help\tH");
     help->AppendSeparator();
     help->Append(cmd::ID_APP_ABOUT, "&About Tamix...");
     auto* bar = new wxMenuBar;
@@ -43,10 +45,9 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, title) {
     SetIcon(wxIcon(tamix_xpm));
     SetMenuBar(CreateMainMenu());
+    CreateStatusBar();
+    // A, H, Space and P come with their menu entries, which show them.
     wxAcceleratorEntry keys[] = {
-        {wxACCEL_NORMAL, 'A', cmd::ID_TOOLS_AUTOSCALEALL},
-        {wxACCEL_NORMAL, 'H', cmd::ID_HELP_SIMPLEHELP},
-        {wxACCEL_NORMAL, WXK_SPACE, cmd::ID_TOOLS_ADDMARKER},
         {wxACCEL_CTRL, 'N', wxID_NEW},
         {wxACCEL_CTRL, 'O', wxID_OPEN},
         {wxACCEL_CTRL, 'S', wxID_SAVE},
@@ -60,8 +61,16 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
 
 void CMainFrame::OnClose(wxCloseEvent& event) {
     if (event.CanVeto() && !CTamixDoc::CanCloseFrame()) {
-        event.Veto();
-        return;
+        WxUserInterface ui;
+        if (!ui.AskYesNo(kQuitDuringRun)) {
+            event.Veto();
+            return;
+        }
+        // The view's end waits for the worker, which completes the file first.
+        TheSetup().RequestStop();
+        ui.BeginWait();
+        while (TheSetup().workerActive.load()) wxMilliSleep(5);
+        ui.EndWait();
     }
     event.Skip();
 }

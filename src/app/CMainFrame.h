@@ -1,5 +1,5 @@
 // The main window: menu bar, accelerators and the view; refuses to close while
-// a measurement runs.
+// a measurement runs unless the operator agrees to stop it.
 #pragma once
 
 #include <wx/docview.h>
@@ -14,6 +14,10 @@ class CMainFrame final : public wxDocParentFrame {
     void OnClose(wxCloseEvent& event);
     void OnExit(wxCommandEvent& event);
 };
+
+// Asked when the window is closed during a run.
+inline constexpr const char* kQuitDuringRun =
+    "A measurement is running.\n\nStop the recording and quit? The file is completed first.";
 
 // Builds the menu bar of the main window.
 wxMenuBar* CreateMainMenu();

@@ -96,12 +96,36 @@ void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
 }
 
 bool CTamixApp::OnCmdLineParsed(wxCmdLineParser& parser) {
-    parser.Found("simulate", &m_simulate);
-    m_unpaced = parser.Found("unpaced");
+    wxString simulate;
+    if (parser.Found("simulate", &simulate) && !simulate.empty())
+        m_source.simulate = std::string(simulate.utf8_str());
+    m_source.unpaced = parser.Found("unpaced");
     parser.Found("profile", &m_profilePath);
     wxString port;
-    if (parser.Found("port", &port)) m_ports.Add(port);
+    SerialPortInfo info;
+    if (parser.Found("port", &port) && ParsePortSpec(std::string(port.utf8_str()), info))
+        m_source.ports.push_back(info);
     return true;
+}
+
+bool CTamixApp::UseInstrument(const InstrumentSource& source, std::string& error) {
+    std::unique_ptr<D2xxDriver> driver = MakeDriver(source, error);
+    if (!driver) return false;
+    MeasurementSetup& setup = TheSetup();
+    // Only between runs: no worker holds the old driver then.
+    if (setup.link.Driver() == m_driver.get()) setup.link.SetDriver(driver.get());
+    m_source = source;
+    m_driver = std::move(driver);
+    return true;
+}
+
+void CTamixApp::PrepareInstrument(MeasurementSetup& setup) {
+    if (!m_source.simulate || setup.link.Driver() != m_driver.get()) return;
+    InstrumentSource source = m_source;
+    StreamSelectedInputs(source, setup.SelectedChannels());
+    if (source.fixedInputs == m_source.fixedInputs) return;
+    std::string error;
+    UseInstrument(source, error);
 }
 
 bool CTamixApp::OnInit() {
@@ -111,15 +135,8 @@ bool CTamixApp::OnInit() {
     m_profile = std::make_unique<IniFile>(
         m_profilePath.empty() ? DefaultProfilePath() : std::string(m_profilePath.utf8_str()));
 
-    InstrumentSource source;
-    if (!m_simulate.empty()) source.simulate = std::string(m_simulate.utf8_str());
-    source.unpaced = m_unpaced;
-    for (const wxString& spec : m_ports) {
-        SerialPortInfo port;
-        if (ParsePortSpec(std::string(spec.utf8_str()), port)) source.ports.push_back(port);
-    }
     std::string error;
-    m_driver = MakeDriver(source, error);
+    m_driver = MakeDriver(m_source, error);
     if (!m_driver) {
         wxLogError("%s", wxString::FromUTF8(error));
         return false;
@@ -127,7 +144,8 @@ bool CTamixApp::OnInit() {
     MeasurementSetup& setup = TheSetup();
     setup.link.SetDriver(m_driver.get());
     LoadSystemSetup();
-    SetViewServices(m_profile.get(), &DefaultFileOpener());
+    SetViewServices(m_profile.get(), &DefaultFileOpener(),
+                    [this](MeasurementSetup& s) { PrepareInstrument(s); });
 
     m_docManager = new CTamixDocManager;
     new wxDocTemplate(m_docManager, "Tamix Document", "*.*", "", "", "Tamix.Document",

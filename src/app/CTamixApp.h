@@ -7,11 +7,15 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "base/IniFile.h"
 #include "device/D2xxDriver.h"
+#include "device/InstrumentSource.h"
 
 namespace tamix {
+
+struct MeasurementSetup;
 
 // Asks the operator for a file to open (empty when cancelled). Replaceable, so
 // that the whole Open command can be tested.
@@ -28,6 +32,12 @@ class CTamixApp : public wxApp {
     void LoadSystemSetup();
     void SaveSystemSetup();
     IniFile& profile() { return *m_profile; }
+    // Talks to the instruments of `source` from the next Start on; false with
+    // `error` set when its simulated unit is unknown.
+    bool UseInstrument(const InstrumentSource& source, std::string& error);
+    // Before a run: a simulated unit streams the run's inputs when its model has
+    // no channel programming. A driver put into the link by someone else is kept.
+    void PrepareInstrument(MeasurementSetup& setup);
     wxDocManager* docManager() const { return m_docManager; }
 
   private:
@@ -38,9 +48,7 @@ class CTamixApp : public wxApp {
     std::unique_ptr<D2xxDriver> m_driver;
     wxDocManager* m_docManager = nullptr;
     wxString m_profilePath;
-    wxString m_simulate;
-    wxArrayString m_ports;
-    bool m_unpaced = false;
+    InstrumentSource m_source;
 };
 
 }  // namespace tamix

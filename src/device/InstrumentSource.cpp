@@ -4,6 +4,11 @@
 
 namespace tamix {
 
+void StreamSelectedInputs(InstrumentSource& source, std::span<const ChannelInfo> channels) {
+    source.fixedInputs.clear();
+    for (const ChannelInfo& channel : channels) source.fixedInputs.push_back(channel.inputNumber);
+}
+
 bool ParsePortSpec(const std::string& spec, SerialPortInfo& port) {
     const std::size_t eq = spec.rfind('=');
     if (eq == std::string::npos || eq == 0 || eq + 1 >= spec.size()) return false;

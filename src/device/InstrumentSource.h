@@ -5,9 +5,11 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "base/ChannelInfo.h"
 #include "device/D2xxDriver.h"
 #include "device/LinuxSerialDriver.h"
 
@@ -19,6 +21,10 @@ struct InstrumentSource {
     std::vector<int> fixedInputs;       // what a simulated unit without programming streams
     std::vector<SerialPortInfo> ports;  // explicit ports: path and the serial to assume
 };
+
+// A unit without channel programming (TIRQEL) is set up on its own panel: the
+// simulated one streams the inputs of the run about to start, in input order.
+void StreamSelectedInputs(InstrumentSource& source, std::span<const ChannelInfo> channels);
 
 // Parses "PATH=SERIAL" (split at the last '='); false when either part is empty.
 bool ParsePortSpec(const std::string& spec, SerialPortInfo& port);

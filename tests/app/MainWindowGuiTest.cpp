@@ -1,27 +1,36 @@
-#include <sys/resource.h>
 #include <wx/dcmemory.h>
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
+#include <wx/image.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
+
 #include <csignal>
 
 #include <chrono>
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <tuple>
 
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "acquisition/MeasurementSetup.h"
+#include "app/CMainFrame.h"
 #include "app/CTamixDoc.h"
 #include "app/TerminationSignals.h"
 #include "control/MeasurementCommands.h"
 #include "device/D2xxDriver.h"
+#include "device/InstrumentSource.h"
+#include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
+#include "view/TracePalette.h"
 #include "view/wx/CTamixView.h"
+#include "view/wx/SignalCanvas.h"
 
 namespace tamix {
 namespace {
@@ -94,8 +103,8 @@ TEST_F(MainWindowGuiTest, RecordsAWinDaqFileWithMarkersAndAPause) {
     EXPECT_LE(pausedScans, 8);
     EXPECT_FALSE(CommandUi(ID_MEASUREMENT_PAUSE).second);
 
-    // Closing is refused while the run goes on.
-    test::MainFrame().Close(false);
+    // Closing asks first; No keeps the run going.
+    wxTEST_DIALOG(test::MainFrame().Close(false), ExpectMessage(kQuitDuringRun, wxID_NO));
     WaitFor([] { return false; }, 0.2);
     EXPECT_TRUE(test::MainFrame().IsShown());
 
@@ -283,50 +292,166 @@ TEST_F(MainWindowGuiTest, IconClicksChangeTheScalingOfTheirStrip) {
     EXPECT_EQ(view.scaling().gain(0), 1);
 }
 
-// Figures for the drawing cost: a full repaint of a 1920-pixel-wide view with
-// eight channels, and one 50 ms tick of new segments.
-TEST_F(MainWindowGuiTest, DrawingCost) {
+// A TIRQEL is set up on its own panel: the simulated one must stream the
+// inputs chosen for the run, and the file must hold exactly those signals.
+TEST_F(MainWindowGuiTest, ASimulatedTirqelRecordsTheSelectedInputs) {
+    InstrumentSource tirqel;
+    tirqel.simulate = "A60089Rz";
+    std::string error;
+    ASSERT_TRUE(test::App().UseInstrument(tirqel, error)) << error;
+    const std::string path = dir.File("tirqel.wdq");
+    const std::vector<int> inputs = {0, 1, 4, 5};
+    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose(inputs, path, 0, 0.02)),
+                  ExpectMessage("Recording will be stopped automatically after 0 minutes"));
+    const bool ended = WaitFor(Idle, 20);
+    InstrumentSource kpr;
+    kpr.simulate = "A30008SN";
+    ASSERT_TRUE(test::App().UseInstrument(kpr, error)) << error;
+    ASSERT_TRUE(ended);
+    std::string readError;
+    const auto f = test::ReadWdq(test::ReadBytes(path), readError);
+    ASSERT_TRUE(f) << readError;
+    ASSERT_EQ(f->channelCount, 4);
+    EXPECT_DOUBLE_EQ(f->period, 0.001);
+    EXPECT_GE(f->ScanCount(), 1200);
+    for (int64_t scan = 0; scan < f->ScanCount(); ++scan) {
+        for (std::size_t k = 0; k < inputs.size(); ++k) {
+            const int16_t want =
+                SignalGenerator::IntendedSample(inputs[k], static_cast<double>(scan) * 0.001, 4);
+            ASSERT_EQ(f->samples[scan * 4 + k], static_cast<int16_t>(want & ~3))
+                << "scan " << scan << " input " << inputs[k];
+        }
+    }
+}
+
+// The pointer's readout at a point of the sweep is the value in the file, and
+// a marker is drawn at the column that gathered its scan.
+TEST_F(MainWindowGuiTest, ReadoutAndMarkersMatchTheRecording) {
+    const std::string path = dir.File("readout.wdq");
+    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0, 2}, path, 0, 1)),
+                  ExpectMessage("Recording will be stopped automatically after 1 minutes"));
     MeasurementSetup& setup = TheSetup();
-    setup.channelCount = 8;
-    wxFrame& frame = test::MainFrame();
-    const wxSize old = frame.GetSize();
-    frame.SetSize(1935, 1000);
-    WaitFor([] { return false; }, 0.3);
+    ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 60; }, 10));
+    wxTEST_DIALOG(Command(ID_TOOLS_ADDMARKER),
+                  test::ExpectMarker("probe on", "1. marker comment:"));
+    const int64_t markerScan = setup.markers.markerPos[1];
+    ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 120; }, 10));
+    EXPECT_EQ(CommandUi(ID_MEASUREMENT_STOP).first, true);
+    wxTEST_DIALOG(
+        Command(ID_MEASUREMENT_STOP),
+        ExpectMessage("Measurement will be aborted.\nWould you like to continue?", wxID_YES));
+    ASSERT_TRUE(WaitFor(Idle, 10));
+    ASSERT_TRUE(WaitFor([] { return !View().worker().Joinable(); }, 5));
+    EXPECT_EQ(View().StatusText(0),
+              "Saved " + path + " (00:00:0" + std::to_string(setup.scanCount.load() / 500) + ")");
+
+    std::string error;
+    const auto f = test::ReadWdq(test::ReadBytes(path), error);
+    ASSERT_TRUE(f) << error;
     CTamixView& view = View();
-    for (int j = 0; j < kBufferRows; ++j) {
-        for (int c = 0; c < 8; ++c)
-            setup.displayColumns[j][c] = static_cast<int16_t>((j * 97 + c * 5000) % 60000 - 30000);
+    view.RenderAll();
+    const ViewLayout& l = view.layout();
+    const int x = l.traces.left + 50;
+    const int y = l.strips[1].top + 5;
+    const auto r = view.ReadoutAt(x, y);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->channel, 1);
+    ASSERT_LT(r->scan, f->ScanCount());
+    EXPECT_EQ(f->samples[r->scan * 2 + 1], static_cast<int16_t>(r->sample & ~3));
+    EXPECT_NEAR(f->Value(r->scan, 1), r->value, 4 / 3276.8);
+    EXPECT_DOUBLE_EQ(r->seconds, static_cast<double>(r->scan) * 0.002);
+    view.OnPointer(x, y);
+    EXPECT_EQ(view.StatusText(0).rfind("t = ", 0), 0u) << view.StatusText(0);
+
+    // The marker's column: the one whose four scans include the marker's scan.
+    int column = -1;
+    for (int j = 0; j < setup.displayColumn.load(); ++j) {
+        const int64_t first = setup.columnExtremes.firstScan[j];
+        if (first <= markerScan && markerScan < first + 4) column = j;
     }
-    setup.displayColumn = 1920;
-    const auto cpu = [] {
-        timespec ts{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+    ASSERT_GE(column, 0);
+    const std::optional<int> mx = view.MarkerX(1);
+    ASSERT_TRUE(mx);
+    EXPECT_EQ(*mx, l.traces.left + column);
+    const wxImage image = view.canvas()->buffer().ConvertToImage();
+    const wxColour ink = view.theme().ink;
+    const auto isInk = [&](int px, int py) {
+        return image.GetRed(px, py) == ink.Red() && image.GetGreen(px, py) == ink.Green() &&
+               image.GetBlue(px, py) == ink.Blue();
     };
-    const double t0 = cpu();
-    constexpr int kRepaints = 10;
-    for (int i = 0; i < kRepaints; ++i) view.RenderAll();
-    const double full = (cpu() - t0) / kRepaints;
-    setup.SetStatus(RunStatus::Running);
-    setup.displayColumn = 100;
-    view.m_nDrawnUpTo = 94;
-    const double t1 = cpu();
-    constexpr int kTicks = 200;
-    for (int i = 0; i < kTicks; ++i) {
-        view.m_nDrawnUpTo = 94;
-        view.OnTimerTick();
+    const int bottom = l.traces.top + l.stripHeight * l.channelCount;
+    EXPECT_TRUE(isInk(*mx + 1, bottom - 4)) << "the marker's flag";
+    EXPECT_EQ(view.TipAt(*mx, l.strips[0].top + l.stripHeight / 2), "Marker 1: probe on");
+}
+
+// Traces, zero lines and icons stand out from the window's background on any
+// theme (run once more under a dark theme): measured on the view's pixels.
+TEST_F(MainWindowGuiTest, ThemeTracesContrastWithTheBackground) {
+    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0, 1, 2, 7}, "", 0, 1)),
+                  ExpectMessage("WARNING: You've selected not to save data."));
+    MeasurementSetup& setup = TheSetup();
+    ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 200; }, 10));
+    CTamixView& view = View();
+    view.RenderAll();
+    const wxImage image = view.canvas()->buffer().ConvertToImage();
+    const char* theme = std::getenv("GTK_THEME");
+    const wxColour bgSystem = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    const Rgb bg{bgSystem.Red(), bgSystem.Green(), bgSystem.Blue()};
+    if (theme != nullptr && std::string(theme).find("dark") != std::string::npos) {
+        EXPECT_TRUE(IsDark(bg)) << "a dark theme gives a dark window";
     }
-    const double tick = (cpu() - t1) / kTicks;
-    setup.SetStatus(RunStatus::Idle);
-    setup.displayColumn = 0;
-    std::printf(
-        "[ figures  ] full repaint 1920 px x 8 channels: %.2f ms CPU; tick of 6 columns x 8 "
-        "channels: %.3f ms CPU\n",
-        full, tick);
-    RecordProperty("full_repaint_ms", std::to_string(full));
-    RecordProperty("tick_ms", std::to_string(tick));
-    EXPECT_LT(tick, 5.0);
-    frame.SetSize(old);
+    const ViewLayout& l = view.layout();
+    for (int c = 0; c < 4; ++c) {
+        const Rect& s = l.strips[c];
+        // The trace's pixels: those that stand out from the background (the
+        // dotted zero line and the label lie outside the counted rows and columns).
+        int clear = 0;
+        for (int x = s.left + 4; x < s.left + 200; ++x) {
+            for (int y = s.top + 20; y < s.bottom - 20; ++y) {
+                if (y == (s.top + s.bottom) / 2) continue;
+                const Rgb p{image.GetRed(x, y), image.GetGreen(x, y), image.GetBlue(x, y)};
+                clear += ContrastRatio(p, bg) >= kMinTraceContrast;
+            }
+        }
+        EXPECT_GE(clear, 100) << "strip " << c << " shows no clear trace";
+    }
+    // The icons are drawn in the ink colour, which stands out from the background.
+    const wxColour ink = view.theme().ink;
+    EXPECT_GE(ContrastRatio({ink.Red(), ink.Green(), ink.Blue()}, bg), 7.0);
+    int inkPixels = 0;
+    for (int x = 0; x < kIconColumnWidth; ++x) {
+        for (int y = l.strips[0].top; y < l.strips[0].bottom; ++y) {
+            inkPixels += image.GetRed(x, y) == ink.Red() && image.GetGreen(x, y) == ink.Green() &&
+                         image.GetBlue(x, y) == ink.Blue();
+        }
+    }
+    EXPECT_GT(inkPixels, 30);
+    if (const char* out = std::getenv("TAMIX_SCREENSHOT_DIR")) {
+        if (wxImage::FindHandler(wxBITMAP_TYPE_PNG) == nullptr)
+            wxImage::AddHandler(new wxPNGHandler);
+        const bool dark = IsDark(bg);
+        image.SaveFile(std::string(out) + (dark ? "/main-window-dark.png" : "/main-window.png"),
+                       wxBITMAP_TYPE_PNG);
+    }
+    Command(ID_MEASUREMENT_STOP);
+    EXPECT_TRUE(WaitFor(Idle, 10));
+}
+
+TEST_F(MainWindowGuiTest, TheTimerRunsOnlyDuringARun) {
+    ASSERT_TRUE(WaitFor([] { return !View().canvas()->timerRunning(); }, 5));
+    wxTEST_DIALOG(Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0}, "", 0, 1)),
+                  ExpectMessage("WARNING: You've selected not to save data."));
+    EXPECT_TRUE(View().canvas()->timerRunning());
+    Command(ID_MEASUREMENT_STOP);
+    EXPECT_TRUE(WaitFor([] { return Idle() && !View().canvas()->timerRunning(); }, 10));
+}
+
+TEST_F(MainWindowGuiTest, MenusShowTheirKeysAndTheAboutBoxItsVersion) {
+    wxMenuBar* bar = test::MainFrame().GetMenuBar();
+    EXPECT_EQ(bar->FindItem(ID_MEASUREMENT_PAUSE)->GetItemLabel(), "&Pause\tP");
+    EXPECT_EQ(bar->FindItem(ID_TOOLS_ADDMARKER)->GetItemLabel(), "&Add Marker\tSpace");
+    CAboutDlg about(&test::MainFrame());
+    EXPECT_EQ(about.FindWindow(CAboutDlg::kVersionLabel)->GetLabel(), "Version " TAMIX_VERSION);
 }
 
 }  // namespace

@@ -66,13 +66,32 @@ TEST_F(DialogsGuiTest, AFifthUnitCharacterRaisesTheLengthMessage) {
     EXPECT_TRUE(dlg.TransferDataFromWindow());
 }
 
-TEST_F(DialogsGuiTest, EmptyingTotalTimeRestoresTheLastNumber) {
+TEST_F(DialogsGuiTest, TotalTimeIsTypedFreelyAndCheckedAtOk) {
     CMeasurementOptionsDlg dlg(nullptr, profile);
     auto* time = static_cast<wxTextCtrl*>(dlg.FindWindow(id::kTotalTime));
-    wxTEST_DIALOG(time->SetValue(""), ExpectMessage("Please enter a number."));
-    EXPECT_EQ(time->GetValue(), "30");
-    wxTEST_DIALOG(time->SetValue("0"),
+    // Each keystroke raises a text event; none may bring up a message or
+    // change the text, whatever the intermediate value.
+    time->SetValue("");
+    for (const char* key : {"0", ".", "2"}) time->AppendText(key);
+    EXPECT_EQ(time->GetValue(), "0.2");
+    EXPECT_EQ(dlg.GetText(id::kApproxSize), "0.05 Mbytes");
+    // Another handler in the middle of typing keeps the text too.
+    time->SetValue("0.");
+    dlg.SetCheck(id::kChannel0 + 4, 1);
+    wxCommandEvent click(wxEVT_CHECKBOX, id::kChannel0 + 4);
+    click.SetInt(1);
+    dlg.FindWindow(id::kChannel0 + 4)->GetEventHandler()->ProcessEvent(click);
+    EXPECT_EQ(time->GetValue(), "0.");
+    time->AppendText("2");
+    ASSERT_TRUE(dlg.TransferDataFromWindow());
+    EXPECT_DOUBLE_EQ(dlg.options().m_dTotalTime, 0.2);
+    // A value that is still out of range is refused at OK, with the message.
+    time->ChangeValue("0");
+    bool accepted = true;
+    wxTEST_DIALOG(accepted = dlg.TransferDataFromWindow(),
                   ExpectMessage("Please enter a number between 0.01 and 6000."));
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(time->GetValue(), "0");
 }
 
 TEST_F(DialogsGuiTest, TypingAFileNameSelectsSaving) {

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
     }
     tamix::test::WaitFor([] { return false; }, 0.3);
     const int rc = RUN_ALL_TESTS();
-    wxTheApp->GetTopWindow()->Destroy();
+    // A test may have closed the main window already.
+    if (wxWindow* top = wxTheApp->GetTopWindow()) top->Destroy();
     tamix::test::WaitFor([] { return false; }, 0.2);
     wxTheApp->OnExit();
     wxEntryCleanup();

@@ -17,6 +17,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     Place(new wxStaticText(this, wxID_ANY,
                            wxString::FromUTF8("Tamix adatgy\xC3\xBBjt\xC3\xB5 szoftver")),
           40, 10, 119, 8);
+    Place(new wxStaticText(this, kVersionLabel, "Version " TAMIX_VERSION), 40, 22, 119, 8);
     AddDefaultButton(this, 176, 6, 32, 14)->SetFocus();
     // Not centred: the box opens at its template position within its owner.
     if (parent != nullptr) Move(parent->ClientToScreen(ConvertDialogToPixels(wxPoint(34, 22))));

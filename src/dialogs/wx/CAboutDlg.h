@@ -1,4 +1,4 @@
-// The About box: the application icon and its name.
+// The About box: the application icon, its name and version.
 #pragma once
 
 #include <wx/dialog.h>
@@ -7,6 +7,7 @@ namespace tamix {
 
 class CAboutDlg final : public wxDialog {
   public:
+    static constexpr int kVersionLabel = 1001;
     explicit CAboutDlg(wxWindow* parent);
 };
 

@@ -11,6 +11,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <optional>
+
 #include "acquisition/MeasurementSetup.h"
 #include "control/MeasurementCommands.h"
 #include "dialogs/wx/DialogLayout.h"
@@ -21,6 +23,17 @@ namespace tamix {
 namespace id = options_id;
 
 namespace {
+
+// The range the exchange checks Total time against, in either time unit.
+constexpr double kMinTotalTime = 0.01;
+constexpr double kMaxTotalTime = 6000;
+
+// The leading number of a field's text, as the exchange reads it.
+std::optional<double> NumberIn(std::string_view text) {
+    bool ok = false;
+    const double value = LeadingNumber(text, &ok);
+    return ok ? std::optional<double>(value) : std::nullopt;
+}
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
@@ -157,10 +170,29 @@ void CMeasurementOptionsDlg::SetCheck(int i, int state) {
     static_cast<wxCheckBox*>(FindWindow(i))->SetValue(state != 0);
 }
 std::string CMeasurementOptionsDlg::GetText(int i) const {
-    if (auto* text = dynamic_cast<wxTextCtrl*>(FindWindow(i))) return U(text->GetValue());
+    if (auto* text = dynamic_cast<wxTextCtrl*>(FindWindow(i))) {
+        std::string typed = U(text->GetValue());
+        if (i == id::kTotalTime && m_bHandlerRound) {
+            // A time still being typed ("", "0", "0.") is checked at OK; until
+            // then the other handlers work with the last complete value.
+            const std::optional<double> v = NumberIn(typed);
+            m_bTotalTimeHeld = !v || *v < kMinTotalTime || *v > kMaxTotalTime;
+            if (m_bTotalTimeHeld) return ddx::FormatNumber(m_options.m_dTotalTime);
+        }
+        return typed;
+    }
     return U(FindWindow(i)->GetLabel());
 }
 void CMeasurementOptionsDlg::SetText(int i, std::string_view value) {
+    if (i == id::kTotalTime && m_bHandlerRound) {
+        // Filling never rewrites what is being typed when it means the same
+        // value, or when the handler kept the last complete value in its place.
+        const std::string typed = U(static_cast<wxTextCtrl*>(FindWindow(i))->GetValue());
+        const std::optional<double> shown = NumberIn(typed);
+        const std::optional<double> wanted = NumberIn(value);
+        if (m_bTotalTimeHeld && value == ddx::FormatNumber(m_options.m_dTotalTime)) return;
+        if (shown && wanted && *shown == *wanted) return;
+    }
     m_bFilling = true;
     if (auto* text = dynamic_cast<wxTextCtrl*>(FindWindow(i))) {
         text->ChangeValue(W(value));
@@ -211,20 +243,39 @@ void CMeasurementOptionsDlg::Fail(int i, std::string_view message, bool exclamat
     if (wxWindow* w = FindWindow(i)) w->SetFocus();
 }
 
+CMeasurementOptionsDlg::HandlerRound::HandlerRound(CMeasurementOptionsDlg& dlg) : m_dlg(dlg) {
+    m_dlg.m_bHandlerRound = true;
+    m_dlg.m_bTotalTimeHeld = false;
+}
+CMeasurementOptionsDlg::HandlerRound::~HandlerRound() {
+    m_dlg.m_bHandlerRound = false;
+    m_dlg.m_bTotalTimeHeld = false;
+}
+
 void CMeasurementOptionsDlg::OnChannelBox(wxCommandEvent& event) {
-    if (!m_bFilling) m_options.OnChannelClicked(*this, event.GetId() - id::kChannel0);
+    if (m_bFilling) return;
+    const HandlerRound round(*this);
+    m_options.OnChannelClicked(*this, event.GetId() - id::kChannel0);
 }
 void CMeasurementOptionsDlg::OnChannelRadio(wxCommandEvent&) {
-    if (!m_bFilling) m_options.OnChannelRadio(*this);
+    if (m_bFilling) return;
+    const HandlerRound round(*this);
+    m_options.OnChannelRadio(*this);
 }
 void CMeasurementOptionsDlg::OnEstimateInput(wxCommandEvent&) {
-    if (!m_bFilling) m_options.OnEstimateInputChanged(*this);
+    if (m_bFilling) return;
+    const HandlerRound round(*this);
+    m_options.OnEstimateInputChanged(*this);
 }
 void CMeasurementOptionsDlg::OnTimeUnit(wxCommandEvent&) {
-    if (!m_bFilling) m_options.OnTimeUnitChanged(*this);
+    if (m_bFilling) return;
+    const HandlerRound round(*this);
+    m_options.OnTimeUnitChanged(*this);
 }
 void CMeasurementOptionsDlg::OnFileName(wxCommandEvent&) {
-    if (!m_bFilling) m_options.OnFileNameChanged(*this);
+    if (m_bFilling) return;
+    const HandlerRound round(*this);
+    m_options.OnFileNameChanged(*this);
 }
 void CMeasurementOptionsDlg::OnUnitSelected(wxCommandEvent& event) {
     if (m_bFilling || event.GetSelection() == wxNOT_FOUND) return;
@@ -234,7 +285,9 @@ void CMeasurementOptionsDlg::OnUnitSelected(wxCommandEvent& event) {
     SetText(id::kUnitLabel0V, unit);
 }
 void CMeasurementOptionsDlg::OnUnitEdited(wxCommandEvent&) {
-    if (!m_bFilling) m_options.OnUnitEdited(*this);
+    if (m_bFilling) return;
+    const HandlerRound round(*this);
+    m_options.OnUnitEdited(*this);
 }
 
 void CMeasurementOptionsDlg::OnBrowse(wxCommandEvent&) {

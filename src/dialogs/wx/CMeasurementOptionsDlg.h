@@ -53,9 +53,23 @@ class CMeasurementOptionsDlg final : public wxDialog, public ControlAccess {
     void OnBrowse(wxCommandEvent& event);
     void OnOk(wxCommandEvent& event);
 
+    // While a handler reads and refills the controls (not at OK).
+    class HandlerRound {
+      public:
+        explicit HandlerRound(CMeasurementOptionsDlg& dlg);
+        ~HandlerRound();
+        HandlerRound(const HandlerRound&) = delete;
+        HandlerRound& operator=(const HandlerRound&) = delete;
+
+      private:
+        CMeasurementOptionsDlg& m_dlg;
+    };
+
     IniFile& m_profile;
     MeasurementOptions m_options;
     bool m_bFilling = false;  // no handlers while the controls are being filled
+    bool m_bHandlerRound = false;
+    mutable bool m_bTotalTimeHeld = false;  // the round works with the last complete time
 };
 
 }  // namespace tamix

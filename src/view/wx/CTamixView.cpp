@@ -5,8 +5,10 @@
 #include <wx/dcclient.h>
 #include <wx/dcmemory.h>
 #include <wx/frame.h>
+#include <wx/graphics.h>
 #include <wx/msgdlg.h>
 #include <wx/settings.h>
+#include <wx/statusbr.h>
 #include <wx/utils.h>
 
 #include "acquisition/AcquisitionWorker.h"
@@ -17,17 +19,15 @@
 #include "dialogs/wx/CHelpDlg.h"
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
+#include "view/StatusText.h"
 #include "view/wx/SignalCanvas.h"
-
-#include "res/shift.xpm"
-#include "res/volume.xpm"
-#include "res/zoom.xpm"
 
 namespace tamix {
 namespace {
 
 IniFile* gProfile = nullptr;
 FileOpener* gOpener = nullptr;
+PrepareInstrumentFn gPrepareInstrument;
 
 wxRect ToWx(const Rect& r) {
     return {r.left, r.top, r.Width(), r.Height()};
@@ -55,17 +55,22 @@ void DrawSunkenEdge(wxDC& dc, const Rect& r) {
     dc.DrawLine(rr - 1, b - 1, l, b - 1);
 }
 
-const wxBitmap& Icon(int k) {
-    static const wxBitmap icons[3] = {wxBitmap(zoom_xpm), wxBitmap(volume_xpm),
-                                      wxBitmap(shift_xpm)};
-    return icons[k];
+wxString W(std::string_view s) {
+    return wxString::FromUTF8(s.data(), s.size());
 }
+
+constexpr int kLabelMargin = 2;  // inside the strip's sunken edge
+constexpr int kMarkerHitPixels = 3;
+
+// Status bar fields.
+enum Field { kMessage, kState, kTime, kSize, kLost, kModel, kFieldCount };
 
 }  // namespace
 
-void SetViewServices(IniFile* profile, FileOpener* opener) {
+void SetViewServices(IniFile* profile, FileOpener* opener, PrepareInstrumentFn prepare) {
     gProfile = profile;
     gOpener = opener;
+    gPrepareInstrument = std::move(prepare);
 }
 
 wxIMPLEMENT_DYNAMIC_CLASS(CTamixView, wxView);
@@ -97,6 +102,7 @@ CTamixView::CTamixView() {
 }
 
 CTamixView::~CTamixView() {
+    if (m_canvas != nullptr) m_canvas->DetachView();
     TheSetup().RequestStop();
     // The worker's destructor waits for it: the file is complete before the program goes on.
 }
@@ -106,6 +112,12 @@ bool CTamixView::OnCreate(wxDocument* doc, long flags) {
     wxFrame* frame = wxStaticCast(wxTheApp->GetTopWindow(), wxFrame);
     SetFrame(frame);
     m_canvas = new SignalCanvas(frame, this);
+    if (wxStatusBar* bar = frame->GetStatusBar()) {
+        // The readout and messages, the state, time, size, lost scans, unit.
+        const int widths[kFieldCount] = {-3, -2, 80, 90, 120, 90};
+        bar->SetFieldsCount(kFieldCount, widths);
+    }
+    UpdateStatus();
     frame->SendSizeEvent();
     return true;
 }
@@ -132,89 +144,211 @@ void CTamixView::InvalidateAll() {
 }
 
 void CTamixView::RenderAll() {
+    if (m_canvas == nullptr) return;
     MeasurementSetup& setup = TheSetup();
     const wxSize size = m_canvas->GetClientSize();
     wxBitmap& buffer = m_canvas->buffer();
     if (!buffer.IsOk() || buffer.GetWidth() != size.x || buffer.GetHeight() != size.y) {
         buffer.Create(std::max(size.x, 1), std::max(size.y, 1));
     }
+    const wxColour background = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    if (!m_theme.background.IsOk() || m_theme.background != background) {
+        m_theme = ViewTheme::For(background);
+    }
     wxMemoryDC dc(buffer);
-    dc.SetBackground(wxBrush(wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW)));
+    dc.SetBackground(wxBrush(m_theme.background));
     dc.Clear();
     m_layout = ComputeLayout(size.x, size.y, setup.channelCount);
     dc.SetFont(*wxNORMAL_FONT);
-    dc.SetTextForeground(*wxBLACK);
-    dc.SetTextBackground(*wxWHITE);
-    dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     for (int i = 0; i < m_layout.channelCount && m_layout.stripHeight > 0; ++i) {
         const Rect& s = m_layout.strips[i];
         const int mid = (s.top + s.bottom) / 2;
-        dc.SetPen(*wxBLACK_PEN);
+        dc.SetPen(wxPen(m_theme.zeroLine));
         for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
-        {
-            wxDCClipper clip(dc, ToWx(s));
-            dc.DrawText(wxString::FromUTF8(setup.channels[i].Name().data(),
-                                           setup.channels[i].Name().size()),
-                        s.left, s.top);
-        }
         DrawSunkenEdge(dc, s);
         for (int k = 0; k < 3; ++k) {
             const Rect cell = m_layout.IconCell(i, k);
             {
                 wxDCClipper clip(dc, wxRect(0, s.top, kIconColumnWidth, s.Height()));
-                dc.DrawBitmap(Icon(k), m_layout.IconX(cell), m_layout.IconY(cell), true);
+                dc.DrawBitmap(m_theme.icons[k], m_layout.IconX(cell), m_layout.IconY(cell), true);
             }
             DrawSunkenEdge(dc, cell);
+        }
+        // Name and unit at the top left, the values of the edges at the right.
+        const ChannelInfo& channel = setup.channels[i];
+        const EdgeValues edges =
+            StripEdgeValues(s, m_scaling.gain(i), m_scaling.offset(i), channel);
+        std::string_view unit = channel.Unit();
+        while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
+        const wxString name =
+            W(channel.Name()) + (unit.empty() ? wxString() : " [" + W(unit) + "]");
+        const wxString top = W(FormatValue(edges.top, unit));
+        const wxString bottom = W(FormatValue(edges.bottom, unit));
+        auto& labels = m_labels[i];
+        const wxSize nameSize = dc.GetTextExtent(name);
+        labels[0] = {wxRect(s.left + kLabelMargin, s.top + kLabelMargin, nameSize.x, nameSize.y),
+                     name, 0, m_theme.trace[channel.inputNumber & 7]};
+        dc.SetFont(*wxSMALL_FONT);
+        const wxSize topSize = dc.GetTextExtent(top);
+        const wxSize bottomSize = dc.GetTextExtent(bottom);
+        dc.SetFont(*wxNORMAL_FONT);
+        labels[1] = {
+            wxRect(s.right - kLabelMargin - topSize.x, s.top + kLabelMargin, topSize.x, topSize.y),
+            top, 1, m_theme.ink};
+        labels[2] = {wxRect(s.right - kLabelMargin - bottomSize.x,
+                            s.bottom - kLabelMargin - bottomSize.y, bottomSize.x, bottomSize.y),
+                     bottom, 1, m_theme.ink};
+        // A strip too low for both edge values shows only its name.
+        if (labels[2].rect.y < labels[1].rect.GetBottom() + 1) {
+            labels[1].text.clear();
+            labels[2].text.clear();
         }
     }
     m_nDrawnUpTo = 0;
     setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
     DrawTraces(dc, 0, setup.displayColumn.load(), true);
+    if (m_layout.channelCount > 0) DrawStripLabels(dc, m_layout.traces.left, m_layout.traces.right);
+}
+
+void CTamixView::DrawHeader(wxDC& dc) {
+    const MeasurementSetup& setup = TheSetup();
+    const wxRect header = ToWx(m_layout.header);
+    dc.SetBrush(wxBrush(m_theme.background));
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.DrawRectangle(header);
+    dc.SetFont(*wxNORMAL_FONT);
+    dc.SetTextForeground(m_theme.ink);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    const wxString clock = ClockText(setup.scanCount.load(), setup.profile.samplePeriod);
+    dc.DrawLabel(clock, header, wxALIGN_RIGHT | wxALIGN_TOP);
+    dc.DrawLabel(W(setup.OutputFileName()), header, wxALIGN_LEFT | wxALIGN_TOP);
+    dc.DrawLabel(W(setup.profile.ModelName()), header, wxALIGN_CENTRE_HORIZONTAL | wxALIGN_TOP);
+    if (setup.profile.samplePeriod > 0) {
+        // The time one sweep spans, just left of the clock.
+        const wxString span =
+            W(SweepSpanText(setup.displayWidth.load(), setup.profile.samplePeriod));
+        wxRect left = header;
+        left.width -= dc.GetTextExtent(clock).x + 3 * dc.GetCharWidth();
+        dc.DrawLabel(span, left, wxALIGN_RIGHT | wxALIGN_TOP);
+    }
 }
 
 int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
     MeasurementSetup& setup = TheSetup();
-    if (withHeader) {
-        dc.SetFont(*wxNORMAL_FONT);
-        dc.SetTextForeground(*wxBLACK);
-        dc.SetTextBackground(*wxWHITE);
-        dc.SetBackgroundMode(wxBRUSHSTYLE_SOLID);
-        const wxRect header = ToWx(m_layout.header);
-        const wxString clock = ClockText(setup.scanCount.load(), setup.profile.samplePeriod);
-        const std::string_view file = setup.OutputFileName();
-        const std::string_view model = setup.profile.ModelName();
-        dc.DrawLabel(clock, header, wxALIGN_RIGHT | wxALIGN_TOP);
-        dc.DrawLabel(wxString::FromUTF8(file.data(), file.size()), header,
-                     wxALIGN_LEFT | wxALIGN_TOP);
-        dc.DrawLabel(wxString::FromUTF8(model.data(), model.size()), header,
-                     wxALIGN_CENTRE_HORIZONTAL | wxALIGN_TOP);
-    }
+    if (withHeader) DrawHeader(dc);
     to = std::min(to, kBufferRows);
     if (from >= to || m_layout.stripHeight < 1) return from;
-    dc.SetPen(*wxBLACK_PEN);
+    const DisplayColumns& columns = setup.columnExtremes;
+    constexpr auto relaxed = std::memory_order_relaxed;
+    // Crisp one-pixel traces, and several times cheaper to stroke than smoothed ones.
+    wxGraphicsContext* gc = dc.GetGraphicsContext();
+    const wxAntialiasMode smoothing = gc != nullptr ? gc->GetAntialiasMode() : wxANTIALIAS_NONE;
+    if (gc != nullptr) gc->SetAntialiasMode(wxANTIALIAS_NONE);
     for (int c = 0; c < m_layout.channelCount; ++c) {
         const Rect& s = m_layout.strips[c];
         wxDCClipper clip(dc, ToWx(s));
+        dc.SetPen(wxPen(m_theme.trace[setup.channels[c].inputNumber & 7]));
         const int mid = (s.top + s.bottom) / 2;
         const int g = m_scaling.gain(c);
         const int o = m_scaling.offset(c);
-        const auto point = [&](int j) {
-            const int v = setup.displayColumns[j][c].load(std::memory_order_relaxed);
-            return wxPoint(s.left + j, PointY(mid, v, o, m_layout.stripHeight, g));
-        };
-        // One polyline per strip: the segment joins the end of the previous one.
+        const int h = m_layout.stripHeight;
+        // A line through the columns' first scans, and each column's span from
+        // its lowest to its highest scan as a bar, so that a fast signal shows
+        // its whole band. The bars are one path of pixel-aligned rectangles, which
+        // fill several times faster than a stroked zigzag through all extremes.
         int n = 0;
-        m_points[n++] = point(from);
-        for (int j = from; j < to; ++j) m_points[n++] = point(j);
+        for (int j = from; j < to; ++j) {
+            m_points[n++] =
+                wxPoint(s.left + j, PointY(mid, columns.first[j][c].load(relaxed), o, h, g));
+        }
+        if (n == 1) m_points[n++] = m_points[0] + wxPoint(1, 0);
         dc.DrawLines(n, m_points.data());
+        wxGraphicsPath bars = gc != nullptr ? gc->CreatePath() : wxGraphicsPath();
+        bool anyBar = false;
+        for (int j = from; j < to; ++j) {
+            const int yHigh = PointY(mid, columns.high[j][c].load(relaxed), o, h, g);
+            const int yLow = PointY(mid, columns.low[j][c].load(relaxed), o, h, g);
+            if (yLow - yHigh < 2) continue;
+            const int x = s.left + j;
+            if (gc == nullptr) {
+                dc.DrawLine(x, yHigh, x, yLow + 1);
+                continue;
+            }
+            bars.AddRectangle(x, yHigh, 1, yLow - yHigh + 1);
+            anyBar = true;
+        }
+        if (anyBar) {
+            gc->SetBrush(wxBrush(dc.GetPen().GetColour()));
+            gc->FillPath(bars);
+        }
     }
+    if (gc != nullptr) gc->SetAntialiasMode(smoothing);
+    DrawMarkers(dc, from, to);
     return to - 1;
 }
 
+std::optional<int> CTamixView::MarkerX(int m) const {
+    const MeasurementSetup& setup = TheSetup();
+    const auto column =
+        ColumnOfScan(setup.columnExtremes, setup.displayColumn.load(), setup.markers.markerPos[m]);
+    if (!column || m_layout.stripHeight < 1) return std::nullopt;
+    return m_layout.traces.left + *column;
+}
+
+void CTamixView::DrawMarkers(wxDC& dc, int from, int to) {
+    const MeasurementSetup& setup = TheSetup();
+    const int count = setup.markers.markerCount.load(std::memory_order_acquire);
+    const Rect& t = m_layout.traces;
+    dc.SetFont(*wxSMALL_FONT);
+    for (int m = 0; m < count; ++m) {
+        const std::optional<int> x = MarkerX(m);
+        if (!x || *x < t.left + from || *x >= t.left + to) continue;
+        // A dashed line over every strip and a flag with the marker's number.
+        dc.SetPen(wxPen(m_theme.ink, 1, wxPENSTYLE_SHORT_DASH));
+        const int bottom = t.top + m_layout.stripHeight * m_layout.channelCount;
+        dc.DrawLine(*x, t.top, *x, bottom);
+        // The flag sits at the bottom, clear of the strips' names and values.
+        const wxString number = wxString::Format("%d", m);
+        const wxSize size = dc.GetTextExtent(number);
+        const int flagTop = bottom - kLabelMargin - size.y;
+        dc.SetPen(wxPen(m_theme.ink));
+        dc.SetBrush(wxBrush(m_theme.ink));
+        dc.DrawRectangle(*x, flagTop, size.x + 4, size.y);
+        dc.SetTextForeground(m_theme.background);
+        dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+        dc.DrawText(number, *x + 2, flagTop);
+    }
+    dc.SetFont(*wxNORMAL_FONT);
+}
+
+void CTamixView::DrawStripLabels(wxDC& dc, int x0, int x1) {
+    for (int i = 0; i < m_layout.channelCount; ++i) {
+        for (const LabelBox& label : m_labels[i]) {
+            if (label.text.empty()) continue;
+            wxRect backing = label.rect;
+            backing.Inflate(1, 0);
+            if (backing.GetRight() < x0 || backing.GetLeft() > x1) continue;
+            // On its own backing, so that no trace runs through the text.
+            dc.SetPen(*wxTRANSPARENT_PEN);
+            dc.SetBrush(wxBrush(m_theme.background));
+            dc.DrawRectangle(backing);
+            dc.SetFont(label.font == 0 ? *wxNORMAL_FONT : *wxSMALL_FONT);
+            dc.SetTextForeground(label.colour);
+            dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+            dc.DrawText(label.text, label.rect.GetTopLeft());
+        }
+    }
+    dc.SetFont(*wxNORMAL_FONT);
+}
+
 void CTamixView::OnTimerTick() {
+    if (m_canvas == nullptr) return;
     MeasurementSetup& setup = TheSetup();
     if (setup.Status() == RunStatus::Idle) {
         ReportRunEnd();
+        // Idle: nothing changes on screen until the next Start, so no ticks.
+        if (!m_worker.Joinable() && !m_bReporting && m_canvas != nullptr) m_canvas->StopRefresh();
         return;
     }
     if (setup.redrawRequest.load()) {
@@ -228,15 +362,30 @@ void CTamixView::OnTimerTick() {
     const int to = setup.displayColumn.load();
     const bool withHeader = setup.secondTick.load() != 0;
     const int from = m_nDrawnUpTo;
+    if (to <= from + 1 && !withHeader) return;  // nothing new to draw
     {
         wxMemoryDC dc(buffer);
         m_nDrawnUpTo = DrawTraces(dc, from, to, withHeader);
+        const Rect& t = m_layout.traces;
+        if (to > from) DrawStripLabels(dc, t.left + from, t.left + to);
     }
     setup.secondTick = 0;
-    if (withHeader) m_canvas->RefreshRect(ToWx(m_layout.header), false);
+    if (withHeader) {
+        m_canvas->RefreshRect(ToWx(m_layout.header), false);
+        UpdateStatus();
+    }
     if (to > from) {
         const Rect& t = m_layout.traces;
         m_canvas->RefreshRect(wxRect(t.left + from, t.top, to - from + 1, t.Height()), false);
+        // Labels redrawn over the new segment may reach beyond it.
+        for (int i = 0; i < m_layout.channelCount; ++i) {
+            for (const LabelBox& label : m_labels[i]) {
+                if (!label.text.empty() && label.rect.GetRight() + 1 >= t.left + from &&
+                    label.rect.GetLeft() - 1 <= t.left + to) {
+                    m_canvas->RefreshRect(label.rect, false);
+                }
+            }
+        }
     }
 }
 
@@ -246,10 +395,72 @@ void CTamixView::ReportRunEnd() {
     m_worker.Join();
     InvalidateAll();
     const std::string report = RunEndReport(setup);
+    UpdateStatus();
+    SetStatus(kMessage, W(RunEndStatus(setup, m_runFile, report)));
     if (report.empty()) return;
     m_bReporting = true;
     m_ui.ShowMessage(report, UserInterface::Icon::Warning);
     m_bReporting = false;
+}
+
+void CTamixView::SetStatus(int field, const wxString& text) {
+    wxFrame* frame = wxDynamicCast(GetFrame(), wxFrame);
+    wxStatusBar* bar = frame != nullptr ? frame->GetStatusBar() : nullptr;
+    if (bar == nullptr || field >= bar->GetFieldsCount()) return;
+    if (bar->GetStatusText(field) != text) bar->SetStatusText(text, field);
+}
+
+wxString CTamixView::StatusText(int field) const {
+    wxFrame* frame = wxDynamicCast(GetFrame(), wxFrame);
+    wxStatusBar* bar = frame != nullptr ? frame->GetStatusBar() : nullptr;
+    if (bar == nullptr || field >= bar->GetFieldsCount()) return {};
+    return bar->GetStatusText(field);
+}
+
+void CTamixView::UpdateStatus() {
+    const StatusFields f = RunStatusFields(TheSetup(), m_runFile);
+    SetStatus(kState, W(f.state));
+    SetStatus(kTime, W(f.time));
+    SetStatus(kSize, W(f.size));
+    SetStatus(kLost, W(f.lost));
+    SetStatus(kModel, W(f.model));
+}
+
+std::optional<Readout> CTamixView::ReadoutAt(int x, int y) const {
+    const MeasurementSetup& setup = TheSetup();
+    return tamix::ReadoutAt(m_layout, setup, setup.displayColumn.load(), x, y);
+}
+
+wxString CTamixView::TipAt(int x, int y) const {
+    static const char* const kIconTips[3] = {
+        "Zoom: click to fit the trace to its strip, right-click to reset its scaling",
+        "Amplitude: click to double the trace's height, right-click to halve it",
+        "Shift: click to move the trace up, right-click to move it down"};
+    if (const auto hit = HitTestIconColumn(m_layout, x, y); hit && hit->zone < 3) {
+        return kIconTips[hit->zone];
+    }
+    if (x < m_layout.traces.left || y < m_layout.traces.top) return {};
+    const MeasurementSetup& setup = TheSetup();
+    const int count = setup.markers.markerCount.load(std::memory_order_acquire);
+    for (int m = count - 1; m >= 0; --m) {
+        const std::optional<int> mx = MarkerX(m);
+        if (mx && std::abs(*mx - x) <= kMarkerHitPixels) {
+            return wxString::Format("Marker %d: ", m) + W(setup.markers.Text(m));
+        }
+    }
+    return {};
+}
+
+void CTamixView::OnPointer(int x, int y) {
+    if (m_canvas == nullptr) return;
+    const std::optional<Readout> r = ReadoutAt(x, y);
+    SetStatus(kMessage, r ? W(ReadoutText(*r, TheSetup().channels[r->channel])) : wxString());
+    const wxString tip = TipAt(x, y);
+    if (tip.empty()) {
+        m_canvas->UnsetToolTip();
+    } else if (m_canvas->GetToolTipText() != tip) {
+        m_canvas->SetToolTip(tip);
+    }
 }
 
 void CTamixView::OnMeasurementStart(wxCommandEvent&) {
@@ -265,12 +476,17 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
         CMeasurementOptionsDlg dlg(nullptr, *gProfile);
         if (dlg.ShowModal() != wxID_OK) return;
         dlg.TransferToSetup(setup);
+        if (gPrepareInstrument) gPrepareInstrument(setup);
         m_nDrawnUpTo = 0;
         InvalidateAll();
         const StartOutcome outcome = StartMeasurement(
             setup, m_worker, gOpener != nullptr ? *gOpener : DefaultFileOpener(), m_ui);
         if (outcome == StartOutcome::Started) {
             setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
+            m_runFile = std::string(setup.OutputFileName());
+            SetStatus(kMessage, wxString());
+            UpdateStatus();
+            if (m_canvas != nullptr) m_canvas->StartRefresh();
         }
         if (outcome != StartOutcome::NoChannel) return;
     }
@@ -283,7 +499,11 @@ void CTamixView::OnMeasurementStop(wxCommandEvent&) {
 }
 
 void CTamixView::OnMeasurementPause(wxCommandEvent&) {
-    PauseMeasurement(TheSetup(), m_ui);
+    MeasurementSetup& setup = TheSetup();
+    // The state field shows the pause while its box is open.
+    if (setup.Status() != RunStatus::Paused) SetStatus(kState, "Paused");
+    PauseMeasurement(setup, m_ui);
+    UpdateStatus();
     InvalidateAll();
 }
 
@@ -309,6 +529,7 @@ void CTamixView::OnToolsAddMarker(wxCommandEvent&) {
     dlg.SetMarkerNumber(marker->number);
     if (dlg.ShowModal() != wxID_OK) return;
     TheSetup().AddMarker(marker->scan, dlg.m_strComment, marker->wallTime);
+    InvalidateAll();
 }
 
 void CTamixView::OnToolsResetAllScaling(wxCommandEvent&) {

@@ -9,13 +9,18 @@
 #include <wx/window.h>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "base/TextLimits.h"
 
 #include "acquisition/WorkerThread.h"
 #include "view/DisplayScaling.h"
+#include "view/TraceReadout.h"
 #include "view/ViewGeometry.h"
+#include "view/wx/ViewTheme.h"
 #include "view/wx/WxUserInterface.h"
 
 namespace tamix {
@@ -55,10 +60,21 @@ class CTamixView final : public wxView {
 
     // Mouse on the icon column.
     void OnButtonDown(int x, int y, MouseButton button);
+    // The pointer moved: readout in the status bar, tips on icons and markers.
+    void OnPointer(int x, int y);
+    std::optional<Readout> ReadoutAt(int x, int y) const;
+    // The tip shown at a point: an icon's use or a marker's comment; empty elsewhere.
+    wxString TipAt(int x, int y) const;
+    // The x of marker `m` on the current sweep, if it lies on it.
+    std::optional<int> MarkerX(int m) const;
+    const ViewTheme& theme() const { return m_theme; }
+    // Status bar texts; the first field holds readouts and the end of a run.
+    wxString StatusText(int field) const;
 
     const ViewLayout& layout() const { return m_layout; }
     DisplayScaling& scaling() { return m_scaling; }
     SignalCanvas* canvas() const { return m_canvas; }
+    void OnCanvasDestroyed() { m_canvas = nullptr; }
     WorkerThread& worker() { return m_worker; }
     // Paints the whole view into its buffer now (used by paints and measured by tests).
     void RenderAll();
@@ -68,6 +84,12 @@ class CTamixView final : public wxView {
   private:
     void InvalidateAll();
     void ReportRunEnd();
+    void DrawHeader(wxDC& dc);
+    void DrawMarkers(wxDC& dc, int from, int to);
+    // Names and edge values of the strips, redrawn over any trace in x0..x1.
+    void DrawStripLabels(wxDC& dc, int x0, int x1);
+    void UpdateStatus();
+    void SetStatus(int field, const wxString& text);
 
     SignalCanvas* m_canvas = nullptr;
     ViewLayout m_layout;
@@ -75,13 +97,25 @@ class CTamixView final : public wxView {
     WorkerThread m_worker;
     WxUserInterface m_ui;
     bool m_bReporting = false;
-    std::array<wxPoint, kBufferRows + 1> m_points;  // one strip's polyline, reused
+    ViewTheme m_theme;
+    std::string m_runFile;  // the file of the current or last run
+    // One strip's polyline, two points per column (its low and high), reused.
+    std::array<wxPoint, 2 * kBufferRows + 2> m_points;
+    struct LabelBox {
+        wxRect rect;
+        wxString text;
+        int font = 0;  // 0 normal, 1 small
+        wxColour colour;
+    };
+    std::array<std::array<LabelBox, 3>, kMaxChannels> m_labels{};
 
     wxDECLARE_DYNAMIC_CLASS(CTamixView);
     wxDECLARE_EVENT_TABLE();
 };
 
-// The profile and the file opener the view's commands use; set by the application.
-void SetViewServices(IniFile* profile, FileOpener* opener);
+// What the view's commands use of the application: the profile, the file
+// opener, and the step that readies the instrument for the chosen inputs.
+using PrepareInstrumentFn = std::function<void(MeasurementSetup&)>;
+void SetViewServices(IniFile* profile, FileOpener* opener, PrepareInstrumentFn prepare);
 
 }  // namespace tamix

@@ -21,10 +21,19 @@ SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
     Bind(wxEVT_LEFT_DCLICK, &SignalCanvas::OnMouse, this);
     Bind(wxEVT_RIGHT_DCLICK, &SignalCanvas::OnMouse, this);
     Bind(wxEVT_TIMER, &SignalCanvas::OnTimer, this);
+    Bind(wxEVT_MOTION, &SignalCanvas::OnMotion, this);
+    Bind(wxEVT_LEAVE_WINDOW, &SignalCanvas::OnMotion, this);
 }
 
 SignalCanvas::~SignalCanvas() {
     m_timer.Stop();
+    // The frame may destroy this window before or after the view goes.
+    if (m_view != nullptr) m_view->OnCanvasDestroyed();
+}
+
+void SignalCanvas::DetachView() {
+    m_timer.Stop();
+    m_view = nullptr;
 }
 
 void SignalCanvas::RequestFullRedraw() {
@@ -39,27 +48,44 @@ void SignalCanvas::OnSize(wxSizeEvent& event) {
 
 void SignalCanvas::OnPaint(wxPaintEvent&) {
     wxPaintDC dc(this);
+    if (m_view == nullptr) return;
     if (m_bFullRedraw || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) {
         m_view->RenderAll();
         m_bFullRedraw = false;
     }
     dc.DrawBitmap(m_buffer, 0, 0);
-    if (m_bTimerPending) {
-        m_bTimerPending = false;
-        if (!m_timer.Start(50)) {
-            wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
-        }
+    if (m_bTimerPending) StartRefresh();
+}
+
+void SignalCanvas::StartRefresh() {
+    if (m_timer.IsRunning()) return;
+    const bool first = m_bTimerPending;
+    m_bTimerPending = false;
+    // A refused timer is reported once; later runs retry silently.
+    if (!m_timer.Start(50) && first) {
+        wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
+    }
+}
+
+void SignalCanvas::OnMotion(wxMouseEvent& event) {
+    event.Skip();
+    if (m_view == nullptr) return;
+    if (event.Leaving()) {
+        m_view->OnPointer(-1, -1);
+    } else {
+        m_view->OnPointer(event.GetX(), event.GetY());
     }
 }
 
 void SignalCanvas::OnMouse(wxMouseEvent& event) {
     event.Skip();
+    if (m_view == nullptr) return;
     const bool left = event.LeftDown() || event.LeftDClick();
     m_view->OnButtonDown(event.GetX(), event.GetY(), left ? MouseButton::Left : MouseButton::Right);
 }
 
 void SignalCanvas::OnTimer(wxTimerEvent&) {
-    m_view->OnTimerTick();
+    if (m_view != nullptr) m_view->OnTimerTick();
 }
 
 }  // namespace tamix

@@ -19,11 +19,17 @@ class SignalCanvas final : public wxWindow {
     wxBitmap& buffer() { return m_buffer; }
     void RequestFullRedraw();
     bool timerRunning() const { return m_timer.IsRunning(); }
+    // The 50 ms refresh runs only during a run: an idle window does no timer work.
+    void StartRefresh();
+    void StopRefresh() { m_timer.Stop(); }
+    // The view is going: the window may outlive it until its frame is destroyed.
+    void DetachView();
 
   private:
     void OnPaint(wxPaintEvent&);
     void OnSize(wxSizeEvent&);
     void OnMouse(wxMouseEvent& event);
+    void OnMotion(wxMouseEvent& event);
     void OnTimer(wxTimerEvent&);
 
     CTamixView* m_view;
