@@ -2,6 +2,7 @@
 
 #include "device/ChainedDriver.h"
 #include "device/SimulatedDriver.h"
+#include "device/SystemDriver.h"
 
 namespace tamix {
 
@@ -27,9 +28,9 @@ std::unique_ptr<D2xxDriver> MakeDriver(const InstrumentSource& source, std::stri
         // The simulated unit first; real units follow it in the list.
         return std::make_unique<ChainedDriver>(
             std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit}),
-            std::make_unique<LinuxSerialDriver>(source.ports));
+            MakeSystemDriver(source.ports));
     }
-    return std::make_unique<LinuxSerialDriver>(source.ports);
+    return MakeSystemDriver(source.ports);
 }
 
 }  // namespace tamix
