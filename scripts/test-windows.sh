@@ -29,6 +29,7 @@ fi
 
 timeout 900 wine "$BUILD/tests/tamix_unit_tests.exe" --gtest_brief=1
 
+cmake -S . -B "$LINUX_BUILD" >/dev/null
 cmake --build "$LINUX_BUILD" --target wdq_check >/dev/null
 out="$BUILD/windows-e2e"
 rm -rf "$out"
