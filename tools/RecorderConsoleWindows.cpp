@@ -46,7 +46,8 @@ struct InputReader {
     void Run() {
         const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
         DWORD mode = 0;
-        const bool console = in != nullptr && in != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &mode);
+        const bool console =
+            in != nullptr && in != INVALID_HANDLE_VALUE && ::GetConsoleMode(in, &mode);
         for (;;) {
             std::string got;
             DWORD n = 0;

@@ -118,7 +118,8 @@ double OutOfRangeValue(std::string_view number) {
         std::string_view digits = number.substr(e + 1);
         if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
         const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
-        if (r.ec == std::errc::result_out_of_range) exponent = digits.front() == '-' ? -(1LL << 62) : 1LL << 62;
+        if (r.ec == std::errc::result_out_of_range)
+            exponent = digits.front() == '-' ? -(1LL << 62) : 1LL << 62;
         number = number.substr(0, e);
     }
     const std::size_t point = std::min(number.find('.'), number.size());
@@ -128,8 +129,7 @@ double OutOfRangeValue(std::string_view number) {
         magnitude = first < point ? static_cast<long long>(point - first)
                                   : -static_cast<long long>(first - point - 1);
     }
-    const double value =
-        magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    const double value = magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
     return negative ? -value : value;
 }
 
@@ -142,7 +142,8 @@ double LeadingNumber(std::string_view text, bool* found) {
     if (r.ec == std::errc::result_out_of_range) {
         // from_chars leaves the value alone: an overflow is an infinity, an
         // underflow a zero, as strtod gives them.
-        value = OutOfRangeValue(std::string_view(s.data(), static_cast<std::size_t>(r.ptr - s.data())));
+        value =
+            OutOfRangeValue(std::string_view(s.data(), static_cast<std::size_t>(r.ptr - s.data())));
     }
     const bool ok = r.ec == std::errc() || r.ec == std::errc::result_out_of_range;
     if (found != nullptr) *found = ok && r.ptr != s.data();

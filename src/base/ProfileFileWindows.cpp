@@ -40,7 +40,8 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         const DWORD err = ::GetLastError();
-        if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) error = WindowsErrorText(err);
+        if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND)
+            error = WindowsErrorText(err);
         return {};
     }
     if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {

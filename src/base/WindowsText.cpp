@@ -6,8 +6,8 @@ namespace tamix {
 
 std::wstring WideFromUtf8(std::string_view utf8) {
     if (utf8.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(n), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
     return wide;
@@ -32,7 +32,8 @@ std::string WindowsErrorText(unsigned long code) {
     while (!view.empty() && (view.back() == L'\n' || view.back() == L'\r' || view.back() == L' ' ||
                              view.back() == L'.'))
         view.remove_suffix(1);
-    std::string result = view.empty() ? "Windows error " + std::to_string(code) : Utf8FromWide(view);
+    std::string result =
+        view.empty() ? "Windows error " + std::to_string(code) : Utf8FromWide(view);
     if (text != nullptr) ::LocalFree(text);
     return result;
 }

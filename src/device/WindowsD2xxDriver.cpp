@@ -73,8 +73,7 @@ struct WindowsD2xxDriver::Api {
     }
 };
 
-WindowsD2xxDriver::WindowsD2xxDriver(std::vector<SerialPortInfo> explicitPorts,
-                                     std::string library)
+WindowsD2xxDriver::WindowsD2xxDriver(std::vector<SerialPortInfo> explicitPorts, std::string library)
     : explicit_(std::move(explicitPorts)), library_(std::move(library)) {}
 
 WindowsD2xxDriver::~WindowsD2xxDriver() {
@@ -89,8 +88,8 @@ bool WindowsD2xxDriver::LoadLibraryOnce() {
         ": install the FTDI D2XX driver, or name the bridge's COM port "
         "(tamix-record --port COM3=SERIAL)";
     if (module == nullptr) {
-        lastError_ = library_ + " could not be loaded (" + WindowsErrorText(::GetLastError()) + ")" +
-                     hint;
+        lastError_ =
+            library_ + " could not be loaded (" + WindowsErrorText(::GetLastError()) + ")" + hint;
         return false;
     }
     auto api = std::make_unique<Api>();

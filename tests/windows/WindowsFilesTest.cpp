@@ -93,7 +93,10 @@ TEST(WindowsFiles, MappedFileReadsFilesAndRefusesTheRest) {
 
     MappedFile empty;
     std::filesystem::create_directory(dir.path() / "sub");
-    { auto f = DefaultFileOpener().Create(dir.File("empty.wdq"), error); ASSERT_TRUE(f->Close()); }
+    {
+        auto f = DefaultFileOpener().Create(dir.File("empty.wdq"), error);
+        ASSERT_TRUE(f->Close());
+    }
     EXPECT_TRUE(empty.Open(dir.File("empty.wdq"), error));
     EXPECT_EQ(empty.Size(), 0u);
     EXPECT_FALSE(empty.Open(dir.File("sub"), error));
