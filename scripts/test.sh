@@ -28,3 +28,6 @@ else
   tail -n 80 "$log"
   exit 1
 fi
+
+# The Windows programs, cross-built and run under Wine (no GUI: see scripts/build-windows.sh).
+scripts/test-windows.sh build

@@ -1,8 +1,9 @@
 // tamix-file: looks into recordings, exports them to CSV, EDF+ or the other
 // recording format, and repairs recordings that a crash cut short.
-#include <unistd.h>
+#include <unistd.h>  // isatty, which MinGW provides as well
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <optional>
@@ -93,11 +94,18 @@ std::string Json(std::string_view text) {
 
 std::string UtcText(int64_t seconds) {
     if (seconds <= 0) return "unknown";
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char buf[40];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d %H:%M:%S UTC", &tm);
+    // Calendar arithmetic of its own: gmtime_r is POSIX, and Windows has no such call.
+    namespace chrono = std::chrono;
+    const chrono::sys_seconds t{chrono::seconds{seconds}};
+    const auto day = chrono::floor<chrono::days>(t);
+    const chrono::year_month_day date{day};
+    const chrono::hh_mm_ss time{t - day};
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%04d-%02u-%02u %02lld:%02lld:%02lld UTC",
+                  static_cast<int>(date.year()), static_cast<unsigned>(date.month()),
+                  static_cast<unsigned>(date.day()), static_cast<long long>(time.hours().count()),
+                  static_cast<long long>(time.minutes().count()),
+                  static_cast<long long>(time.seconds().count()));
     return buf;
 }
 

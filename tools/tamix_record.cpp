@@ -1,12 +1,8 @@
 // tamix-record: the headless recorder. Runs the same shared record and
 // acquisition worker as the desktop program, with progress on a terminal,
 // markers from standard input and Ctrl-C as Stop.
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -15,6 +11,7 @@
 #include <thread>
 
 #include "RecorderArgs.h"
+#include "RecorderConsole.h"
 #include "TerminalInterface.h"
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/MeasurementSetup.h"
@@ -29,21 +26,17 @@ using namespace tamix;
 using namespace std::chrono_literals;
 
 std::atomic<bool> gStop{false};
-
-extern "C" void OnSignal(int) {
-    gStop.store(true);
-}
+std::atomic<bool> gFinished{false};
 
 // Each line on standard input is a marker at the current scan.
 void ReadMarkers(MeasurementSetup& setup, const std::atomic<bool>& done) {
     std::string line;
     char buf[512];
     while (!done.load()) {
-        pollfd fd{STDIN_FILENO, POLLIN, 0};
-        if (::poll(&fd, 1, 100) <= 0) continue;
-        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
-        if (n <= 0) return;  // end of input: no more markers
-        for (ssize_t i = 0; i < n; ++i) {
+        const long n = ReadStandardInput(buf, sizeof buf, 100ms);
+        if (n == 0) continue;
+        if (n < 0) return;  // end of input: no more markers
+        for (long i = 0; i < n; ++i) {
             if (buf[i] != '\n') {
                 line.push_back(buf[i]);
                 continue;
@@ -114,12 +107,10 @@ int main(int argc, char** argv) {
 
     // Every way of being told to go (Ctrl-C, kill, a closed terminal) is a Stop
     // that completes the file.
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    for (const int sig : {SIGINT, SIGTERM, SIGHUP}) sigaction(sig, &action, nullptr);
+    InstallStopHandlers(gStop, gFinished);
 
     // Quiet when not on a terminal (scripts, logs): only failures are reported.
-    const bool progress = !args.quiet && ::isatty(STDERR_FILENO);
+    const bool progress = !args.quiet && StderrIsTerminal();
     WorkerThread worker;
     TerminalInterface ui(progress);
     switch (StartMeasurement(setup, worker, DefaultFileOpener(), ui)) {
@@ -160,6 +151,7 @@ int main(int argc, char** argv) {
         std::this_thread::sleep_for(100ms);
     }
     worker.Join();
+    gFinished = true;
     done = true;
     markers.join();
     if (progress) std::fprintf(stderr, "\n");

@@ -1,10 +1,5 @@
 #include "base/IniFile.h"
 
-#include <fcntl.h>
-#include <locale.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -13,6 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <limits>
+
+#include "base/ProfileFile.h"
 
 namespace tamix {
 namespace {
@@ -28,76 +26,6 @@ bool SameName(std::string_view a, std::string_view b) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-// Closes a descriptor on every return path.
-class Fd {
-  public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now, for callers that must see the close fail.
-    bool Close() {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-  private:
-    int fd_;
-};
-
-// The bytes of a profile file. A missing file is an empty profile without an
-// error; a device, pipe or directory is refused before it is read (reading
-// /dev/urandom would never end), a file over the limit after at most one byte
-// more than the limit (it may grow while it is read).
-std::string ReadProfileText(const std::string& path, std::string& error) {
-    // Non-blocking, so that opening a FIFO does not wait for a writer.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (fd.get() < 0) {
-        if (errno != ENOENT) error = std::strerror(errno);
-        return {};
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        error = std::strerror(errno);
-        return {};
-    }
-    // Worded like the system's reasons, so that callers show all of them alike.
-    const std::string tooLarge =
-        "Larger than " + std::to_string(kMaxProfileBytes / 1024 / 1024) + " MiB";
-    if (!S_ISREG(st.st_mode)) {
-        error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
-        return {};
-    }
-    if (static_cast<unsigned long long>(st.st_size) > kMaxProfileBytes) {
-        error = tooLarge;
-        return {};
-    }
-    // One byte more than the size, to see a file that grows while it is read.
-    std::string text(static_cast<std::size_t>(st.st_size) + 1, '\0');
-    std::size_t used = 0;
-    while (used < text.size()) {
-        const ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = std::strerror(errno);
-            return {};
-        }
-        if (n == 0) break;
-        used += static_cast<std::size_t>(n);
-        if (used == text.size() && used <= kMaxProfileBytes) text.resize(kMaxProfileBytes + 1);
-    }
-    if (used > kMaxProfileBytes) {
-        error = tooLarge;
-        return {};
-    }
-    text.resize(used);
-    return text;
 }
 
 }  // namespace
@@ -179,6 +107,32 @@ int IniFile::GetInt(std::string_view section, std::string_view key, int fallback
     return static_cast<int>(negative ? -value : value);
 }
 
+// The value of a decimal number beyond a double's range: its sign, and whether
+// its order of magnitude is above one (an overflow) or below (an underflow).
+double OutOfRangeValue(std::string_view number) {
+    const bool negative = !number.empty() && number.front() == '-';
+    if (negative) number.remove_prefix(1);
+    long long exponent = 0;
+    const std::size_t e = number.find_first_of("eE");
+    if (e != std::string_view::npos) {
+        std::string_view digits = number.substr(e + 1);
+        if (!digits.empty() && digits.front() == '+') digits.remove_prefix(1);
+        const auto r = std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
+        if (r.ec == std::errc::result_out_of_range)
+            exponent = digits.front() == '-' ? -(1LL << 62) : 1LL << 62;
+        number = number.substr(0, e);
+    }
+    const std::size_t point = std::min(number.find('.'), number.size());
+    const std::size_t first = number.find_first_not_of("0.");
+    long long magnitude = 0;  // the power of ten of the leading digit, plus one
+    if (first != std::string_view::npos) {
+        magnitude = first < point ? static_cast<long long>(point - first)
+                                  : -static_cast<long long>(first - point - 1);
+    }
+    const double value = magnitude + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
+    return negative ? -value : value;
+}
+
 double LeadingNumber(std::string_view text, bool* found) {
     std::string_view s = Trim(text);
     if (!s.empty() && s.front() == '+') s.remove_prefix(1);
@@ -186,11 +140,10 @@ double LeadingNumber(std::string_view text, bool* found) {
     const auto r =
         std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
     if (r.ec == std::errc::result_out_of_range) {
-        // from_chars leaves the value alone; strtod gives the infinity of an
-        // overflow and the zero of an underflow. The text is a plain number
-        // here, so only the decimal point depends on the locale: use C's.
-        static const locale_t cLocale = ::newlocale(LC_ALL_MASK, "C", locale_t{});
-        value = ::strtod_l(std::string(s.data(), r.ptr).c_str(), nullptr, cLocale);
+        // from_chars leaves the value alone: an overflow is an infinity, an
+        // underflow a zero, as strtod gives them.
+        value =
+            OutOfRangeValue(std::string_view(s.data(), static_cast<std::size_t>(r.ptr - s.data())));
     }
     const bool ok = r.ec == std::errc() || r.ec == std::errc::result_out_of_range;
     if (found != nullptr) *found = ok && r.ptr != s.data();
@@ -272,16 +225,6 @@ std::filesystem::path FinalTarget(const std::filesystem::path& path) {
     return target;
 }
 
-bool WriteAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
 }  // namespace
 
 bool IniFile::Save(std::string& error) const {
@@ -291,52 +234,10 @@ bool IniFile::Save(std::string& error) const {
         return false;
     }
     std::error_code ec;
-    const fs::path target = FinalTarget(path_);
+    // UTF-8 by the core's rule, whatever the system's narrow code page is.
+    const fs::path target = FinalTarget(fs::path(std::u8string(path_.begin(), path_.end())));
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-    // An existing profile keeps its mode (a private 0600 file stays private);
-    // a new one gets the usual 0666 less the umask.
-    struct stat st {};
-    const bool exists = ::stat(target.c_str(), &st) == 0;
-    const std::string temp = target.string() + ".new" + std::to_string(::getpid());
-    ::unlink(temp.c_str());  // left by a crashed save of a process with this id
-    Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, exists ? 0600 : 0666));
-    if (fd.get() < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    bool ok = !exists || ::fchmod(fd.get(), st.st_mode & 07777) == 0;
-    ok = ok && WriteAll(fd.get(), Text());
-    ok = ok && ::fsync(fd.get()) == 0;
-    if (!ok) error = std::strerror(errno);
-    if (!fd.Close() && ok) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (ok && std::rename(temp.c_str(), target.c_str()) != 0) {
-        error = std::strerror(errno);
-        ok = false;
-    }
-    if (!ok) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    // The rename itself reaches the disk with the directory.
-    const Fd dir(::open(target.has_parent_path() ? target.parent_path().c_str() : ".",
-                        O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
-    return true;
-}
-
-std::string DefaultProfilePath() {
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    std::string dir;
-    if (xdg != nullptr && xdg[0] == '/') {
-        dir = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        dir = std::string(home != nullptr ? home : ".") + "/.config";
-    }
-    return dir + "/tamix.INI";
+    return ReplaceProfileText(target, Text(), error);
 }
 
 }  // namespace tamix

@@ -1,6 +1,7 @@
 #include "device/InstrumentSource.h"
 
 #include "device/SimulatedDriver.h"
+#include "device/SystemDriver.h"
 
 namespace tamix {
 
@@ -32,7 +33,7 @@ std::unique_ptr<D2xxDriver> MakeDriver(const InstrumentSource& source, std::stri
         // device, so real units listed after it could never be reached.
         return std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{unit});
     }
-    return std::make_unique<LinuxSerialDriver>(source.ports);
+    return MakeSystemDriver(source.ports);
 }
 
 }  // namespace tamix

@@ -1,5 +1,6 @@
 // Chooses the driver the program talks through: a simulated unit when asked
-// for, otherwise the real bridges (on Linux, the kernel's serial driver), with
+// for, otherwise the real bridges (on Linux, the kernel's serial driver; on
+// Windows, the bridge maker's library or the bridge's COM port), with
 // explicitly named ports first.
 #pragma once
 

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../support/SystemReasons.h"
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "acquisition/AcquisitionWorker.h"
@@ -409,7 +410,7 @@ TEST_F(WorkerTest, AFileThatCannotBeCreatedEndsTheStartInsteadOfAScreenOnlyRun) 
     EXPECT_EQ(setup->LastRunEnd(), RunEnd::CreateFailed);
     const std::string report = RunEndReport(*setup);
     EXPECT_NE(report.find(path), std::string::npos) << report;
-    EXPECT_NE(report.find("No such file or directory"), std::string::npos) << report;
+    EXPECT_NE(report.find(test::MissingFolderReason()), std::string::npos) << report;
     EXPECT_EQ(setup->scanLoops, 0) << "no scan was streamed";
 }
 
@@ -424,7 +425,7 @@ TEST_F(WorkerTest, AnInfoFileThatCannotBeWrittenIsReported) {
     EXPECT_EQ(setup->LastRunEnd(), RunEnd::InfoFailed);
     const std::string report = RunEndReport(*setup);
     EXPECT_NE(report.find(dir.File("run_info.txt")), std::string::npos) << report;
-    EXPECT_NE(report.find("Is a directory"), std::string::npos) << report;
+    EXPECT_NE(report.find(test::FolderInTheWayReason()), std::string::npos) << report;
 }
 
 TEST_F(WorkerTest, ARefusedOpenReportsNoUnitAndWritesNothing) {

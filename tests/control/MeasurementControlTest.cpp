@@ -5,6 +5,7 @@
 #include <fstream>
 #include <thread>
 
+#include "../support/SystemReasons.h"
 #include "../support/TempDir.h"
 #include "base/Messages.h"
 #include "control/MeasurementControl.h"
@@ -108,8 +109,8 @@ TEST_F(ControlTest, StartChecksTheChoicesBeforeAnythingHappens) {
     Choose(unreachable);
     EXPECT_EQ(Start(), StartOutcome::CantCreate);
     ASSERT_EQ(ui.shown.size(), 1u);
-    EXPECT_EQ(ui.shown[0], std::string(text::kCantCreate) + "\n\n" + unreachable +
-                               ": No such file or directory");
+    EXPECT_EQ(ui.shown[0], std::string(text::kCantCreate) + "\n\n" + unreachable + ": " +
+                               test::MissingFolderReason());
     EXPECT_EQ(setup->Status(), RunStatus::Idle);
 }
 

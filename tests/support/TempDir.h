@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,16 @@ namespace tamix::test {
 
 class TempDir {
   public:
+    // Created, not merely named, here: a name another process took is skipped.
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tamix-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data());
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        for (;;) {
+            path_ = base / ("tamix-" + std::to_string(random()) + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(path_, ec)) break;
+            if (ec) throw std::filesystem::filesystem_error("temporary directory", path_, ec);
+        }
     }
     ~TempDir() {
         std::error_code ec;
