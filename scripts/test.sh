@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is needed, builds with warnings as errors and runs every test:
 # unit and end-to-end tests, the GUI tests under Xvfb, clang-tidy over src/ and
-# tools/, a build with clang++, and the unit tests again under ThreadSanitizer.
+# tools/, the Debian package, a build with clang++, the unit tests again under
+# ThreadSanitizer, and the Windows programs' tests under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,6 +10,9 @@ scripts/build.sh -DTAMIX_WERROR=ON
 (cd build && ctest --output-on-failure -j2 -LE gui && ctest --output-on-failure -L gui)
 
 scripts/tidy.sh build
+
+# The Debian package: built, checked, extracted and its tamix-record run.
+scripts/check-package.sh build
 
 CXX=clang++ cmake -S . -B build-clang -DCMAKE_BUILD_TYPE=Release -DTAMIX_WERROR=ON \
   -DTAMIX_BUILD_BENCH=OFF >/dev/null

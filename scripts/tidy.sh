@@ -8,6 +8,7 @@ log="$build/clang-tidy.log"
 grep -o '"file": "[^"]*"' "$build/compile_commands.json" | sed 's/"file": "//; s/"$//' |
   grep -E "/(src|tools)/" | sort -u >"$build/tidy-files.txt"
 if xargs -P"$(nproc)" -n 4 clang-tidy -p "$build" --quiet --warnings-as-errors='*' \
+  --extra-arg=-Wno-unknown-warning-option \
   <"$build/tidy-files.txt" >"$log" 2>&1; then
   echo "clang-tidy: no findings in $(wc -l <"$build/tidy-files.txt") files"
 else
