@@ -44,7 +44,7 @@ void Exchange(benchmark::State& state, bool pipelined) {
     std::array<ChannelInfo, kChannels> channels{};
     for (int k = 0; k < kChannels; ++k) channels[k].inputNumber = k;
     DeviceProfile profile;
-    if (SetupDevice(link, profile, channels) != 0) {
+    if (SetupDevice(link, profile, channels) != SetupResult::Ok) {
         state.SkipWithError("no unit on the pseudo-terminal");
         return;
     }

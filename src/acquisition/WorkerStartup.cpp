@@ -17,7 +17,7 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     setup.ringIndex = 0;
     // Without a channel there is nothing to request, and the loop would never block.
     if (setup.channelCount < 1 ||
-        SetupDevice(setup.link, setup.profile, setup.SelectedChannels()) != 0) {
+        SetupDevice(setup.link, setup.profile, setup.SelectedChannels()) != SetupResult::Ok) {
         setup.startResult = static_cast<int>(StartResult::NoUnit);
         setup.SetStatus(RunStatus::Idle);
         return false;

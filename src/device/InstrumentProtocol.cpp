@@ -38,8 +38,9 @@ int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber
     }
 }
 
-int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelInfo> channels) {
-    if (link.Driver() == nullptr) return 1;
+SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
+                        std::span<const ChannelInfo> channels) {
+    if (link.Driver() == nullptr) return SetupResult::NoUnit;
 
     std::array<char, 256> serial{};
     {
@@ -48,8 +49,8 @@ int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelI
         list->GetEntry(0, nullptr, serial, {});
     }
     const KnownUnit* unit = MatchSerial(std::string_view(serial.data()));
-    if (unit == nullptr || IdentifyDevice(unit->serial, profile) != 0) return 1;
-    if (link.OpenByIndex(0, profile.lineRate) != 0) return 1;
+    if (unit == nullptr || IdentifyDevice(unit->serial, profile) != 0) return SetupResult::NoUnit;
+    if (link.OpenByIndex(0, profile.lineRate) != 0) return SetupResult::NoUnit;
     link.SetTimeouts(1000, 1000);
 
     const int n = static_cast<int>(channels.size());
@@ -82,7 +83,7 @@ int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelI
     if (profile.samplePeriod > 0.0) {
         link.SetStreamRate(kSampleWordBytes * n / profile.samplePeriod);
     }
-    return 0;
+    return SetupResult::Ok;
 }
 
 void StartStreaming(CUsbLink& link) {

@@ -17,9 +17,13 @@ namespace tamix {
 // The signed 16-bit sample (±32768 = ±10 V) of a sample word sent high byte first.
 int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber);
 
+// The outcome of the set-up; the numbers are the set-up's classic return codes.
+enum class SetupResult : int { Ok = 0, NoUnit = 1 };
+
 // Identifies the first listed unit into `profile`, opens the link and programs
-// the unit for `channels`. 0 when that worked; 1 when there is no usable unit.
-int SetupDevice(CUsbLink& link, DeviceProfile& profile, std::span<const ChannelInfo> channels);
+// the unit for `channels`.
+SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
+                        std::span<const ChannelInfo> channels);
 
 // '$' and 'S', each with its reply read.
 void StartStreaming(CUsbLink& link);

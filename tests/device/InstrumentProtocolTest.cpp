@@ -126,7 +126,7 @@ TEST(SetupDeviceTest, SendsEachModelsProgrammingAndReadsEveryReply) {
         unit.fixedInputs = {0, 2, 5};
         Bench bench(unit, {0, 2, 5});
         MeasurementSetup& s = *bench.setup;
-        ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+        ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
         EXPECT_EQ(bench.Received(), c.bytes);
         // Every reply was read: nothing is left waiting on the line.
         EXPECT_EQ(s.link.ReadByte(), 255);
@@ -147,10 +147,11 @@ TEST(SetupDeviceTest, OnlyTheUnitWithoutProgrammingGetsRtsCts) {
     Bench tirqel(Unit("A60089Rz"), {0});
     ASSERT_EQ(
         SetupDevice(tirqel.setup->link, tirqel.setup->profile, tirqel.setup->SelectedChannels()),
-        0);
+        SetupResult::Ok);
     EXPECT_EQ(tirqel.driver.FlowControlModes(0), (std::vector<uint32_t>{0, 0x0100}));
     Bench kpr(Unit("A30008SN"), {0});
-    ASSERT_EQ(SetupDevice(kpr.setup->link, kpr.setup->profile, kpr.setup->SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(kpr.setup->link, kpr.setup->profile, kpr.setup->SelectedChannels()),
+              SetupResult::Ok);
     EXPECT_EQ(kpr.driver.FlowControlModes(0), (std::vector<uint32_t>{0}));
 }
 
@@ -163,7 +164,7 @@ TEST(SetupDeviceTest, FailsWithoutAUsableUnitAndKeepsTheProfile) {
         IdentifyDevice("A60089Rz", bench.setup->profile);
         EXPECT_EQ(
             SetupDevice(bench.setup->link, bench.setup->profile, bench.setup->SelectedChannels()),
-            1);
+            SetupResult::NoUnit);
         EXPECT_FALSE(bench.setup->link.IsOpen());
         if (!unit.heldByOther) {
             EXPECT_EQ(bench.setup->profile.ModelName(), "TIRQEL");
@@ -174,7 +175,7 @@ TEST(SetupDeviceTest, FailsWithoutAUsableUnitAndKeepsTheProfile) {
     SimulatedDriver empty({});
     none.setup->link.SetDriver(&empty);
     EXPECT_EQ(SetupDevice(none.setup->link, none.setup->profile, none.setup->SelectedChannels()),
-              1);
+              SetupResult::NoUnit);
 }
 
 TEST(SetupDeviceTest, ASilentUnitCostsTheReplyTimeoutsButSetsUp) {
@@ -183,7 +184,7 @@ TEST(SetupDeviceTest, ASilentUnitCostsTheReplyTimeoutsButSetsUp) {
     Bench bench(silent, {0, 1});
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_EQ(SetupDevice(bench.setup->link, bench.setup->profile, bench.setup->SelectedChannels()),
-              0);
+              SetupResult::Ok);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     // Four unanswered replies of 10 ms each (timeouts scaled by 0.01), after the 100 ms settle.
@@ -198,7 +199,7 @@ void ExpectSignals(const char* serial, std::vector<int> inputs, double seconds) 
     SCOPED_TRACE(serial);
     Bench bench(Unit(serial), inputs);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     const int n = s.channelCount;
     const auto scans = static_cast<int64_t>(seconds / s.profile.samplePeriod);
@@ -237,7 +238,7 @@ TEST(SimulatedSignalsTest, EveryModelDeliversTheIntendedSignals) {
 TEST(SimulatedSignalsTest, ThreeChannelBatchesStraddleScanBoundaries) {
     Bench bench(Unit("A30008SN"), {0, 2, 6});
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     std::array<uint8_t, 48> batch{};
     ASSERT_TRUE(ReadBatch(s.link, 3, batch).Complete(3));
@@ -255,7 +256,7 @@ TEST(SimulatedSignalsTest, ThePacedFastestUnitSetsThePace) {
     tirqel.fixedInputs = {0, 1, 2, 3, 4, 5, 6, 7};
     Bench bench(tirqel, {0, 1, 2, 3, 4, 5, 6, 7}, 1.0);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     std::array<uint8_t, 128> batch{};
     const auto t0 = std::chrono::steady_clock::now();
@@ -273,7 +274,7 @@ TEST(SimulatedSignalsTest, APacedBatchWaitsOnceForItsWholeCycle) {
     SimulatedUnitOptions unit = Unit("A4001lsz", true);
     Bench bench(unit, {0, 1, 2, 3, 4, 5, 6, 7}, 1.0);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     std::array<uint8_t, 128> batch{};
     for (int b = 0; b < 60; ++b) ASSERT_TRUE(ReadBatch(s.link, 8, batch).Complete(8)) << b;
@@ -287,7 +288,7 @@ TEST(SimulatedSignalsTest, APacedBatchWaitsOnceForItsWholeCycle) {
 TEST(SimulatedSignalsTest, AHostThatFallsBehindLosesCountedScans) {
     Bench bench(Unit("A30008SN", true), {0, 1, 2, 3}, 1.0);
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::array<uint8_t, 64> batch{};
@@ -301,7 +302,7 @@ TEST(SimulatedSignalsTest, AnUnpluggedUnitFailsItsReads) {
     unit.unplugAfterScans = 20;
     Bench bench(unit, {0});
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     std::array<uint8_t, 16> batch{};
     EXPECT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
@@ -314,13 +315,13 @@ TEST(SimulatedSignalsTest, AnUnpluggedUnitFailsItsReads) {
 TEST(SimulatedSignalsTest, StopEndsTheStreamAndANewSetUpStartsOver) {
     Bench bench(Unit("A30008SN"), {0});
     MeasurementSetup& s = *bench.setup;
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     std::array<uint8_t, 16> batch{};
     ASSERT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
     StopStreaming(s.link);
     s.link.Close();
-    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
     StartStreaming(s.link);
     ASSERT_TRUE(ReadBatch(s.link, 1, batch).Complete(1));
     EXPECT_EQ(ConvertSample(batch[0], batch[1], 1, 0), SignalGenerator::IntendedSample(0, 0.0, 1));
@@ -337,7 +338,7 @@ TEST(KnownUnitsTest, EveryRowSetsUpAndStreamsTheSelectedInputs) {
         unit.fixedInputs = inputs;  // what a unit without programming was set to
         Bench bench(unit, inputs);
         MeasurementSetup& s = *bench.setup;
-        ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), 0);
+        ASSERT_EQ(SetupDevice(s.link, s.profile, s.SelectedChannels()), SetupResult::Ok);
         EXPECT_EQ(s.profile.ModelName(), row.modelName);
         const std::vector<uint32_t> flow = bench.driver.FlowControlModes(0);
         EXPECT_EQ(flow.back(), row.rtsCts ? FT_FLOW_RTS_CTS : FT_FLOW_NONE);

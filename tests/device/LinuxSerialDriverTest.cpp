@@ -121,7 +121,7 @@ class PtyDriverTest : public ::testing::Test {
 };
 
 TEST_F(PtyDriverTest, SetsUpAndStreamsPacedBatchesOfTheProgrammedInputs) {
-    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), SetupResult::Ok);
     EXPECT_EQ(setup->profile.ModelName(), "KPR-T310");
     StartStreaming(setup->link);
     std::array<uint8_t, 48> batch{};
@@ -145,7 +145,7 @@ TEST_F(PtyDriverTest, SetsUpAndStreamsPacedBatchesOfTheProgrammedInputs) {
 }
 
 TEST_F(PtyDriverTest, AReadReturnsWhatArrivedWhenItsTimeoutHasPassed) {
-    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), SetupResult::Ok);
     setup->link.SetTimeouts(200, 200);
     std::array<uint8_t, 16> block{};
     block.fill(0xAB);
@@ -160,7 +160,7 @@ TEST_F(PtyDriverTest, AReadReturnsWhatArrivedWhenItsTimeoutHasPassed) {
 }
 
 TEST_F(PtyDriverTest, OpenIsExclusiveUntilClosed) {
-    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), SetupResult::Ok);
     LinuxSerialDriver other({{"pts", pty.path(), "A30008SN", "", ""}}, sys.root(), "/dev");
     CUsbLink second;
     second.SetDriver(&other);
@@ -172,7 +172,7 @@ TEST_F(PtyDriverTest, OpenIsExclusiveUntilClosed) {
 }
 
 TEST_F(PtyDriverTest, AVanishedPortFailsTheReadWithinItsTimeout) {
-    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), SetupResult::Ok);
     StartStreaming(setup->link);
     std::array<uint8_t, 48> batch{};
     ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
@@ -203,7 +203,8 @@ TEST_F(PtyDriverTest, AHostThatLeftMidStreamLeavesAUnitThatStartsOver) {
     for (int host = 0; host < 3; ++host) {
         SCOPED_TRACE(host);
         const auto t0 = Clock::now();
-        ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+        ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()),
+                  SetupResult::Ok);
         StartStreaming(setup->link);
         ASSERT_TRUE(ReadBatch(setup->link, 3, batch).Complete(3));
         // Every reply came: no read waited for its timeout.
@@ -216,7 +217,7 @@ TEST_F(PtyDriverTest, AHostThatLeftMidStreamLeavesAUnitThatStartsOver) {
 }
 
 TEST_F(PtyDriverTest, TheUnitWakesAboutOncePerBatchWhileStreaming) {
-    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), 0);
+    ASSERT_EQ(SetupDevice(setup->link, setup->profile, setup->SelectedChannels()), SetupResult::Ok);
     StartStreaming(setup->link);
     std::array<uint8_t, 48> batch{};
     const int64_t before = pty.wakeUps();
