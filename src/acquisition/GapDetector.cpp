@@ -8,15 +8,16 @@ namespace tamix {
 // Only reads that had to wait for the unit are compared with the clock: a read
 // served from a backlog says nothing about loss. Scheduling delays only ever
 // make the shortfall look larger, so the smallest shortfall of about half a
-// second of cycles is the level; a level that rises by more than a cycle and a
-// few milliseconds is a gap. A slow drift between the unit's crystal and the
+// second of cycles is the level; a level that rises by more than two cycles
+// and 20 ms (more than a loaded machine's wake-up delay lasting a whole block)
+// is a gap. A slow drift between the unit's crystal and the
 // host's clock moves the level by a fraction of a scan per second and is
 // followed, not reported.
 GapDetector::GapDetector(double period, int scansPerCycle)
     : period_(period > 0 ? period : 0.001),
       caughtUpRead_(0.5 * scansPerCycle * period_),
       cyclesPerBlock_(std::max(4, static_cast<int>(0.5 / (scansPerCycle * period_)))),
-      threshold_(std::max<int64_t>(scansPerCycle, static_cast<int64_t>(0.005 / period_))) {}
+      threshold_(std::max<int64_t>(2 * scansPerCycle, static_cast<int64_t>(0.020 / period_))) {}
 
 GapDetector::Gap GapDetector::AfterCycle(double readSeconds, double elapsedSeconds,
                                          int64_t received, int64_t recorded) {
