@@ -240,4 +240,8 @@ bool IniFile::Save(std::string& error) const {
     return ReplaceProfileText(target, Text(), error);
 }
 
+std::string ProfileTooLargeReason() {
+    return "Larger than " + std::to_string(kMaxProfileBytes / 1024 / 1024) + " MiB";
+}
+
 }  // namespace tamix

@@ -13,6 +13,10 @@ namespace tamix {
 // refused with `error` set and never read to its end.
 std::string ReadProfileText(const std::string& path, std::string& error);
 
+// The reason given for a profile over kMaxProfileBytes, worded like the
+// system's reasons so that callers show all of them alike.
+std::string ProfileTooLargeReason();
+
 // Replaces `target` (created when missing) with `content` through a temporary
 // file next to it; false with the system's reason in `error`, the old file intact.
 bool ReplaceProfileText(const std::filesystem::path& target, std::string_view content,

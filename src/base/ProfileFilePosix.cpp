@@ -56,15 +56,12 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
         error = std::strerror(errno);
         return {};
     }
-    // Worded like the system's reasons, so that callers show all of them alike.
-    const std::string tooLarge =
-        "Larger than " + std::to_string(kMaxProfileBytes / 1024 / 1024) + " MiB";
     if (!S_ISREG(st.st_mode)) {
         error = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "Not a regular file";
         return {};
     }
     if (static_cast<unsigned long long>(st.st_size) > kMaxProfileBytes) {
-        error = tooLarge;
+        error = ProfileTooLargeReason();
         return {};
     }
     // One byte more than the size, to see a file that grows while it is read.
@@ -82,7 +79,7 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
         if (used == text.size() && used <= kMaxProfileBytes) text.resize(kMaxProfileBytes + 1);
     }
     if (used > kMaxProfileBytes) {
-        error = tooLarge;
+        error = ProfileTooLargeReason();
         return {};
     }
     text.resize(used);

@@ -59,15 +59,13 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
         error = "Not a regular file";
         return {};
     }
-    const std::string tooLarge =
-        "Larger than " + std::to_string(kMaxProfileBytes / 1024 / 1024) + " MiB";
     LARGE_INTEGER size{};
     if (!::GetFileSizeEx(file.get(), &size)) {
         error = WindowsErrorText(::GetLastError());
         return {};
     }
     if (static_cast<unsigned long long>(size.QuadPart) > kMaxProfileBytes) {
-        error = tooLarge;
+        error = ProfileTooLargeReason();
         return {};
     }
     // One byte more than the size, to see a file that grows while it is read.
@@ -85,7 +83,7 @@ std::string ReadProfileText(const std::string& path, std::string& error) {
         if (used == text.size() && used <= kMaxProfileBytes) text.resize(kMaxProfileBytes + 1);
     }
     if (used > kMaxProfileBytes) {
-        error = tooLarge;
+        error = ProfileTooLargeReason();
         return {};
     }
     text.resize(used);

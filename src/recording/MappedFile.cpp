@@ -1,12 +1,7 @@
+// What a mapped file is on every system: ownership of the view moves with it.
+// The mapping itself is in MappedFilePosix.cpp and MappedFileWindows.cpp.
 #include "recording/MappedFile.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace tamix {
@@ -25,49 +20,6 @@ MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
         size_ = std::exchange(other.size_, 0);
     }
     return *this;
-}
-
-void MappedFile::Release() {
-    if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
-    data_ = nullptr;
-    size_ = 0;
-}
-
-bool MappedFile::Open(const std::string& path, std::string& error) {
-    Release();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = std::strerror(errno);
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        error = "not a regular file";
-        ::close(fd);
-        return false;
-    }
-    if (st.st_size > 0) {
-        void* p =
-            ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
-        if (p == MAP_FAILED) {
-            error = std::strerror(errno);
-            ::close(fd);
-            return false;
-        }
-        data_ = static_cast<const uint8_t*>(p);
-        size_ = static_cast<std::size_t>(st.st_size);
-    }
-    ::close(fd);
-    return true;
-}
-
-void MappedFile::AdviseSequential() const {
-    if (data_ != nullptr) ::madvise(const_cast<uint8_t*>(data_), size_, MADV_SEQUENTIAL);
 }
 
 }  // namespace tamix

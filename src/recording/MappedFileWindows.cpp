@@ -2,28 +2,10 @@
 // the whole file; the file may still be written by a recorder while it is read.
 #include <windows.h>
 
-#include <utility>
-
 #include "base/WindowsText.h"
 #include "recording/MappedFile.h"
 
 namespace tamix {
-
-MappedFile::~MappedFile() {
-    Release();
-}
-
-MappedFile::MappedFile(MappedFile&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
-
-MappedFile& MappedFile::operator=(MappedFile&& other) noexcept {
-    if (this != &other) {
-        Release();
-        data_ = std::exchange(other.data_, nullptr);
-        size_ = std::exchange(other.size_, 0);
-    }
-    return *this;
-}
 
 void MappedFile::Release() {
     if (data_ != nullptr) ::UnmapViewOfFile(data_);
