@@ -21,10 +21,12 @@ namespace {
 
 std::atomic<bool>* gStop = nullptr;
 const std::atomic<bool>* gFinished = nullptr;
+void (*gOnStop)() = nullptr;
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (gStop == nullptr) return FALSE;
     gStop->store(true);
+    if (gOnStop != nullptr) gOnStop();
     // After these the system ends the process as soon as the handler returns
     // (and after 5 s at most): wait for the file to be completed.
     if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT) {
@@ -42,6 +44,7 @@ struct InputReader {
     std::condition_variable arrived;
     std::string bytes;
     bool ended = false;
+    bool woken = false;
 
     void Run() {
         const HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
@@ -84,9 +87,11 @@ InputReader& Reader() {
 
 }  // namespace
 
-void InstallStopHandlers(std::atomic<bool>& stop, const std::atomic<bool>& finished) {
+void InstallStopHandlers(std::atomic<bool>& stop, const std::atomic<bool>& finished,
+                         void (*onStop)()) {
     gStop = &stop;
     gFinished = &finished;
+    gOnStop = onStop;
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
 }
 
@@ -97,12 +102,24 @@ bool StderrIsTerminal() {
 long ReadStandardInput(char* buffer, std::size_t size, std::chrono::milliseconds wait) {
     InputReader& r = Reader();
     std::unique_lock lock(r.mutex);
-    r.arrived.wait_for(lock, wait, [&r] { return !r.bytes.empty() || r.ended; });
+    const auto ready = [&r] { return !r.bytes.empty() || r.ended || r.woken; };
+    if (wait < std::chrono::milliseconds::zero()) {
+        r.arrived.wait(lock, ready);
+    } else {
+        r.arrived.wait_for(lock, wait, ready);
+    }
     if (r.bytes.empty()) return r.ended ? -1 : 0;
     const std::size_t n = std::min(size, r.bytes.size());
     std::memcpy(buffer, r.bytes.data(), n);
     r.bytes.erase(0, n);
     return static_cast<long>(n);
+}
+
+void WakeStandardInput() {
+    InputReader& r = Reader();
+    const std::lock_guard lock(r.mutex);
+    r.woken = true;
+    r.arrived.notify_all();
 }
 
 }  // namespace tamix

@@ -33,7 +33,8 @@ void ReadMarkers(MeasurementSetup& setup, const std::atomic<bool>& done) {
     std::string line;
     char buf[512];
     while (!done.load()) {
-        const long n = ReadStandardInput(buf, sizeof buf, 100ms);
+        // Woken at the end of the run; no deadline, so no wake-ups while idle.
+        const long n = ReadStandardInput(buf, sizeof buf, kNoDeadline);
         if (n == 0) continue;
         if (n < 0) return;  // end of input: no more markers
         for (long i = 0; i < n; ++i) {
@@ -104,10 +105,14 @@ int main(int argc, char** argv) {
         return 2;
     }
     setup.link.SetDriver(driver.get());
+    // No trace to keep moving: the worker wakes for four 2 ms cycles at once,
+    // a quarter of what the bridge's buffer holds at the fastest stream.
+    setup.link.SetWakeInterval(0.064);
 
     // Every way of being told to go (Ctrl-C, kill, a closed terminal) is a Stop
-    // that completes the file.
-    InstallStopHandlers(gStop, gFinished);
+    // that completes the file. The handler asks for it at once (a lock-free
+    // exchange on the run status), so the waits below need no deadline.
+    InstallStopHandlers(gStop, gFinished, [] { TheSetup().RequestStop(); });
 
     // Quiet when not on a terminal (scripts, logs): only failures are reported.
     const bool progress = !args.quiet && StderrIsTerminal();
@@ -143,16 +148,19 @@ int main(int argc, char** argv) {
                   << " scans)\n";
     }
 
+    // A stop that came during start-up found no run to stop yet.
+    if (gStop.load()) setup.RequestStop();
     std::atomic<bool> done{false};
     std::thread markers(ReadMarkers, std::ref(setup), std::cref(done));
-    while (setup.workerActive.load()) {
-        if (gStop.load()) setup.RequestStop();
-        if (progress) ShowProgress(setup, totalSeconds);
+    // Without a progress bar this thread sleeps until the worker ends.
+    while (progress && setup.workerActive.load()) {
+        ShowProgress(setup, totalSeconds);
         std::this_thread::sleep_for(100ms);
     }
     worker.Join();
     gFinished = true;
     done = true;
+    WakeStandardInput();
     markers.join();
     if (progress) std::fprintf(stderr, "\n");
 

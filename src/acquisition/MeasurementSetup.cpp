@@ -77,6 +77,11 @@ bool MeasurementSetup::RequestStop() {
            ChangeStatus(RunStatus::Paused, RunStatus::StopRequested);
 }
 
+void MeasurementSetup::ReportStart(StartResult result) {
+    startResult.store(static_cast<int>(result));
+    startResult.notify_all();
+}
+
 std::string_view MeasurementSetup::OutputFileName() const {
     if (!outputFileNameValid.load(std::memory_order_acquire)) return {};
     return FieldText(outputFileName);

@@ -77,7 +77,7 @@ struct MeasurementSetup {
 
     // --- how the last run ended (worker writes before it finishes) ---
     std::atomic<bool> workerActive{false};
-    // Set by the worker before it leaves Starting (a StartResult).
+    // Set by the worker once it has left Starting (a StartResult); see ReportStart.
     std::atomic<int> startResult{static_cast<int>(StartResult::NoUnit)};
     std::atomic<int> runEnd{static_cast<int>(RunEnd::None)};
     std::array<char, 1024> runEndMessage{};
@@ -101,6 +101,11 @@ struct MeasurementSetup {
     bool ChangeStatus(RunStatus from, RunStatus to);
     // Stop: a running or paused run becomes StopRequested; any other state is kept.
     bool RequestStop();
+    // The worker's word on its start, after the run status it leaves Starting
+    // with; wakes whoever waits in AwaitStartReport.
+    void ReportStart(StartResult result);
+    // Until the worker has reported its start.
+    void AwaitStartReport(int pending) const { startResult.wait(pending); }
 
     std::string_view OutputFileName() const;
     void SetOutputFileName(std::string_view name);

@@ -18,8 +18,8 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     // Without a channel there is nothing to request, and the loop would never block.
     if (setup.channelCount < 1 ||
         SetupDevice(setup.link, setup.profile, setup.SelectedChannels()) != SetupResult::Ok) {
-        setup.startResult = static_cast<int>(StartResult::NoUnit);
         setup.SetStatus(RunStatus::Idle);
+        setup.ReportStart(StartResult::NoUnit);
         return false;
     }
     run.channels = setup.SelectedChannels();
@@ -47,8 +47,8 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
             // Never a screen-only run in place of the recording that was asked for.
             setup.link.Close();
             SetRunEnd(setup, RunEnd::CreateFailed, error);
-            setup.startResult = static_cast<int>(StartResult::CreateFailed);
             setup.SetStatus(RunStatus::Idle);
+            setup.ReportStart(StartResult::CreateFailed);
             return false;
         }
         run.writeFailed = !run.sink->Begin(setup.markers);
@@ -56,11 +56,11 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     setup.sampleLimit = run.limit;
 
     StartStreaming(setup.link);
-    setup.startResult = static_cast<int>(StartResult::Running);
     // A stop that arrived while the unit was being set up is kept.
     setup.ChangeStatus(RunStatus::Starting, RunStatus::Running);
     setup.bytesWritten = 0;
     setup.scanCount = 0;
+    setup.ReportStart(StartResult::Running);
     return true;
 }
 

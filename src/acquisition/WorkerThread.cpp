@@ -1,8 +1,6 @@
 #include "acquisition/WorkerThread.h"
 
 #include <algorithm>
-#include <chrono>
-#include <thread>
 
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/ThreadPriority.h"
@@ -31,7 +29,13 @@ void* WorkerThread::Entry(void* self) {
     owner->priority_ = RaiseThreadPriority();
     AcquisitionWorker(*owner->setup_, *owner->opener_);
     owner->cpuSeconds_ = ThisThreadCpuSeconds();
-    owner->setup_->workerActive.store(false, std::memory_order_release);
+    MeasurementSetup& setup = *owner->setup_;
+    setup.workerActive.store(false, std::memory_order_release);
+    // A worker that ended without a word on its start found no unit.
+    int pending = kResultPending;
+    if (setup.startResult.compare_exchange_strong(pending, static_cast<int>(StartResult::NoUnit))) {
+        setup.startResult.notify_all();
+    }
     return nullptr;
 }
 
@@ -55,15 +59,10 @@ StartResult WorkerThread::StartRun(MeasurementSetup& setup, FileOpener& opener) 
         return StartResult::NoThread;
     }
     started_ = true;
-    // The worker leaves Starting after the unit's set-up (a second or so). A
-    // stop that arrives meanwhile also ends Starting, before the worker has
-    // told how its start went: wait for that too.
-    while ((setup.Status() == RunStatus::Starting || setup.startResult == kResultPending) &&
-           setup.workerActive.load(std::memory_order_acquire)) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    const int result = setup.startResult.load();
-    return result == kResultPending ? StartResult::NoUnit : static_cast<StartResult>(result);
+    // The worker leaves Starting after the unit's set-up (a second or so) and
+    // then reports, also when a stop arrived meanwhile; one wake-up, no polling.
+    setup.AwaitStartReport(kResultPending);
+    return static_cast<StartResult>(setup.startResult.load());
 }
 
 void WorkerThread::Join() {

@@ -7,9 +7,6 @@
 namespace tamix {
 namespace {
 
-// The shortest time between two wake-ups of a streaming read: a cycle of the
-// 2 ms models, two cycles of the 1 ms ones.
-constexpr double kWakeInterval = 0.016;
 constexpr double kLatencyMargin = 0.004;
 
 }  // namespace
@@ -100,7 +97,7 @@ void CUsbLink::AwaitQueued(uint32_t count) {
     if (driver_->GetQueueStatus(handle_, &queued) != FT_OK || queued >= count) return;
     // Waking for less than a wake interval's bytes costs more wake-ups than the
     // view or a stop can tell apart; the reads after the wait take what came.
-    const double wanted = std::max(static_cast<double>(count), streamRate_ * kWakeInterval);
+    const double wanted = std::max(static_cast<double>(count), streamRate_ * wakeInterval_);
     // The bridge hands bytes on after its latency (1 ms), a busy machine adds
     // some; waking before the bytes are there costs a second wake-up.
     const std::chrono::duration<double> wait((wanted - queued) / streamRate_ + kLatencyMargin);

@@ -42,13 +42,19 @@ class CUsbLink {
     // The rate at which the open unit sends bytes while it streams; 0 (the
     // state after every open) when unknown.
     void SetStreamRate(double bytesPerSecond) { streamRate_ = bytesPerSecond; }
-    // Waits, with one sleep, until `count` bytes (and at least 16 ms of the
-    // stream) can be due at the stream rate, so that the reads after it find
-    // them waiting. Returns at once when `count` bytes are already queued, when
-    // the rate is unknown or when the driver cannot tell what is queued; never
-    // sleeps longer than those bytes take plus 4 ms of bridge latency. The
-    // reads after it keep their own deadlines, so a silent or vanished unit is
-    // found as without the wait.
+    // The shortest time between two wake-ups of a streaming read. The default,
+    // a cycle of the 2 ms models and two of the 1 ms ones, keeps a live trace
+    // moving smoothly; a recorder that nobody watches may wake less often, as
+    // long as the bridge's buffer (4 KiB, a quarter second at the fastest
+    // stream) outlasts the interval with room for a busy machine's delays.
+    void SetWakeInterval(double seconds) { wakeInterval_ = seconds; }
+    static constexpr double kDefaultWakeInterval = 0.016;
+    // Waits, with one sleep, until `count` bytes (and at least the wake
+    // interval's worth of the stream) can be due at the stream rate, so that the reads after it
+    // find them waiting. Returns at once when `count` bytes are already queued, when the rate is
+    // unknown or when the driver cannot tell what is queued; never sleeps longer than those bytes
+    // take plus 4 ms of bridge latency. The reads after it keep their own deadlines, so a silent or
+    // vanished unit is found as without the wait.
     void AwaitQueued(uint32_t count);
 
     bool IsOpen() const { return opened_ == 1; }
@@ -58,6 +64,7 @@ class CUsbLink {
     FtHandle handle_ = 0;
     int opened_ = 0;
     double streamRate_ = 0.0;
+    double wakeInterval_ = kDefaultWakeInterval;
 };
 
 }  // namespace tamix
