@@ -98,6 +98,12 @@ std::vector<SerialPortInfo> ListFtdiPorts(const std::string& sysfsRoot,
     const fs::path ttyClass = fs::path(sysfsRoot) / "class" / "tty";
     for (const auto& entry : fs::directory_iterator(ttyClass, ec)) {
         const fs::path device = entry.path() / "device";
+        // Most ttys (virtual consoles, pseudo-terminals) have no device link:
+        // one lstat each instead of resolving every part of the path.
+        if (!fs::is_symlink(device, ec)) {
+            ec.clear();
+            continue;
+        }
         const fs::path portDir = fs::canonical(device, ec);
         if (ec) {
             ec.clear();
