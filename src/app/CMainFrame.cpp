@@ -14,6 +14,8 @@ namespace tamix {
 
 wxMenuBar* CreateMainMenu() {
     auto* file = new wxMenu;
+    file->Append(wxID_OPEN, "&Open...\tCtrl+O");
+    file->AppendSeparator();
     file->Append(cmd::ID_APP_EXIT, "E&xit");
     auto* measurement = new wxMenu;
     measurement->Append(cmd::ID_MEASUREMENT_START, "&Start");
@@ -45,6 +47,9 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, title) {
     SetIcon(wxIcon(tamix_xpm));
     SetMenuBar(CreateMainMenu());
+    // The recent files are listed in the File menu and open for review.
+    manager->FileHistoryUseMenu(GetMenuBar()->GetMenu(0));
+    manager->FileHistoryAddFilesToMenu();
     CreateStatusBar();
     // A, H, Space and P come with their menu entries, which show them.
     wxAcceleratorEntry keys[] = {
