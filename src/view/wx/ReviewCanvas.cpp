@@ -83,7 +83,7 @@ void ReviewCanvas::SetRecording(RecordingReader* reader, MinMaxPyramid* overview
     const RecordingInfo& info = reader->Info();
     const wxSize size = GetClientSize();
     m_viewport = ReviewViewport(info.scanCount, info.period, 1);
-    Layout(size.x, size.y);
+    LayOutStrips(size.x, size.y);
     m_shown.clear();
     const std::size_t n = std::min<std::size_t>(info.channels.size(), kMaxChannels);
     std::vector<MinMax> whole(info.channels.size());
@@ -118,7 +118,7 @@ void ReviewCanvas::FitAll() {
     }
 }
 
-void ReviewCanvas::Layout(int width, int height) {
+void ReviewCanvas::LayOutStrips(int width, int height) {
     m_layout = ComputeLayout(width, std::max(height - kAxisHeight, kHeaderHeight),
                              static_cast<int>(m_shown.size()));
     m_viewport.SetColumns(std::max(m_layout.traceWidth, 1));
@@ -156,7 +156,7 @@ void ReviewCanvas::RenderAll() {
     if (!m_theme.background.IsOk() || m_theme.background != background) {
         m_theme = ViewTheme::For(background);
     }
-    Layout(size.x, size.y);
+    LayOutStrips(size.x, size.y);
     wxMemoryDC dc(m_buffer);
     dc.SetBackground(wxBrush(m_theme.background));
     dc.Clear();

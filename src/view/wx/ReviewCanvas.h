@@ -70,7 +70,7 @@ class ReviewCanvas final : public wxWindow {
     void OnCaptureLost(wxMouseCaptureLostEvent&);
     void OnKey(wxKeyEvent& event);
 
-    void Layout(int width, int height);
+    void LayOutStrips(int width, int height);
     void DrawHeader(wxDC& dc);
     void DrawStrip(wxDC& dc, int c);
     void DrawMarkers(wxDC& dc);
