@@ -6,6 +6,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
 #include "control/MeasurementCommands.h"
+#include "view/wx/CReviewFrame.h"
 #include "view/wx/WxUserInterface.h"
 
 #include "res/tamix.xpm"
@@ -77,6 +78,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
         while (TheSetup().workerActive.load()) wxMilliSleep(5);
         ui.EndWait();
     }
+    CReviewFrame::CloseAll();
     event.Skip();
 }
 

@@ -9,6 +9,7 @@
 #include <wx/statusbr.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "base/Messages.h"
 #include "recording/CsvExport.h"
@@ -144,6 +145,14 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     m_builder.Start(std::move(second));
     m_timer.Start(kTimerMs);
     SetStatus(kState, m_stateText.empty() ? wxString("Reading the overview...") : m_stateText);
+}
+
+void CReviewFrame::CloseAll() {
+    std::vector<CReviewFrame*> open;
+    for (wxWindow* window : wxTopLevelWindows) {
+        if (auto* frame = dynamic_cast<CReviewFrame*>(window)) open.push_back(frame);
+    }
+    for (CReviewFrame* frame : open) frame->Destroy();
 }
 
 CReviewFrame::~CReviewFrame() {

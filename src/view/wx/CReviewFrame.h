@@ -49,6 +49,10 @@ class CReviewFrame final : public wxFrame {
 
     ~CReviewFrame() override;
 
+    // Closes every review window: the program ends with its main window, and
+    // a review window left open would keep it running without one.
+    static void CloseAll();
+
     ReviewCanvas& canvas() { return *m_canvas; }
     wxListBox& markerList() { return *m_markers; }
     wxScrollBar& scrollBar() { return *m_scroll; }
