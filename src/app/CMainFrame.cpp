@@ -16,6 +16,7 @@ namespace tamix {
 wxMenuBar* CreateMainMenu() {
     auto* file = new wxMenu;
     file->Append(wxID_OPEN, "&Open...\tCtrl+O");
+    file->AppendSubMenu(new wxMenu, "&Recent files");
     file->AppendSeparator();
     file->Append(cmd::ID_APP_EXIT, "E&xit");
     auto* measurement = new wxMenu;
@@ -48,8 +49,9 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, title) {
     SetIcon(wxIcon(tamix_xpm));
     SetMenuBar(CreateMainMenu());
-    // The recent files are listed in the File menu and open for review.
-    manager->FileHistoryUseMenu(GetMenuBar()->GetMenu(0));
+    // The recent files open for review, from a submenu of File.
+    wxMenuItem* recent = GetMenuBar()->GetMenu(0)->FindItemByPosition(1);
+    manager->FileHistoryUseMenu(recent->GetSubMenu());
     manager->FileHistoryAddFilesToMenu();
     CreateStatusBar();
     // A, H, Space and P come with their menu entries, which show them.

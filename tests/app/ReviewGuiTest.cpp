@@ -3,6 +3,7 @@
 // list and N/P, the readout against the file, export, and failures.
 #include <wx/cmdline.h>
 #include <wx/filehistory.h>
+#include <wx/menu.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,8 +14,12 @@
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
+#include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
+#include "recording/OutputFile.h"
+#include "recording/RecordingExport.h"
 #include "view/ReviewReadout.h"
+#include "view/TraceReadout.h"
 #include "view/wx/CReviewFrame.h"
 
 namespace tamix {
@@ -270,6 +275,14 @@ TEST_F(ReviewGuiTest, ExportWritesCsvAndNamesTheFileOfAFailure) {
     EXPECT_TRUE(std::filesystem::exists(temp.File("out_markers.csv")));
     EXPECT_TRUE(frame.StatusText(CReviewFrame::kState).StartsWith("Exported "));
 
+    // EDF+ by the name's extension (readers check it in the export tests).
+    const std::string edf = temp.File("out.edf");
+    SetExportFilePicker([&](wxWindow*, const wxString&) { return wxString::FromUTF8(edf); });
+    ReviewCommand(frame, CReviewFrame::ID_REVIEW_EXPORT);
+    const std::vector<uint8_t> edfBytes = test::ReadBytes(edf);
+    ASSERT_GT(edfBytes.size(), 256u);
+    EXPECT_EQ(std::string(edfBytes.begin() + 192, edfBytes.begin() + 197), "EDF+C");
+
     const std::string txt = temp.File("out.txt");
     SetExportFilePicker([&](wxWindow*, const wxString&) { return wxString::FromUTF8(txt); });
     wxTEST_DIALOG(ReviewCommand(frame, CReviewFrame::ID_REVIEW_EXPORT),
@@ -310,11 +323,51 @@ TEST_F(ReviewGuiTest, ACutShortFileOpensAndSaysSo) {
         << frame.StatusText(CReviewFrame::kState);
 }
 
+// A text recording carries no calibration: its strips are fitted to its values,
+// and the readout shows the values as written.
+TEST_F(ReviewGuiTest, ATextRecordingOpensWithItsValues) {
+    const std::string dat = temp.File("review.dat");
+    {
+        std::string error;
+        auto wdq = OpenRecording(path, error);
+        ASSERT_TRUE(wdq) << error;
+        ExportSelection all;
+        ASSERT_TRUE(SelectExport(wdq->Info(), std::nullopt, std::nullopt, "", all, error));
+        ASSERT_TRUE(ExportText(*wdq, all, dat, DefaultFileOpener(), {}, error)) << error;
+    }
+    std::string error;
+    auto text = OpenRecording(dat, error);
+    ASSERT_TRUE(text) << error;
+    CReviewFrame& frame = OpenReview(dat);
+    EXPECT_EQ(frame.reader().Info().format, RecordingFormat::Text);
+    ReviewCanvas& canvas = frame.canvas();
+    const ViewLayout& l = canvas.layout();
+    EXPECT_EQ(l.channelCount, 3);
+    Mouse(canvas, wxEVT_MOTION, l.traces.left + 200, l.strips[0].top + 7);
+    ReviewReadout r;
+    ASSERT_TRUE(ReadoutAtColumn(*text, canvas.viewport(), 200, r));
+    EXPECT_EQ(frame.StatusText(CReviewFrame::kReadout),
+              wxString::FromUTF8(ReviewReadoutText(r, text->Info().channels)));
+    // Fitted strips: every trace lies inside its strip's edge values.
+    for (int c = 0; c < 3; ++c) {
+        const EdgeValues edges =
+            StripEdgeValues(l.strips[c], canvas.scaling().gain(c), canvas.scaling().offset(c),
+                            canvas.shownChannels()[static_cast<std::size_t>(c)]);
+        EXPECT_LE(edges.bottom, r.values[static_cast<std::size_t>(c)]) << c;
+        EXPECT_GE(edges.top, r.values[static_cast<std::size_t>(c)]) << c;
+    }
+}
+
 TEST_F(ReviewGuiTest, RecentFilesReopenIntoReview) {
     OpenReview(path).Close(true);
     ASSERT_TRUE(WaitFor([] { return NewestReview() == nullptr; }, 10));
     ASSERT_EQ(test::App().docManager()->GetFileHistory()->GetHistoryFile(0),
               wxString::FromUTF8(path));
+    wxMenu* recent =
+        test::MainFrame().GetMenuBar()->GetMenu(0)->FindItemByPosition(1)->GetSubMenu();
+    ASSERT_TRUE(recent);
+    ASSERT_GE(recent->GetMenuItemCount(), 1u);
+    EXPECT_TRUE(recent->FindItemByPosition(0)->GetItemLabelText().Contains("review.wdq"));
     Command(wxID_FILE1);
     CReviewFrame* frame = NewestReview();
     ASSERT_TRUE(frame);
