@@ -51,9 +51,15 @@ void DrawSunkenEdge(wxDC& dc, const Rect& r) {
 }
 
 // y of an engineering value in a strip, by the live view's drawing rule.
+// Sample counts of a value for drawing: a text recording may hold "nan" or
+// huge numbers, which must not overflow the pixel arithmetic.
+int Counts(double value, const ChannelInfo& shown) {
+    const double sample = DisplaySample(value, shown);
+    return std::isnan(sample) ? 0 : static_cast<int>(std::lround(std::clamp(sample, -1e6, 1e6)));
+}
+
 int ValueY(double value, const ChannelInfo& shown, int mid, int offset, int height, int gain) {
-    const double counts = std::clamp(DisplaySample(value, shown), -1e6, 1e6);
-    return PointY(mid, static_cast<int>(std::lround(counts)), offset, height, gain);
+    return PointY(mid, Counts(value, shown), offset, height, gain);
 }
 
 }  // namespace
@@ -110,11 +116,8 @@ void ReviewCanvas::FitAll() {
     std::vector<MinMax> range(m_reader->Info().channels.size());
     if (!m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range)) return;
     for (std::size_t k = 0; k < m_shown.size(); ++k) {
-        m_scaling.FitRange(static_cast<int>(k),
-                           static_cast<int>(std::lround(
-                               std::clamp(DisplaySample(range[k].min, m_shown[k]), -1e6, 1e6))),
-                           static_cast<int>(std::lround(
-                               std::clamp(DisplaySample(range[k].max, m_shown[k]), -1e6, 1e6))));
+        m_scaling.FitRange(static_cast<int>(k), Counts(range[k].min, m_shown[k]),
+                           Counts(range[k].max, m_shown[k]));
     }
 }
 
@@ -366,11 +369,8 @@ bool ReviewCanvas::IconClick(int x, int y, MouseButton button) {
         const auto c = static_cast<std::size_t>(hit->channel);
         if (c < m_shown.size() &&
             m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range)) {
-            m_scaling.FitRange(hit->channel,
-                               static_cast<int>(std::lround(
-                                   std::clamp(DisplaySample(range[c].min, m_shown[c]), -1e6, 1e6))),
-                               static_cast<int>(std::lround(std::clamp(
-                                   DisplaySample(range[c].max, m_shown[c]), -1e6, 1e6))));
+            m_scaling.FitRange(hit->channel, Counts(range[c].min, m_shown[c]),
+                               Counts(range[c].max, m_shown[c]));
         }
     }
     ViewChanged();
