@@ -3,7 +3,6 @@
 #include <wx/cmdline.h>
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
-#include <wx/filename.h>
 #include <wx/gdicmn.h>
 
 #include <wx/log.h>
@@ -29,7 +28,8 @@ namespace {
 constexpr int kRecentFiles = 4;
 
 wxString PickFileToOpen(wxWindow* parent) {
-    wxFileDialog dialog(parent, "Open", "", "", "All Files (*.*)|*",
+    wxFileDialog dialog(parent, "Open", "", "",
+                        "Recordings (*.wdq;*.dat)|*.wdq;*.dat|All Files (*.*)|*",
                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
     return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
 }
@@ -86,7 +86,7 @@ wxEND_EVENT_TABLE();
 bool OpenForReview(const wxString& path) {
     WxUserInterface ui;
     if (CReviewFrame::Open(std::string(path.utf8_str()), ui) == nullptr) return false;
-    if (auto* app = wxDynamicCast(wxTheApp, CTamixApp); app && app->docManager()) {
+    if (auto* app = dynamic_cast<CTamixApp*>(wxTheApp); app && app->docManager()) {
         app->docManager()->AddFileToHistory(path);
     }
     return true;
