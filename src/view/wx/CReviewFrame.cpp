@@ -158,6 +158,10 @@ void CReviewFrame::CloseAll() {
 CReviewFrame::~CReviewFrame() {
     m_timer.Stop();
     m_builder.Cancel();
+    // The canvas is destroyed after these members: it must not reach them.
+    m_canvas->onViewChanged = nullptr;
+    m_canvas->onReadout = nullptr;
+    m_canvas->SetRecording(nullptr, nullptr);
     // The builder's destructor joins its thread before the reader goes.
 }
 
