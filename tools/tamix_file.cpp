@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "recording/CsvExport.h"
+#include "recording/EdfExport.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
 #include "recording/RecordingExport.h"
 #include "recording/RecordingRepair.h"
-#include "tamix_file_edf.h"
 
 namespace tamix {
 namespace {

@@ -6,6 +6,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
 #include "control/MeasurementCommands.h"
+#include "view/wx/CReviewFrame.h"
 #include "view/wx/WxUserInterface.h"
 
 #include "res/tamix.xpm"
@@ -14,6 +15,9 @@ namespace tamix {
 
 wxMenuBar* CreateMainMenu() {
     auto* file = new wxMenu;
+    file->Append(wxID_OPEN, "&Open...\tCtrl+O");
+    file->AppendSubMenu(new wxMenu, "&Recent files");
+    file->AppendSeparator();
     file->Append(cmd::ID_APP_EXIT, "E&xit");
     auto* measurement = new wxMenu;
     measurement->Append(cmd::ID_MEASUREMENT_START, "&Start");
@@ -45,6 +49,10 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     : wxDocParentFrame(manager, nullptr, wxID_ANY, title) {
     SetIcon(wxIcon(tamix_xpm));
     SetMenuBar(CreateMainMenu());
+    // The recent files open for review, from a submenu of File.
+    wxMenuItem* recent = GetMenuBar()->GetMenu(0)->FindItemByPosition(1);
+    manager->FileHistoryUseMenu(recent->GetSubMenu());
+    manager->FileHistoryAddFilesToMenu();
     CreateStatusBar();
     // A, H, Space and P come with their menu entries, which show them.
     wxAcceleratorEntry keys[] = {
@@ -72,6 +80,7 @@ void CMainFrame::OnClose(wxCloseEvent& event) {
         while (TheSetup().workerActive.load()) wxMilliSleep(5);
         ui.EndWait();
     }
+    CReviewFrame::CloseAll();
     event.Skip();
 }
 

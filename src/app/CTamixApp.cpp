@@ -3,7 +3,6 @@
 #include <wx/cmdline.h>
 #include <wx/filedlg.h>
 #include <wx/filehistory.h>
-#include <wx/filename.h>
 #include <wx/gdicmn.h>
 
 #include <wx/log.h>
@@ -19,7 +18,9 @@
 #include "dialogs/wx/CHelpDlg.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
 #include "dialogs/wx/SaveProfile.h"
+#include "view/wx/CReviewFrame.h"
 #include "view/wx/CTamixView.h"
+#include "view/wx/WxUserInterface.h"
 
 namespace tamix {
 namespace {
@@ -27,7 +28,8 @@ namespace {
 constexpr int kRecentFiles = 4;
 
 wxString PickFileToOpen(wxWindow* parent) {
-    wxFileDialog dialog(parent, "Open", "", "", "All Files (*.*)|*",
+    wxFileDialog dialog(parent, "Open", "", "",
+                        "Recordings (*.wdq;*.dat)|*.wdq;*.dat|All Files (*.*)|*",
                         wxFD_OPEN | wxFD_FILE_MUST_EXIST);
     return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
 }
@@ -35,7 +37,8 @@ wxString PickFileToOpen(wxWindow* parent) {
 OpenFilePicker gOpenFilePicker = PickFileToOpen;
 
 // New, Open and Save as the single document of this program needs them: the
-// one document and its view (and a running measurement) are never replaced.
+// one document and its view (and a running measurement) are never replaced;
+// Open and the recent files show a recording in a review window of its own.
 class CTamixDocManager final : public wxDocManager {
   public:
     CTamixDocManager() : wxDocManager(0, true) {}
@@ -53,14 +56,15 @@ class CTamixDocManager final : public wxDocManager {
         }
     }
     void OnOpen(wxCommandEvent&) {
-        wxDocument* doc = GetCurrentDocument();
-        if (doc == nullptr) return;
         const wxString path = gOpenFilePicker(wxTheApp->GetTopWindow());
-        if (path.empty()) return;
-        doc->SetFilename(path, true);
-        doc->SetTitle(wxFileName(path).GetFullName());
-        if (wxView* view = doc->GetFirstView()) view->OnChangeFilename();
-        AddFileToHistory(path);
+        if (!path.empty()) OpenForReview(path);
+    }
+    void OnRecentFile(wxCommandEvent& event) {
+        const auto n = static_cast<size_t>(event.GetId() - wxID_FILE1);
+        wxFileHistory* history = GetFileHistory();
+        if (history != nullptr && n < history->GetCount()) {
+            OpenForReview(history->GetHistoryFile(n));
+        }
     }
     // The document holds nothing: saving never writes (so never empties) a file.
     void OnSave(wxCommandEvent&) {}
@@ -72,11 +76,21 @@ class CTamixDocManager final : public wxDocManager {
 wxBEGIN_EVENT_TABLE(CTamixDocManager, wxDocManager)
     EVT_MENU(wxID_NEW, CTamixDocManager::OnNew)
     EVT_MENU(wxID_OPEN, CTamixDocManager::OnOpen)
+    EVT_MENU_RANGE(wxID_FILE1, wxID_FILE9, CTamixDocManager::OnRecentFile)
     EVT_MENU(wxID_SAVE, CTamixDocManager::OnSave)
 wxEND_EVENT_TABLE();
 // clang-format on
 
 }  // namespace
+
+bool OpenForReview(const wxString& path) {
+    WxUserInterface ui;
+    if (CReviewFrame::Open(std::string(path.utf8_str()), ui) == nullptr) return false;
+    if (auto* app = dynamic_cast<CTamixApp*>(wxTheApp); app && app->docManager()) {
+        app->docManager()->AddFileToHistory(path);
+    }
+    return true;
+}
 
 void SetOpenFilePicker(OpenFilePicker picker) {
     gOpenFilePicker = picker ? std::move(picker) : PickFileToOpen;
@@ -93,6 +107,8 @@ void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
                      "SERIAL (PATH=SERIAL)");
     parser.AddOption("", "profile", "profile file to use instead of ~/.config/tamix.INI");
     parser.AddSwitch("h", "help", "show this help", wxCMD_LINE_OPTION_HELP);
+    parser.AddParam("recording to open for review", wxCMD_LINE_VAL_STRING,
+                    wxCMD_LINE_PARAM_OPTIONAL);
 }
 
 bool CTamixApp::OnCmdLineParsed(wxCmdLineParser& parser) {
@@ -105,6 +121,7 @@ bool CTamixApp::OnCmdLineParsed(wxCmdLineParser& parser) {
     SerialPortInfo info;
     if (parser.Found("port", &port) && ParsePortSpec(std::string(port.utf8_str()), info))
         m_source.ports.push_back(info);
+    if (parser.GetParamCount() > 0) m_openAtStart = parser.GetParam(0);
     return true;
 }
 
@@ -168,6 +185,10 @@ bool CTamixApp::OnInit() {
     frame->SetSize(wxGetClientDisplayRect());
     frame->Maximize(true);
     frame->Show(true);
+    if (!m_openAtStart.empty()) {
+        // Once the main window is up, so that a failure's message has a parent.
+        CallAfter([path = m_openAtStart] { OpenForReview(path); });
+    }
     return true;
 }
 

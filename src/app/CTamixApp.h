@@ -22,6 +22,10 @@ struct MeasurementSetup;
 using OpenFilePicker = std::function<wxString(wxWindow* parent)>;
 void SetOpenFilePicker(OpenFilePicker picker);
 
+// Opens a recording in a review window of its own and adds it to the recent
+// files; a file that is no recording gives a message with the reader's reason.
+bool OpenForReview(const wxString& path);
+
 class CTamixApp : public wxApp {
   public:
     bool OnInit() override;
@@ -48,6 +52,7 @@ class CTamixApp : public wxApp {
     std::unique_ptr<D2xxDriver> m_driver;
     wxDocManager* m_docManager = nullptr;
     wxString m_profilePath;
+    wxString m_openAtStart;  // `tamix FILE`
     InstrumentSource m_source;
 };
 

@@ -31,6 +31,11 @@ void DisplayScaling::AutoscaleChannel(int c, const MeasurementSetup& setup, int 
         hi = std::max(hi, v);
         lo = std::min(lo, v);
     }
+    FitRange(c, lo, hi);
+}
+
+void DisplayScaling::FitRange(int c, int lo, int hi) {
+    if (c < 0 || c >= kMaxChannels) return;
     int gain = 524;
     if (hi > lo + 100) {
         gain = static_cast<int>(std::trunc(52428.8 / (hi - lo)));
@@ -49,17 +54,19 @@ bool DisplayScaling::AutoscaleAll(const MeasurementSetup& setup, int points) {
 
 void DisplayScaling::Click(const IconHit& hit, MouseButton button, const MeasurementSetup& setup,
                            int points) {
+    if (hit.channel < 0 || hit.channel >= kMaxChannels || Step(hit, button)) return;
+    if (hit.zone == 0 && points > 100) AutoscaleChannel(hit.channel, setup, points);
+}
+
+bool DisplayScaling::Step(const IconHit& hit, MouseButton button) {
     const int c = hit.channel;
-    if (c < 0 || c >= kMaxChannels) return;
+    if (c < 0 || c >= kMaxChannels) return true;
     const bool left = button == MouseButton::Left;
     switch (hit.zone) {
         case 0:
-            if (!left) {
-                gain_[c] = 1;
-                offset_[c] = 0;
-            } else if (points > 100) {
-                AutoscaleChannel(c, setup, points);
-            }
+            if (left) return false;
+            gain_[c] = 1;
+            offset_[c] = 0;
             break;
         case 1:
             gain_[c] = left ? std::min(gain_[c] * 2, 512) : std::max(gain_[c] / 2, 1);
@@ -71,6 +78,7 @@ void DisplayScaling::Click(const IconHit& hit, MouseButton button, const Measure
         default:
             break;
     }
+    return true;
 }
 
 }  // namespace tamix

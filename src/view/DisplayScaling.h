@@ -36,6 +36,11 @@ class DisplayScaling {
     void Click(const IconHit& hit, MouseButton button, const MeasurementSetup& setup, int points);
     // Gain and offset of channel `c` from rows 0..points-1 of the display buffer.
     void AutoscaleChannel(int c, const MeasurementSetup& setup, int points);
+    // The same rule for a trace whose samples span lo..hi.
+    void FitRange(int c, int lo, int hi);
+    // The icon actions that need no trace: reset (right-click on the
+    // magnifier), volume and shift. False for the magnifier's left click.
+    bool Step(const IconHit& hit, MouseButton button);
     void ResetAll();
     // False (nothing done) with fewer than 100 points.
     bool AutoscaleAll(const MeasurementSetup& setup, int points);

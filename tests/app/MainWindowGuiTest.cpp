@@ -28,6 +28,7 @@
 #include "device/InstrumentSource.h"
 #include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
+#include "recording/OpenRecording.h"
 #include "view/TracePalette.h"
 #include "view/wx/CTamixView.h"
 #include "view/wx/SignalCanvas.h"
@@ -230,17 +231,19 @@ TEST_F(MainWindowGuiTest, ALostUnitIsReportedWithTheRecordedTime) {
     EXPECT_EQ(f->ScanCount(), 1200);
 }
 
-TEST_F(MainWindowGuiTest, OpenAndNewChangeOnlyTheTitleAndTheRecentFiles) {
+// Open shows a recording in a window of its own (see the review tests): the
+// main window's view, title and run stay as they are, and Save writes nothing.
+TEST_F(MainWindowGuiTest, OpenNewAndSaveLeaveTheMainWindowAlone) {
     const std::string any = dir.File("notes.txt");
     std::ofstream(any) << "not a recording";
     CTamixView* before = &View();
+    std::string reason;
+    ASSERT_FALSE(OpenRecording(any, reason));
     SetOpenFilePicker([&](wxWindow*) { return wxString::FromUTF8(any); });
-    Command(wxID_OPEN);
+    wxTEST_DIALOG(Command(wxID_OPEN), ExpectMessage(reason));
     SetOpenFilePicker(nullptr);
-    EXPECT_EQ(test::MainFrame().GetTitle(), "notes.txt - Tamix Windows Application");
+    EXPECT_EQ(test::MainFrame().GetTitle(), "Tamix - Tamix Windows Application");
     EXPECT_EQ(&View(), before) << "the view (and any run) stays";
-    EXPECT_EQ(test::App().docManager()->GetFileHistory()->GetHistoryFile(0),
-              wxString::FromUTF8(any));
     EXPECT_EQ(test::ReadText(any), "not a recording");
     Command(wxID_SAVE);
     EXPECT_EQ(test::ReadText(any), "not a recording") << "saving never empties a file";

@@ -11,6 +11,8 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CMainFrame.h"
 #include "control/MeasurementCommands.h"
+#include "view/wx/CReviewFrame.h"
+#include "view/wx/WxUserInterface.h"
 
 namespace tamix {
 namespace {
@@ -31,10 +33,16 @@ TEST(QuitGuiTest, ClosingDuringARunAsksThenCompletesTheFile) {
     WaitFor([] { return false; }, 0.2);
     EXPECT_NE(setup.Status(), RunStatus::Idle);
     EXPECT_TRUE(test::MainFrame().IsShown());
-    // Yes: the file is completed, then the window goes.
+    // The recording so far in a review window, which goes with the main window.
+    WxUserInterface ui;
+    wxWeakRef<wxFrame> review(CReviewFrame::Open(path, ui));
+    ASSERT_TRUE(review.get() != nullptr);
+    // Yes: the file is completed, then the windows go.
     wxWeakRef<wxFrame> frame(&test::MainFrame());
     wxTEST_DIALOG(test::MainFrame().Close(false), ExpectMessage(kQuitDuringRun, wxID_YES));
     ASSERT_TRUE(WaitFor([&] { return frame.get() == nullptr; }, 10));
+    EXPECT_TRUE(WaitFor([&] { return review.get() == nullptr; }, 10))
+        << "a review window left open would keep the program running";
     EXPECT_FALSE(setup.workerActive.load());
     std::string error;
     const auto f = test::ReadWdq(test::ReadBytes(path), error);

@@ -3,10 +3,12 @@
 #include <cstdlib>
 #include <string>
 
+#include "../support/GuiRecording.h"
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
 #include "acquisition/MeasurementSetup.h"
 #include "control/MeasurementCommands.h"
+#include "view/wx/CReviewFrame.h"
 
 namespace tamix {
 namespace {
@@ -51,6 +53,40 @@ TEST(ScreenshotsGuiTest, DialogsAndARun) {
     }
     // The main window during a run (light and dark) is saved by the theme test
     // straight from the view's buffer.
+}
+
+// A recording of four inputs with markers in its review window: the whole
+// recording, then zoomed in on a marker.
+TEST(ScreenshotsGuiTest, ReviewWindow) {
+    const char* dir = std::getenv("TAMIX_SCREENSHOT_DIR");
+    if (dir == nullptr) GTEST_SKIP() << "TAMIX_SCREENSHOT_DIR is not set";
+    const std::string out(dir);
+    test::TempDir temp;
+    const std::string path = temp.File("pressure-test.wdq");
+    test::RecordWithMarkers(path, {0, 1, 4, 5}, 6000,
+                            {{1200, "valve open"}, {3000, "pump on"}, {4500, "valve shut"}});
+    WxUserInterface ui;
+    CReviewFrame* frame = CReviewFrame::Open(path, ui);
+    ASSERT_NE(frame, nullptr);
+    frame->SetSize(1100, 640);
+    ASSERT_TRUE(test::WaitFor([&] { return frame->Ready(); }, 30));
+    // The pointer over the second strip, for the readout in the status bar.
+    const auto point = [&](double at) {
+        ReviewCanvas& canvas = frame->canvas();
+        wxMouseEvent move(wxEVT_MOTION);
+        move.m_x = canvas.layout().traces.left + static_cast<int>(at * canvas.layout().traceWidth);
+        move.m_y = canvas.layout().strips[1].top + 20;
+        canvas.ProcessWindowEvent(move);
+    };
+    point(0.3);
+    Capture(*frame, out + "/review-window.png");
+    frame->canvas().viewport().Zoom(12, 0);
+    wxCommandEvent next(wxEVT_MENU, CReviewFrame::ID_REVIEW_NEXTMARKER);
+    frame->ProcessWindowEvent(next);
+    frame->ProcessWindowEvent(next);
+    point(0.6);
+    Capture(*frame, out + "/review-window-zoomed.png");
+    frame->Destroy();
 }
 
 }  // namespace

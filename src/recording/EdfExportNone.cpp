@@ -1,6 +1,6 @@
-// EDF+ export in builds without EDFlib (the Windows build: Debian ships the
-// library for Linux only): the export is refused with a clear reason.
-#include "tamix_file_edf.h"
+// EDF+ export in builds without EDFlib (the Windows cross build: Debian ships
+// the library for Linux only): the export is refused with a clear reason.
+#include "recording/EdfExport.h"
 
 namespace tamix {
 

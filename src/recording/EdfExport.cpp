@@ -1,4 +1,4 @@
-#include "tamix_file_edf.h"
+#include "recording/EdfExport.h"
 
 #include <edflib.h>
 

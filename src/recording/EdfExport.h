@@ -1,5 +1,6 @@
 // EDF+ export through EDFlib: each channel with its physical range and unit,
-// the markers as annotations.
+// the markers as annotations. Shared by tamix-file and the review window; a
+// build without EDFlib refuses it with a reason.
 #pragma once
 
 #include <string>

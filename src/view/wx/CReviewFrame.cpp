@@ -1,0 +1,322 @@
+#include "view/wx/CReviewFrame.h"
+
+#include <wx/filedlg.h>
+#include <wx/filename.h>
+#include <wx/menu.h>
+#include <wx/panel.h>
+#include <wx/progdlg.h>
+#include <wx/sizer.h>
+#include <wx/statusbr.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "base/Messages.h"
+#include "recording/CsvExport.h"
+#include "recording/EdfExport.h"
+#include "recording/ExportSelection.h"
+#include "recording/OpenRecording.h"
+#include "recording/OutputFile.h"
+#include "view/ReviewMarkers.h"
+
+#include "res/tamix.xpm"
+
+namespace tamix {
+namespace {
+
+constexpr int kTimerMs = 100;
+constexpr int kMarkerListWidth = 240;
+constexpr int64_t kScrollSteps = 1'000'000;  // scroll bars count in int
+constexpr double kZoomStep = 2.0;
+
+wxString W(std::string_view s) {
+    return wxString::FromUTF8(s.data(), s.size());
+}
+
+wxString PickExportFile(wxWindow* parent, const wxString& suggestion) {
+    wxFileDialog dialog(parent, "Export", "", suggestion, "CSV (*.csv)|*.csv|EDF+ (*.edf)|*.edf",
+                        wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+    return dialog.ShowModal() == wxID_OK ? dialog.GetPath() : wxString();
+}
+
+ExportFilePicker gExportFilePicker = PickExportFile;
+
+}  // namespace
+
+void SetExportFilePicker(ExportFilePicker picker) {
+    gExportFilePicker = picker ? std::move(picker) : PickExportFile;
+}
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(CReviewFrame, wxFrame)
+    EVT_MENU(ID_REVIEW_EXPORT, CReviewFrame::OnExport)
+    EVT_MENU(ID_REVIEW_ZOOMIN, CReviewFrame::OnZoom)
+    EVT_MENU(ID_REVIEW_ZOOMOUT, CReviewFrame::OnZoom)
+    EVT_MENU(ID_REVIEW_WHOLE, CReviewFrame::OnZoom)
+    EVT_MENU(ID_REVIEW_HOME, CReviewFrame::OnEnds)
+    EVT_MENU(ID_REVIEW_END, CReviewFrame::OnEnds)
+    EVT_MENU(ID_REVIEW_NEXTMARKER, CReviewFrame::OnMarkerStep)
+    EVT_MENU(ID_REVIEW_PREVMARKER, CReviewFrame::OnMarkerStep)
+wxEND_EVENT_TABLE();
+// clang-format on
+
+CReviewFrame* CReviewFrame::Open(const std::string& path, UserInterface& ui) {
+    std::string error;
+    std::unique_ptr<RecordingReader> reader = OpenRecording(path, error);
+    // The overview is built with a reader of its own, on its own thread.
+    std::unique_ptr<RecordingReader> second = reader ? OpenRecording(path, error) : nullptr;
+    if (!reader || !second) {
+        ui.ShowMessage(error, UserInterface::Icon::Error);
+        return nullptr;
+    }
+    auto* frame = new CReviewFrame(std::move(reader), std::move(second));
+    frame->Show();
+    return frame;
+}
+
+CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
+                           std::unique_ptr<RecordingReader> second)
+    : wxFrame(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxSize(1100, 720)),
+      m_reader(std::move(reader)),
+      m_timer(this) {
+    const RecordingInfo& info = m_reader->Info();
+    SetTitle(wxFileName(W(info.fileName)).GetFullName() + " - Review - " + text::kAppTitle);
+    SetIcon(wxIcon(tamix_xpm));
+
+    auto* file = new wxMenu;
+    file->Append(ID_REVIEW_EXPORT, "&Export...\tCtrl+E");
+    file->AppendSeparator();
+    file->Append(wxID_CLOSE, "&Close\tCtrl+W");
+    auto* view = new wxMenu;
+    view->Append(ID_REVIEW_ZOOMIN, "Zoom &in\tI");
+    view->Append(ID_REVIEW_ZOOMOUT, "Zoom &out\tO");
+    view->Append(ID_REVIEW_WHOLE, "&Whole recording\tW");
+    view->AppendSeparator();
+    view->Append(ID_REVIEW_HOME, "&Start\tHome");
+    view->Append(ID_REVIEW_END, "&End\tEnd");
+    view->AppendSeparator();
+    view->Append(ID_REVIEW_NEXTMARKER, "&Next marker\tN");
+    view->Append(ID_REVIEW_PREVMARKER, "&Previous marker\tP");
+    auto* bar = new wxMenuBar;
+    bar->Append(file, "&File");
+    bar->Append(view, "&View");
+    SetMenuBar(bar);
+    Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, wxID_CLOSE);
+
+    auto* panel = new wxPanel(this);
+    m_canvas = new ReviewCanvas(panel);
+    m_scroll = new wxScrollBar(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSB_HORIZONTAL);
+    m_markers = new wxListBox(panel, wxID_ANY, wxDefaultPosition, wxSize(kMarkerListWidth, -1));
+    for (std::size_t m = 0; m < info.markers.size(); ++m) {
+        m_markers->Append(W(MarkerListText(m, info.markers[m], info.period)));
+    }
+    auto* left = new wxBoxSizer(wxVERTICAL);
+    left->Add(m_canvas, 1, wxEXPAND);
+    left->Add(m_scroll, 0, wxEXPAND);
+    auto* row = new wxBoxSizer(wxHORIZONTAL);
+    row->Add(left, 1, wxEXPAND);
+    row->Add(m_markers, 0, wxEXPAND);
+    panel->SetSizer(row);
+
+    CreateStatusBar(kFieldCount);
+    const int widths[kFieldCount] = {-3, -1};
+    GetStatusBar()->SetStatusWidths(kFieldCount, widths);
+
+    m_canvas->onReadout = [this](const wxString& text) { SetStatus(kReadout, text); };
+    m_canvas->onViewChanged = [this] { ViewChanged(); };
+    m_scroll->Bind(wxEVT_SCROLL_THUMBTRACK, &CReviewFrame::OnScroll, this);
+    m_scroll->Bind(wxEVT_SCROLL_CHANGED, &CReviewFrame::OnScroll, this);
+    m_scroll->Bind(wxEVT_SCROLL_LINEUP, &CReviewFrame::OnScroll, this);
+    m_scroll->Bind(wxEVT_SCROLL_LINEDOWN, &CReviewFrame::OnScroll, this);
+    m_scroll->Bind(wxEVT_SCROLL_PAGEUP, &CReviewFrame::OnScroll, this);
+    m_scroll->Bind(wxEVT_SCROLL_PAGEDOWN, &CReviewFrame::OnScroll, this);
+    m_markers->Bind(wxEVT_LISTBOX, &CReviewFrame::OnMarkerChosen, this);
+    Bind(wxEVT_TIMER, &CReviewFrame::OnTimer, this);
+    Bind(wxEVT_CLOSE_WINDOW, &CReviewFrame::OnClose, this);
+
+    m_canvas->SetRecording(m_reader.get(), nullptr);
+    if (info.incomplete) {
+        std::string why;
+        for (const std::string& note : info.notes) why += (why.empty() ? "" : " ") + note;
+        m_stateText = "Cut short: " + W(why);
+    }
+    m_canvas->SetNotice("Reading the overview...");
+    m_builder.Start(std::move(second));
+    m_timer.Start(kTimerMs);
+    SetStatus(kState, m_stateText.empty() ? wxString("Reading the overview...") : m_stateText);
+}
+
+void CReviewFrame::CloseAll() {
+    std::vector<CReviewFrame*> open;
+    for (wxWindow* window : wxTopLevelWindows) {
+        if (auto* frame = dynamic_cast<CReviewFrame*>(window)) open.push_back(frame);
+    }
+    for (CReviewFrame* frame : open) frame->Destroy();
+}
+
+CReviewFrame::~CReviewFrame() {
+    m_timer.Stop();
+    m_builder.Cancel();
+    // The canvas is destroyed after these members: it must not reach them.
+    m_canvas->onViewChanged = nullptr;
+    m_canvas->onReadout = nullptr;
+    m_canvas->SetRecording(nullptr, nullptr);
+    // The builder's destructor joins its thread before the reader goes.
+}
+
+void CReviewFrame::OnClose(wxCloseEvent& event) {
+    m_timer.Stop();
+    m_builder.Cancel();
+    event.Skip();
+}
+
+void CReviewFrame::OnTimer(wxTimerEvent&) {
+    if (!m_builder.Finished()) {
+        const int64_t total = std::max<int64_t>(m_builder.Total(), 1);
+        const auto percent = static_cast<int>(100 * m_builder.Done() / total);
+        const wxString text = wxString::Format("Reading the overview: %d %%", percent);
+        m_canvas->SetNotice(text);
+        if (m_stateText.empty()) SetStatus(kState, text);
+        return;
+    }
+    m_timer.Stop();
+    std::string error;
+    m_overview = m_builder.Take(error);
+    if (!m_overview) {
+        m_canvas->SetNotice(W(error));
+        SetStatus(kState, W(error));
+        m_ui.ShowMessage(error, UserInterface::Icon::Error);
+        return;
+    }
+    m_canvas->SetNotice(m_stateText.empty() ? wxString() : m_stateText);
+    m_canvas->SetRecording(m_reader.get(), m_overview.get());
+    const RecordingInfo& info = m_reader->Info();
+    if (m_stateText.empty()) {
+        m_stateText = wxString::Format("%zu channels at %g Hz, %lld scans", info.channels.size(),
+                                       info.period > 0 ? 1.0 / info.period : 0.0,
+                                       static_cast<long long>(info.scanCount));
+    }
+    SetStatus(kState, m_stateText);
+}
+
+void CReviewFrame::ViewChanged() {
+    const ReviewViewport& v = m_canvas->viewport();
+    m_scrollUnit = std::max<int64_t>(1, v.TotalScans() / kScrollSteps);
+    const auto range = static_cast<int>(v.TotalScans() / m_scrollUnit);
+    const auto thumb = static_cast<int>(std::max<int64_t>(1, v.Span() / m_scrollUnit));
+    m_scroll->SetScrollbar(static_cast<int>(v.First() / m_scrollUnit), thumb, range, thumb);
+    if (!m_jumping) {
+        m_current.reset();
+        if (m_markers->GetSelection() != wxNOT_FOUND) m_markers->SetSelection(wxNOT_FOUND);
+    }
+}
+
+void CReviewFrame::OnScroll(wxScrollEvent& event) {
+    ReviewViewport& v = m_canvas->viewport();
+    const int pos = event.GetPosition();
+    if (pos + m_scroll->GetThumbSize() >= m_scroll->GetRange()) {
+        v.End();
+    } else {
+        v.ScrollTo(pos * m_scrollUnit);
+    }
+    m_canvas->ViewChanged();
+}
+
+void CReviewFrame::OnZoom(wxCommandEvent& event) {
+    ReviewViewport& v = m_canvas->viewport();
+    if (event.GetId() == ID_REVIEW_WHOLE) {
+        v.ShowAll();
+    } else {
+        v.Zoom(event.GetId() == ID_REVIEW_ZOOMIN ? kZoomStep : 1 / kZoomStep, v.Columns() / 2);
+    }
+    m_canvas->ViewChanged();
+}
+
+void CReviewFrame::OnEnds(wxCommandEvent& event) {
+    ReviewViewport& v = m_canvas->viewport();
+    if (event.GetId() == ID_REVIEW_HOME) {
+        v.Home();
+    } else {
+        v.End();
+    }
+    m_canvas->ViewChanged();
+}
+
+void CReviewFrame::OnMarkerStep(wxCommandEvent& event) {
+    const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
+    const ReviewViewport& v = m_canvas->viewport();
+    const int64_t from = m_current ? markers[*m_current].scan : v.First() + v.Span() / 2;
+    const std::optional<std::size_t> m = event.GetId() == ID_REVIEW_NEXTMARKER
+                                             ? NextMarker(markers, from, m_current)
+                                             : PreviousMarker(markers, from, m_current);
+    if (m) JumpToMarker(*m);
+}
+
+void CReviewFrame::OnMarkerChosen(wxCommandEvent& event) {
+    if (event.GetSelection() >= 0) JumpToMarker(static_cast<std::size_t>(event.GetSelection()));
+}
+
+void CReviewFrame::JumpToMarker(std::size_t m) {
+    m_jumping = true;
+    m_current = m;
+    m_canvas->viewport().CentreOn(m_reader->Info().markers[m].scan);
+    m_canvas->ViewChanged();
+    if (m_markers->GetSelection() != static_cast<int>(m))
+        m_markers->SetSelection(static_cast<int>(m));
+    m_jumping = false;
+}
+
+void CReviewFrame::OnExport(wxCommandEvent&) {
+    const RecordingInfo& info = m_reader->Info();
+    const wxString path = gExportFilePicker(this, wxFileName(W(info.fileName)).GetName() + ".csv");
+    if (path.empty()) return;
+    const std::string out(path.utf8_str());
+    const wxString ext = wxFileName(path).GetExt().Lower();
+    if (ext != "csv" && ext != "edf") {
+        m_ui.ShowMessage(out + ": choose a name ending in .csv or .edf",
+                         UserInterface::Icon::Error);
+        return;
+    }
+    ExportSelection selection;
+    std::string error;
+    if (!SelectExport(info, std::nullopt, std::nullopt, "", selection, error)) {
+        m_ui.ShowMessage(out + ": " + error, UserInterface::Icon::Error);
+        return;
+    }
+    bool ok = false;
+    std::string note;
+    {
+        wxProgressDialog progress("Export", "Exporting to " + path, 1000, this,
+                                  wxPD_CAN_ABORT | wxPD_AUTO_HIDE | wxPD_APP_MODAL);
+        const ProgressCallback report = [&](int64_t done, int64_t total) {
+            return progress.Update(static_cast<int>(1000 * done / std::max<int64_t>(total, 1)));
+        };
+        ok = ext == "csv" ? ExportCsv(*m_reader, selection, out, DefaultFileOpener(), report, error)
+                          : ExportEdf(*m_reader, selection, out, report, note, error);
+    }
+    if (!ok) {
+        m_ui.ShowMessage(error, UserInterface::Icon::Error);
+        return;
+    }
+    wxString done =
+        wxString::Format("Exported %lld scans to ",
+                         static_cast<long long>(selection.endScan - selection.firstScan)) +
+        path;
+    if (!note.empty()) done += " (" + W(note) + ")";
+    SetStatus(kState, done);
+}
+
+void CReviewFrame::SetStatus(int field, const wxString& text) {
+    wxStatusBar* bar = GetStatusBar();
+    if (bar == nullptr || field >= bar->GetFieldsCount()) return;
+    if (bar->GetStatusText(field) != text) bar->SetStatusText(text, field);
+}
+
+wxString CReviewFrame::StatusText(int field) const {
+    const wxStatusBar* bar = GetStatusBar();
+    if (bar == nullptr || field >= bar->GetFieldsCount()) return {};
+    return bar->GetStatusText(field);
+}
+
+}  // namespace tamix

@@ -1,0 +1,96 @@
+// The review window: a recording on disk in a top-level window of its own, so
+// that a measurement in the main window goes on. It owns the recording's
+// reader and overview, builds the overview on a thread with progress shown,
+// lists the markers, and exports to CSV or EDF+. User interface thread only.
+#pragma once
+
+#include <wx/frame.h>
+#include <wx/listbox.h>
+#include <wx/scrolbar.h>
+#include <wx/timer.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "control/UserInterface.h"
+#include "recording/MinMaxPyramid.h"
+#include "recording/RecordingReader.h"
+#include "view/OverviewBuilder.h"
+#include "view/wx/ReviewCanvas.h"
+#include "view/wx/WxUserInterface.h"
+
+namespace tamix {
+
+// Asks for the file to export to (empty when cancelled). Replaceable, so that
+// the whole Export command can be tested.
+using ExportFilePicker = std::function<wxString(wxWindow* parent, const wxString& suggestion)>;
+void SetExportFilePicker(ExportFilePicker picker);
+
+class CReviewFrame final : public wxFrame {
+  public:
+    enum Id {
+        ID_REVIEW_EXPORT = wxID_HIGHEST + 400,
+        ID_REVIEW_ZOOMIN,
+        ID_REVIEW_ZOOMOUT,
+        ID_REVIEW_WHOLE,
+        ID_REVIEW_HOME,
+        ID_REVIEW_END,
+        ID_REVIEW_NEXTMARKER,
+        ID_REVIEW_PREVMARKER,
+    };
+    // Status bar fields.
+    enum Field { kReadout, kState, kFieldCount };
+
+    // Opens `path` for review; on failure tells `ui` the file and the
+    // reader's reason and returns nullptr.
+    static CReviewFrame* Open(const std::string& path, UserInterface& ui);
+
+    ~CReviewFrame() override;
+
+    // Closes every review window: the program ends with its main window, and
+    // a review window left open would keep it running without one.
+    static void CloseAll();
+
+    ReviewCanvas& canvas() { return *m_canvas; }
+    wxListBox& markerList() { return *m_markers; }
+    wxScrollBar& scrollBar() { return *m_scroll; }
+    RecordingReader& reader() { return *m_reader; }
+    // True once the overview is built and drawn.
+    bool Ready() const { return m_overview != nullptr; }
+    wxString StatusText(int field) const;
+    std::optional<std::size_t> currentMarker() const { return m_current; }
+
+  private:
+    CReviewFrame(std::unique_ptr<RecordingReader> reader, std::unique_ptr<RecordingReader> second);
+
+    void OnTimer(wxTimerEvent&);
+    void OnClose(wxCloseEvent& event);
+    void OnScroll(wxScrollEvent& event);
+    void OnMarkerChosen(wxCommandEvent& event);
+    void OnExport(wxCommandEvent&);
+    void OnZoom(wxCommandEvent& event);
+    void OnEnds(wxCommandEvent& event);
+    void OnMarkerStep(wxCommandEvent& event);
+    void JumpToMarker(std::size_t m);
+    void ViewChanged();
+    void SetStatus(int field, const wxString& text);
+
+    std::unique_ptr<RecordingReader> m_reader;
+    std::unique_ptr<MinMaxPyramid> m_overview;
+    OverviewBuilder m_builder;
+    ReviewCanvas* m_canvas = nullptr;
+    wxListBox* m_markers = nullptr;
+    wxScrollBar* m_scroll = nullptr;
+    wxTimer m_timer;
+    WxUserInterface m_ui;
+    int64_t m_scrollUnit = 1;  // scans per scroll-bar step
+    wxString m_stateText;
+    std::optional<std::size_t> m_current;  // the marker last jumped to
+    bool m_jumping = false;
+
+    wxDECLARE_EVENT_TABLE();
+};
+
+}  // namespace tamix

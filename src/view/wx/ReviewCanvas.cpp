@@ -1,0 +1,466 @@
+#include "view/wx/ReviewCanvas.h"
+
+#include <wx/dcbuffer.h>
+#include <wx/dcclient.h>
+#include <wx/dcmemory.h>
+#include <wx/graphics.h>
+#include <wx/settings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+
+#include "view/ReviewMarkers.h"
+#include "view/ReviewReadout.h"
+#include "view/TimeAxis.h"
+#include "view/TraceReadout.h"
+
+namespace tamix {
+namespace {
+
+constexpr int kLabelMargin = 2;
+constexpr int kTickPixels = 90;  // the least distance between two time labels
+constexpr int kMarkerHitPixels = 3;
+constexpr std::size_t kFlagChars = 24;
+constexpr double kWheelZoom = 1.25;  // per notch
+
+wxString W(std::string_view s) {
+    return wxString::FromUTF8(s.data(), s.size());
+}
+
+wxRect ToWx(const Rect& r) {
+    return {r.left, r.top, r.Width(), r.Height()};
+}
+
+// A sunken edge, two pixels wide, as the live view's strips have.
+void DrawSunkenEdge(wxDC& dc, const Rect& r) {
+    if (r.Width() < 2 || r.Height() < 2) return;
+    const int l = r.left, t = r.top, rr = r.right - 1, b = r.bottom - 1;
+    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNSHADOW)));
+    dc.DrawLine(l, b, l, t);
+    dc.DrawLine(l, t, rr, t);
+    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNHIGHLIGHT)));
+    dc.DrawLine(rr, t, rr, b);
+    dc.DrawLine(rr, b, l - 1, b);
+    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_3DDKSHADOW)));
+    dc.DrawLine(l + 1, b - 1, l + 1, t + 1);
+    dc.DrawLine(l + 1, t + 1, rr - 1, t + 1);
+    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_3DLIGHT)));
+    dc.DrawLine(rr - 1, t + 1, rr - 1, b - 1);
+    dc.DrawLine(rr - 1, b - 1, l, b - 1);
+}
+
+// y of an engineering value in a strip, by the live view's drawing rule.
+// Sample counts of a value for drawing: a text recording may hold "nan" or
+// huge numbers, which must not overflow the pixel arithmetic.
+int Counts(double value, const ChannelInfo& shown) {
+    const double sample = DisplaySample(value, shown);
+    return std::isnan(sample) ? 0 : static_cast<int>(std::lround(std::clamp(sample, -1e6, 1e6)));
+}
+
+int ValueY(double value, const ChannelInfo& shown, int mid, int offset, int height, int gain) {
+    return PointY(mid, Counts(value, shown), offset, height, gain);
+}
+
+}  // namespace
+
+ReviewCanvas::ReviewCanvas(wxWindow* parent)
+    : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxWANTS_CHARS) {
+    SetBackgroundStyle(wxBG_STYLE_PAINT);
+    Bind(wxEVT_PAINT, &ReviewCanvas::OnPaint, this);
+    Bind(wxEVT_SIZE, &ReviewCanvas::OnSize, this);
+    Bind(wxEVT_MOUSEWHEEL, &ReviewCanvas::OnWheel, this);
+    Bind(wxEVT_LEFT_DOWN, &ReviewCanvas::OnLeftDown, this);
+    Bind(wxEVT_RIGHT_DOWN, &ReviewCanvas::OnRightDown, this);
+    Bind(wxEVT_LEFT_UP, &ReviewCanvas::OnLeftUp, this);
+    Bind(wxEVT_MOTION, &ReviewCanvas::OnMotion, this);
+    Bind(wxEVT_MOUSE_CAPTURE_LOST, &ReviewCanvas::OnCaptureLost, this);
+    Bind(wxEVT_KEY_DOWN, &ReviewCanvas::OnKey, this);
+    Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& e) {
+        if (onReadout) onReadout(wxString());
+        e.Skip();
+    });
+}
+
+void ReviewCanvas::SetRecording(RecordingReader* reader, MinMaxPyramid* overview) {
+    m_reader = reader;
+    m_overview = overview;
+    if (reader == nullptr) return;
+    const RecordingInfo& info = reader->Info();
+    const wxSize size = GetClientSize();
+    m_viewport = ReviewViewport(info.scanCount, info.period, 1);
+    LayOutStrips(size.x, size.y);
+    m_shown.clear();
+    const std::size_t n = std::min<std::size_t>(info.channels.size(), kMaxChannels);
+    std::vector<MinMax> whole(info.channels.size());
+    const bool haveRange = overview != nullptr && info.scanCount > 0 &&
+                           overview->Range(*reader, 0, info.scanCount, whole);
+    for (std::size_t k = 0; k < n; ++k) {
+        m_shown.push_back(DisplayCalibration(info.channels[k], info.format,
+                                             haveRange ? whole[k].min : 0,
+                                             haveRange ? whole[k].max : 0));
+    }
+    if (overview != nullptr) FitAll();
+    ViewChanged();
+}
+
+void ReviewCanvas::SetNotice(const wxString& notice) {
+    if (m_notice == notice) return;
+    m_notice = notice;
+    m_dirty = true;
+    Refresh(false);
+}
+
+void ReviewCanvas::FitAll() {
+    if (m_reader == nullptr || m_overview == nullptr || m_viewport.Span() <= 0) return;
+    std::vector<MinMax> range(m_reader->Info().channels.size());
+    if (!m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range)) return;
+    for (std::size_t k = 0; k < m_shown.size(); ++k) {
+        m_scaling.FitRange(static_cast<int>(k), Counts(range[k].min, m_shown[k]),
+                           Counts(range[k].max, m_shown[k]));
+    }
+}
+
+void ReviewCanvas::LayOutStrips(int width, int height) {
+    m_layout = ComputeLayout(width, std::max(height - kAxisHeight, kHeaderHeight),
+                             static_cast<int>(m_shown.size()));
+    m_viewport.SetColumns(std::max(m_layout.traceWidth, 1));
+}
+
+void ReviewCanvas::ViewChanged() {
+    m_dirty = true;
+    Refresh(false);
+    if (onViewChanged) onViewChanged();
+}
+
+int ReviewCanvas::ColumnOf(int x) const {
+    return std::clamp(x - m_layout.traces.left, 0, std::max(m_layout.traceWidth - 1, 0));
+}
+
+void ReviewCanvas::ZoomAt(double factor, int x) {
+    m_viewport.Zoom(factor, ColumnOf(x));
+    ViewChanged();
+}
+
+std::optional<int> ReviewCanvas::MarkerX(std::size_t m) const {
+    if (m_reader == nullptr || m >= m_reader->Info().markers.size()) return std::nullopt;
+    const auto column = m_viewport.ColumnOfScan(m_reader->Info().markers[m].scan);
+    if (!column) return std::nullopt;
+    return m_layout.traces.left + *column;
+}
+
+void ReviewCanvas::RenderAll() {
+    const auto start = std::chrono::steady_clock::now();
+    const wxSize size = GetClientSize();
+    if (!m_buffer.IsOk() || m_buffer.GetWidth() != size.x || m_buffer.GetHeight() != size.y) {
+        m_buffer.Create(std::max(size.x, 1), std::max(size.y, 1));
+    }
+    const wxColour background = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
+    if (!m_theme.background.IsOk() || m_theme.background != background) {
+        m_theme = ViewTheme::For(background);
+    }
+    LayOutStrips(size.x, size.y);
+    wxMemoryDC dc(m_buffer);
+    dc.SetBackground(wxBrush(m_theme.background));
+    dc.Clear();
+    dc.SetFont(*wxNORMAL_FONT);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    DrawHeader(dc);
+    const bool ready = m_reader != nullptr && m_overview != nullptr && m_layout.stripHeight > 0 &&
+                       m_viewport.Span() > 0;
+    if (ready) {
+        const std::size_t n = m_reader->Info().channels.size();
+        m_columns.resize(static_cast<std::size_t>(m_layout.traceWidth) * n);
+        if (!m_overview->Columns(*m_reader, m_viewport.First(), m_viewport.EndScan(),
+                                 m_layout.traceWidth, m_columns)) {
+            m_notice = W(m_reader->Error());
+        }
+    }
+    for (int c = 0; c < m_layout.channelCount; ++c) DrawStrip(dc, c);
+    if (ready) {
+        DrawMarkers(dc);
+        DrawAxis(dc);
+    }
+    m_dirty = false;
+    m_lastRenderMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+}
+
+void ReviewCanvas::DrawHeader(wxDC& dc) {
+    const Rect& h = m_layout.header;
+    dc.SetTextForeground(m_theme.ink);
+    wxString left;
+    wxString right;
+    if (m_reader != nullptr) {
+        const RecordingInfo& info = m_reader->Info();
+        left = W(info.fileName);
+        const std::size_t n = info.channels.size();
+        if (n > kMaxChannels)
+            left += wxString::Format("   (the first %d of %zu channels)", kMaxChannels, n);
+        const double step = TickStep(static_cast<double>(m_viewport.Span()) * info.period /
+                                         std::max(m_viewport.Columns(), 1),
+                                     kTickPixels);
+        right = W(TimeLabel(static_cast<double>(m_viewport.First()) * info.period, step) + " to " +
+                  TimeLabel(static_cast<double>(m_viewport.EndScan()) * info.period, step) +
+                  " of " + TimeLabel(static_cast<double>(info.scanCount) * info.period, 0.001));
+    }
+    const wxRect r = ToWx(h);
+    dc.DrawLabel(left, r, wxALIGN_LEFT | wxALIGN_TOP);
+    dc.DrawLabel(right, r, wxALIGN_RIGHT | wxALIGN_TOP);
+    if (!m_notice.empty()) dc.DrawLabel(m_notice, r, wxALIGN_CENTRE_HORIZONTAL | wxALIGN_TOP);
+}
+
+void ReviewCanvas::DrawStrip(wxDC& dc, int c) {
+    const Rect& s = m_layout.strips[c];
+    const int mid = (s.top + s.bottom) / 2;
+    dc.SetPen(wxPen(m_theme.zeroLine));
+    for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
+    DrawSunkenEdge(dc, s);
+    for (int k = 0; k < 3; ++k) {
+        const Rect cell = m_layout.IconCell(c, k);
+        {
+            wxDCClipper clip(dc, wxRect(0, s.top, kIconColumnWidth, s.Height()));
+            dc.DrawBitmap(m_theme.icons[k], m_layout.IconX(cell), m_layout.IconY(cell), true);
+        }
+        DrawSunkenEdge(dc, cell);
+    }
+    if (static_cast<std::size_t>(c) >= m_shown.size()) return;
+    const ChannelInfo& shown = m_shown[static_cast<std::size_t>(c)];
+    const wxColour colour = m_theme.trace[shown.inputNumber & 7];
+    const int g = m_scaling.gain(c);
+    const int o = m_scaling.offset(c);
+    const int h = m_layout.stripHeight;
+    if (m_overview != nullptr && !m_columns.empty()) {
+        wxDCClipper clip(dc, ToWx(s));
+        const std::size_t n = m_reader->Info().channels.size();
+        // Each column from its lowest to its highest value, stretched to meet
+        // the column before it, so that the trace stays one line at any zoom.
+        wxGraphicsContext* gc = dc.GetGraphicsContext();
+        const wxAntialiasMode smoothing = gc != nullptr ? gc->GetAntialiasMode() : wxANTIALIAS_NONE;
+        wxGraphicsPath bars = gc != nullptr ? gc->CreatePath() : wxGraphicsPath();
+        dc.SetPen(wxPen(colour));
+        int prevTop = 0;
+        int prevBottom = 0;
+        for (int j = 0; j < m_layout.traceWidth; ++j) {
+            const MinMax& mm =
+                m_columns[static_cast<std::size_t>(j) * n + static_cast<std::size_t>(c)];
+            int top = ValueY(mm.max, shown, mid, o, h, g);
+            int bottom = ValueY(mm.min, shown, mid, o, h, g);
+            const int rawTop = top;
+            const int rawBottom = bottom;
+            if (j > 0) {
+                if (prevBottom < top) top = prevBottom;
+                if (prevTop > bottom) bottom = prevTop;
+            }
+            prevTop = rawTop;
+            prevBottom = rawBottom;
+            top = std::max(top, s.top - 1);
+            bottom = std::min(bottom, s.bottom);
+            if (bottom < top) continue;
+            if (gc != nullptr) {
+                bars.AddRectangle(s.left + j, top, 1, bottom - top + 1);
+            } else {
+                dc.DrawLine(s.left + j, top, s.left + j, bottom + 1);
+            }
+        }
+        if (gc != nullptr) {
+            gc->SetAntialiasMode(wxANTIALIAS_NONE);
+            gc->SetBrush(wxBrush(colour));
+            gc->FillPath(bars);
+            gc->SetAntialiasMode(smoothing);
+        }
+    }
+    // Name and unit at the top left, the values of the edges at the right.
+    std::string_view unit = shown.Unit();
+    while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
+    const wxString name = W(shown.Name()) + (unit.empty() ? wxString() : " [" + W(unit) + "]");
+    const EdgeValues edges = StripEdgeValues(s, g, o, shown);
+    const auto label = [&](const wxString& text, int x, int y, const wxColour& ink) {
+        const wxSize size = dc.GetTextExtent(text);
+        wxRect box(x, y, size.x, size.y);
+        box.Inflate(1, 0);
+        dc.SetPen(*wxTRANSPARENT_PEN);
+        dc.SetBrush(wxBrush(m_theme.background));
+        dc.DrawRectangle(box);
+        dc.SetTextForeground(ink);
+        dc.DrawText(text, x, y);
+        return size;
+    };
+    label(name, s.left + kLabelMargin, s.top + kLabelMargin, colour);
+    dc.SetFont(*wxSMALL_FONT);
+    const wxString top = W(FormatValue(edges.top, unit));
+    const wxString bottom = W(FormatValue(edges.bottom, unit));
+    const wxSize topSize = dc.GetTextExtent(top);
+    const wxSize bottomSize = dc.GetTextExtent(bottom);
+    // A strip too low for both edge values shows only its name.
+    if (s.Height() >= topSize.y + bottomSize.y + 2 * kLabelMargin + 1) {
+        label(top, s.right - kLabelMargin - topSize.x, s.top + kLabelMargin, m_theme.ink);
+        label(bottom, s.right - kLabelMargin - bottomSize.x, s.bottom - kLabelMargin - bottomSize.y,
+              m_theme.ink);
+    }
+    dc.SetFont(*wxNORMAL_FONT);
+}
+
+void ReviewCanvas::DrawMarkers(wxDC& dc) {
+    const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
+    const Rect& t = m_layout.traces;
+    const int bottom = t.top + m_layout.stripHeight * m_layout.channelCount;
+    dc.SetFont(*wxSMALL_FONT);
+    for (std::size_t m = 0; m < markers.size(); ++m) {
+        const std::optional<int> x = MarkerX(m);
+        if (!x) continue;
+        dc.SetPen(wxPen(m_theme.ink, 1, wxPENSTYLE_SHORT_DASH));
+        dc.DrawLine(*x, t.top, *x, bottom);
+        // The flag hangs from the top, with the marker's number and comment.
+        const wxString text = W(MarkerFlagText(m, markers[m], kFlagChars));
+        const wxSize size = dc.GetTextExtent(text);
+        const int flagTop = t.top + kLabelMargin + size.y + 2;
+        dc.SetPen(wxPen(m_theme.ink));
+        dc.SetBrush(wxBrush(m_theme.ink));
+        dc.DrawRectangle(*x, flagTop, size.x + 4, size.y);
+        dc.SetTextForeground(m_theme.background);
+        dc.DrawText(text, *x + 2, flagTop);
+    }
+    dc.SetFont(*wxNORMAL_FONT);
+}
+
+void ReviewCanvas::DrawAxis(wxDC& dc) {
+    const Rect& t = m_layout.traces;
+    const int top = t.top + m_layout.stripHeight * m_layout.channelCount;
+    dc.SetPen(wxPen(m_theme.ink));
+    dc.SetTextForeground(m_theme.ink);
+    dc.SetFont(*wxSMALL_FONT);
+    dc.DrawLine(t.left, top, t.right, top);
+    for (const TimeTick& tick : TimeTicks(m_viewport, kTickPixels)) {
+        const int x = t.left + tick.column;
+        dc.DrawLine(x, top, x, top + 4);
+        const wxString label = W(tick.label);
+        const int w = dc.GetTextExtent(label).x;
+        dc.DrawText(label, std::clamp(x - w / 2, t.left, t.right - w), top + 5);
+    }
+    dc.SetFont(*wxNORMAL_FONT);
+}
+
+void ReviewCanvas::OnPaint(wxPaintEvent&) {
+    wxAutoBufferedPaintDC dc(this);
+    if (m_dirty || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) RenderAll();
+    dc.DrawBitmap(m_buffer, 0, 0);
+}
+
+void ReviewCanvas::OnSize(wxSizeEvent& event) {
+    m_dirty = true;
+    Refresh(false);
+    if (onViewChanged) onViewChanged();
+    event.Skip();
+}
+
+void ReviewCanvas::OnWheel(wxMouseEvent& event) {
+    if (event.GetWheelAxis() != wxMOUSE_WHEEL_VERTICAL || event.GetWheelDelta() == 0) return;
+    const double notches = static_cast<double>(event.GetWheelRotation()) / event.GetWheelDelta();
+    ZoomAt(std::pow(kWheelZoom, notches), event.GetX());
+}
+
+bool ReviewCanvas::IconClick(int x, int y, MouseButton button) {
+    const auto hit = HitTestIconColumn(m_layout, x, y);
+    if (!hit) return false;
+    if (!m_scaling.Step(*hit, button) && m_overview != nullptr && m_viewport.Span() > 0) {
+        // The magnifier fits its strip to the scans on screen.
+        std::vector<MinMax> range(m_reader->Info().channels.size());
+        const auto c = static_cast<std::size_t>(hit->channel);
+        if (c < m_shown.size() &&
+            m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range)) {
+            m_scaling.FitRange(hit->channel, Counts(range[c].min, m_shown[c]),
+                               Counts(range[c].max, m_shown[c]));
+        }
+    }
+    ViewChanged();
+    return true;
+}
+
+void ReviewCanvas::OnLeftDown(wxMouseEvent& event) {
+    SetFocus();
+    if (IconClick(event.GetX(), event.GetY(), MouseButton::Left)) return;
+    m_dragX = event.GetX();
+    m_dragFirst = m_viewport.First();
+    if (!HasCapture()) CaptureMouse();
+}
+
+void ReviewCanvas::OnRightDown(wxMouseEvent& event) {
+    IconClick(event.GetX(), event.GetY(), MouseButton::Right);
+}
+
+void ReviewCanvas::OnLeftUp(wxMouseEvent&) {
+    m_dragX.reset();
+    if (HasCapture()) ReleaseMouse();
+}
+
+void ReviewCanvas::OnCaptureLost(wxMouseCaptureLostEvent&) {
+    m_dragX.reset();
+}
+
+void ReviewCanvas::OnMotion(wxMouseEvent& event) {
+    if (m_dragX && event.LeftIsDown()) {
+        // Dragging moves the recording with the pointer.
+        const double columns = static_cast<double>(*m_dragX - event.GetX());
+        m_viewport.ScrollTo(
+            m_dragFirst +
+            std::llround(columns * static_cast<double>(m_viewport.Span()) / m_viewport.Columns()));
+        ViewChanged();
+    }
+    Readout(event.GetX(), event.GetY());
+}
+
+void ReviewCanvas::Readout(int x, int y) {
+    if (!onReadout) return;
+    const Rect& t = m_layout.traces;
+    ReviewReadout r;
+    if (m_reader == nullptr || x < t.left || x >= t.right || y < t.top || y >= t.bottom ||
+        !ReadoutAtColumn(*m_reader, m_viewport, x - t.left, r)) {
+        onReadout(wxString());
+        return;
+    }
+    onReadout(W(ReviewReadoutText(r, m_reader->Info().channels)));
+    // Near a marker, its whole comment as a tip.
+    wxString tip;
+    const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
+    for (std::size_t m = 0; m < markers.size(); ++m) {
+        const std::optional<int> mx = MarkerX(m);
+        if (mx && std::abs(*mx - x) <= kMarkerHitPixels) {
+            tip = wxString::Format("Marker %zu: ", m) + W(markers[m].comment);
+        }
+    }
+    if (tip.empty()) {
+        UnsetToolTip();
+    } else if (GetToolTipText() != tip) {
+        SetToolTip(tip);
+    }
+}
+
+void ReviewCanvas::OnKey(wxKeyEvent& event) {
+    switch (event.GetKeyCode()) {
+        case WXK_HOME:
+            m_viewport.Home();
+            break;
+        case WXK_END:
+            m_viewport.End();
+            break;
+        case WXK_LEFT:
+            m_viewport.PanColumns(-m_viewport.Columns() / 8.0);
+            break;
+        case WXK_RIGHT:
+            m_viewport.PanColumns(m_viewport.Columns() / 8.0);
+            break;
+        case WXK_PAGEUP:
+            m_viewport.PanColumns(-m_viewport.Columns() * 0.9);
+            break;
+        case WXK_PAGEDOWN:
+            m_viewport.PanColumns(m_viewport.Columns() * 0.9);
+            break;
+        default:
+            event.Skip();
+            return;
+    }
+    ViewChanged();
+}
+
+}  // namespace tamix

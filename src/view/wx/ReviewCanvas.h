@@ -1,0 +1,98 @@
+// The review window's drawing area: one strip per channel with the live view's
+// colours, icons and scaling, the visible scans drawn from the min-max
+// overview, markers as flags, a time axis; the mouse wheel zooms around the
+// pointer, dragging pans. Its frame owns the recording. User interface thread only.
+#pragma once
+
+#include <wx/bitmap.h>
+#include <wx/window.h>
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "recording/MinMaxPyramid.h"
+#include "recording/RecordingReader.h"
+#include "view/DisplayScaling.h"
+#include "view/ReviewViewport.h"
+#include "view/ViewGeometry.h"
+#include "view/wx/ViewTheme.h"
+
+namespace tamix {
+
+class ReviewCanvas final : public wxWindow {
+  public:
+    static constexpr int kAxisHeight = 20;
+
+    explicit ReviewCanvas(wxWindow* parent);
+
+    // The recording to show; the overview is null while it is being built.
+    // Both stay owned by the frame and outlive their use here.
+    void SetRecording(RecordingReader* reader, MinMaxPyramid* overview);
+    // A line shown in the header while there is no overview (progress, failure).
+    void SetNotice(const wxString& notice);
+
+    ReviewViewport& viewport() { return m_viewport; }
+    const ViewLayout& layout() const { return m_layout; }
+    DisplayScaling& scaling() { return m_scaling; }
+    const ViewTheme& theme() const { return m_theme; }
+    const std::vector<ChannelInfo>& shownChannels() const { return m_shown; }
+    wxBitmap& buffer() { return m_buffer; }
+    double lastRenderMs() const { return m_lastRenderMs; }
+
+    // Called after every change of the visible scans (scroll bar, status).
+    std::function<void()> onViewChanged;
+    // Called with the readout text when the pointer moves (empty off the traces).
+    std::function<void(const wxString&)> onReadout;
+
+    // The view changed: redraw and tell the frame.
+    void ViewChanged();
+    // Zooms by `factor` around client x (as a wheel notch there does).
+    void ZoomAt(double factor, int x);
+    // The column of client x, clamped to the traces.
+    int ColumnOf(int x) const;
+    // The x of marker `m`, if it is on screen.
+    std::optional<int> MarkerX(std::size_t m) const;
+    // Fits every strip to the scans on screen (the whole recording at first).
+    void FitAll();
+    // Paints everything into the buffer now (used by paints, measured by tests).
+    void RenderAll();
+
+  private:
+    void OnPaint(wxPaintEvent&);
+    void OnSize(wxSizeEvent&);
+    void OnWheel(wxMouseEvent& event);
+    void OnLeftDown(wxMouseEvent& event);
+    void OnRightDown(wxMouseEvent& event);
+    void OnLeftUp(wxMouseEvent& event);
+    void OnMotion(wxMouseEvent& event);
+    void OnCaptureLost(wxMouseCaptureLostEvent&);
+    void OnKey(wxKeyEvent& event);
+
+    void LayOutStrips(int width, int height);
+    void DrawHeader(wxDC& dc);
+    void DrawStrip(wxDC& dc, int c);
+    void DrawMarkers(wxDC& dc);
+    void DrawAxis(wxDC& dc);
+    bool IconClick(int x, int y, MouseButton button);
+    void Readout(int x, int y);
+
+    RecordingReader* m_reader = nullptr;
+    MinMaxPyramid* m_overview = nullptr;
+    ReviewViewport m_viewport{0, 0, 1};
+    DisplayScaling m_scaling;
+    std::vector<ChannelInfo> m_shown;  // display calibration per strip
+    ViewLayout m_layout;
+    ViewTheme m_theme;
+    wxBitmap m_buffer;
+    bool m_dirty = true;
+    wxString m_notice;
+    std::vector<MinMax> m_columns;  // the visible columns, reused
+    std::vector<wxPoint> m_points;
+    std::optional<int> m_dragX;
+    int64_t m_dragFirst = 0;
+    double m_lastRenderMs = 0;
+};
+
+}  // namespace tamix
