@@ -51,6 +51,13 @@ class RecordingReader {
     // The same scans as engineering values.
     virtual bool ReadValues(int64_t first, int64_t count, std::span<double> out) = 0;
 
+    // Every whole scan's sample words as stored, interleaved by channel and
+    // without a copy, for passes over the whole file; outside HiRes WinDaq
+    // files their two lowest bits are still event flags. Empty when the reader
+    // has no such view. Any number of threads may read the view at once while
+    // the reader lives.
+    virtual std::span<const int16_t> StoredSamples() const { return {}; }
+
     // File name and reason of the last failure.
     virtual std::string Error() const = 0;
 };

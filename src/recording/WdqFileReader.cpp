@@ -238,6 +238,16 @@ bool WdqFileReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t>
     return true;
 }
 
+std::span<const int16_t> WdqFileReader::StoredSamples() const {
+    const uint8_t* data = file_.Bytes().data() + layout_.dataOffset;
+    // A foreign header of odd length leaves the samples unaligned: no view then.
+    if (info_.scanCount == 0 || reinterpret_cast<uintptr_t>(data) % alignof(int16_t) != 0) {
+        return {};
+    }
+    return {reinterpret_cast<const int16_t*>(data),
+            static_cast<std::size_t>(info_.scanCount) * info_.channels.size()};
+}
+
 bool WdqFileReader::ReadValues(int64_t first, int64_t count, std::span<double> out) {
     if (!CheckRange(first, count, out.size())) return false;
     const std::size_t n = info_.channels.size();
