@@ -98,6 +98,8 @@ BENCHMARK(BM_OpenToOverview)
     ->UseRealTime();
 
 // One redraw of kColumns columns over 1/zoom of a recording of range(0) GiB.
+// At 1/300 of 4 GiB the columns are just under two blocks wide, the most that
+// is read scan by scan.
 // With range(2) == 0 each redraw jumps elsewhere in the file; otherwise it
 // moves by that many columns' worth of scans, as dragging the view does.
 void BM_Redraw(benchmark::State& state) {
@@ -128,6 +130,7 @@ void BM_Redraw(benchmark::State& state) {
 BENCHMARK(BM_Redraw)
     ->ArgNames({"GiB", "zoom", "pan_columns"})
     ->ArgsProduct({{1, 4}, {1, 10, 100, 1000, 10000, 1000000}, {0}})
+    ->Args({4, 300, 0})
     ->Args({4, 100, 5})
     ->Args({4, 3000, 5})
     ->Unit(benchmark::kMicrosecond);

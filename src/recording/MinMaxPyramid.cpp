@@ -128,8 +128,9 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
         }
     };
 
-    const std::span<const int16_t> stored = reader.StoredSamples();
-    if (stored.empty()) {
+    // Readers that copy their stored words on any thread share the pass out.
+    std::string probe;
+    if (!reader.CopyStoredSamples(0, 0, {}, probe)) {
         sampleScratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
         for (int64_t b = 0; b < blocks; b += chunkBlocks) {
             const int64_t count = std::min(chunkBlocks, blocks - b);
@@ -144,51 +145,70 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
             }
         }
     } else {
-        // The mapped samples are shared read-only; every thread takes the next
-        // chunk and fills its own base blocks, so the cores share the work
-        // however busy each one is. Progress and cancelling stay on this thread.
+        // Every thread takes the next chunk, reads it into its own buffer and
+        // fills its own base blocks, so the cores share the work however busy
+        // each one is. Progress and cancelling stay on this thread.
+        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+        const auto helpers = static_cast<unsigned>(
+            std::min<int64_t>(cores - 1, std::max<int64_t>(0, blocks / chunkBlocks - 1)));
+        std::vector<std::string> errors(helpers + 1);
         std::atomic<int64_t> next{0};
         std::atomic<int64_t> done{0};
         std::atomic<bool> stop{false};
-        const auto work = [&](bool reporting) {
+        // Counts every chunk done and every failure, to wake the reporting loop.
+        std::atomic<int64_t> events{0};
+        const auto signal = [&] {
+            events.fetch_add(1);
+            events.notify_all();
+        };
+        const auto work = [&](unsigned worker) {
+            std::vector<int16_t> buffer(static_cast<std::size_t>(chunkBlocks * block) * n);
             for (;;) {
                 if (stop.load(std::memory_order_relaxed)) return;
                 const int64_t b = next.fetch_add(chunkBlocks);
                 if (b >= blocks) return;
                 const int64_t count = std::min(chunkBlocks, blocks - b);
-                summarise(stored.data() + static_cast<std::size_t>(b * block) * n, b, count);
+                if (!reader.CopyStoredSamples(b * block, count * block, buffer, errors[worker])) {
+                    stop = true;
+                    signal();
+                    return;
+                }
+                summarise(buffer.data(), b, count);
                 const int64_t now = done.fetch_add(count) + count;
-                done.notify_all();
-                if (reporting && progress && !progress(now * block, scans_)) {
+                signal();
+                if (worker == 0 && progress && !progress(now * block, scans_)) {
+                    errors[0] = reader.Info().fileName + ": cancelled";
                     stop = true;
                     return;
                 }
             }
         };
-        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
-        const auto helpers = static_cast<unsigned>(
-            std::min<int64_t>(cores - 1, std::max<int64_t>(0, blocks / chunkBlocks - 1)));
         {
             std::vector<std::jthread> threads;
-            for (unsigned t = 0; t < helpers; ++t) {
+            for (unsigned t = 1; t <= helpers; ++t) {
                 try {
-                    threads.emplace_back(work, false);
+                    threads.emplace_back(work, t);
                 } catch (const std::system_error&) {
                     break;  // this thread does the rest
                 }
             }
-            work(true);
+            work(0);
             // Reports the helpers' progress until they have finished.
-            for (int64_t now = done.load(); !stop && now < blocks; now = done.load()) {
+            for (;;) {
+                const int64_t seen = events.load();
+                const int64_t now = done.load();
+                if (stop || now >= blocks) break;
                 if (progress && !progress(now * block, scans_)) {
+                    errors[0] = reader.Info().fileName + ": cancelled";
                     stop = true;
                     break;
                 }
-                done.wait(now);
+                events.wait(seen);
             }
         }
         if (stop) {
-            error = reader.Info().fileName + ": cancelled";
+            error = *std::find_if(errors.begin(), errors.end(),
+                                  [](const std::string& e) { return !e.empty(); });
             return false;
         }
     }

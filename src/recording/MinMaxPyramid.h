@@ -1,7 +1,8 @@
 // Min-max summary of a recording for drawing it at any zoom: for every block of
 // 2^k scans the smallest and largest value of each channel, built once in one
 // streaming pass. WinDaq recordings are summarised as 16-bit samples (a 4 GiB
-// recording needs 16 MiB) and calibrated only when queried.
+// recording needs 32 MiB in blocks of 512 scans) and calibrated only when
+// queried.
 #pragma once
 
 #include <cstdint>
@@ -25,7 +26,7 @@ struct MinMax {
 class MinMaxPyramid {
   public:
     // Blocks of the finest level hold 2^baseShift scans.
-    explicit MinMaxPyramid(int baseShift = 10) : baseShift_(baseShift) {}
+    explicit MinMaxPyramid(int baseShift = 9) : baseShift_(baseShift) {}
 
     // One pass over the whole recording; false with `error` when reading fails
     // or `progress` cancels. `progress` is called on the calling thread.
