@@ -102,13 +102,15 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     sampleMask_ = bySample_ && !info.hiRes ? 0xFFFCu : 0xFFFFu;
     const bool built = bySample_ ? BuildSamples(reader, progress, error)
                                  : BuildValues(reader, progress, error);
-    if (!built) {
-        sampleLevels_.clear();
-        valueLevels_.clear();
-        return false;
+    // A cancel in answer to the last report counts too: the caller asked for it.
+    if (built && progress && !progress(scans_, scans_)) {
+        error = info.fileName + ": cancelled";
+    } else if (built) {
+        return true;
     }
-    if (progress) progress(scans_, scans_);
-    return true;
+    sampleLevels_.clear();
+    valueLevels_.clear();
+    return false;
 }
 
 bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback& progress,

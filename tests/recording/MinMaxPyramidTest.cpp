@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 
 #include "../support/TempDir.h"
@@ -191,10 +192,45 @@ TEST(MinMaxPyramid, CancellingStopsTheBuild) {
     MinMaxPyramid pyramid(kShift);
     int calls = 0;
     EXPECT_FALSE(pyramid.Build(
-        *reader, [&](int64_t, int64_t) { return ++calls < 2; }, error));
-    EXPECT_EQ(calls, 2);
+        *reader,
+        [&](int64_t, int64_t) {
+            ++calls;
+            return false;
+        },
+        error));
+    EXPECT_EQ(calls, 1);
     EXPECT_EQ(error, path + ": cancelled");
     EXPECT_EQ(pyramid.MemoryBytes(), 0U);
+    // Cancelled at the last report, when every thread is done, it still cancels.
+    calls = 0;
+    const int64_t scans = reader->Info().scanCount;
+    EXPECT_FALSE(pyramid.Build(
+        *reader,
+        [&](int64_t done, int64_t) {
+            ++calls;
+            return done < scans;
+        },
+        error));
+    EXPECT_GE(calls, 1);
+    EXPECT_EQ(pyramid.MemoryBytes(), 0U);
+}
+
+// A file cut shorter after it was opened (a recorder's disk filling up under
+// a review, a copy overwritten) is an error that names it, not a crash.
+TEST(MinMaxPyramid, AFileThatShrinksAfterOpeningIsAnError) {
+    test::TempDir dir;
+    test::WdqBytesSpec spec;
+    spec.samples.assign(2 * 300000, -100);
+    spec.events = {0, 0};
+    const std::string path = dir.File("shrinking.wdq");
+    WriteFile(path, test::MakeWdqBytes(spec));
+    std::string error;
+    auto reader = WdqFileReader::Open(path, error);
+    ASSERT_TRUE(reader) << error;
+    std::filesystem::resize_file(path, 1156 + 4 * 1000);
+    MinMaxPyramid pyramid(kShift);
+    EXPECT_FALSE(pyramid.Build(*reader, {}, error));
+    EXPECT_EQ(error, path + ": the file ends early");
 }
 
 // Text recordings are summarised from their engineering values.
