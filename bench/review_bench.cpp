@@ -28,10 +28,10 @@ constexpr int kColumns = 1600;
 
 // A closed recording of about `bytes` bytes of eight slow waves.
 std::string MakeRecording(uint64_t bytes) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("tamix-review-bench-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(bytes >> 20) + ".wdq"))
-                                 .string();
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("tamix-review-bench-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(bytes >> 20) + ".wdq"))
+                           .string();
     const auto scans = static_cast<int64_t>(bytes / (2 * kChannels));
     std::array<ChannelInfo, kChannels> channels{};
     std::string error;
@@ -114,8 +114,8 @@ void BM_Redraw(benchmark::State& state) {
     const int64_t scans = reader->Info().scanCount;
     const int64_t span = std::max<int64_t>(scans / state.range(1), kColumns);
     // A pan step that is no multiple of a column or a block.
-    const int64_t step = state.range(2) == 0 ? span / 3 + 12345
-                                              : span * state.range(2) / kColumns + 7;
+    const int64_t step =
+        state.range(2) == 0 ? span / 3 + 12345 : span * state.range(2) / kColumns + 7;
     std::vector<MinMax> columns(static_cast<std::size_t>(kColumns) * kChannels);
     int64_t start = 0;
     for (auto _ : state) {

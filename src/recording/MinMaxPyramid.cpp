@@ -52,9 +52,8 @@ void AddCoarserLevels(std::vector<std::vector<Extent>>& levels, std::size_t chan
 // Merges into `perChannel` the extents of [first, last): whole base blocks
 // from the levels, the scans outside them through `raw`.
 template <typename Extent, typename Raw>
-bool TreeRange(const std::vector<std::vector<Extent>>& levels, std::size_t channels,
-               int64_t block, int64_t first, int64_t last, std::span<Extent> perChannel,
-               const Raw& raw) {
+bool TreeRange(const std::vector<std::vector<Extent>>& levels, std::size_t channels, int64_t block,
+               int64_t first, int64_t last, std::span<Extent> perChannel, const Raw& raw) {
     const auto blocks = levels.empty() ? 0 : static_cast<int64_t>(levels[0].size() / channels);
     int64_t i = std::min((first + block - 1) / block, blocks);
     int64_t j = std::min(last / block, blocks);
@@ -64,14 +63,14 @@ bool TreeRange(const std::vector<std::vector<Extent>>& levels, std::size_t chann
     for (std::size_t l = 0; i < j; ++l, i >>= 1, j >>= 1) {
         const std::vector<Extent>& level = levels[l];
         if ((i & 1) != 0) {
-            Merge(perChannel,
-                  std::span<const Extent>(&level[static_cast<std::size_t>(i) * channels], channels));
+            Merge(perChannel, std::span<const Extent>(
+                                  &level[static_cast<std::size_t>(i) * channels], channels));
             ++i;
         }
         if ((j & 1) != 0) {
             --j;
-            Merge(perChannel,
-                  std::span<const Extent>(&level[static_cast<std::size_t>(j) * channels], channels));
+            Merge(perChannel, std::span<const Extent>(
+                                  &level[static_cast<std::size_t>(j) * channels], channels));
         }
     }
     return true;
@@ -100,8 +99,8 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     // samples, so the extent of the samples gives the extent of the values.
     bySample_ = info.format == RecordingFormat::WinDaq;
     sampleMask_ = bySample_ && !info.hiRes ? 0xFFFCu : 0xFFFFu;
-    const bool built = bySample_ ? BuildSamples(reader, progress, error)
-                                 : BuildValues(reader, progress, error);
+    const bool built =
+        bySample_ ? BuildSamples(reader, progress, error) : BuildValues(reader, progress, error);
     // A cancel in answer to the last report counts too: the caller asked for it.
     if (built && progress && !progress(scans_, scans_)) {
         error = info.fileName + ": cancelled";

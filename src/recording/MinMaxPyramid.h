@@ -55,8 +55,7 @@ class MinMaxPyramid {
   private:
     bool BuildSamples(RecordingReader& reader, const ProgressCallback& progress,
                       std::string& error);
-    bool BuildValues(RecordingReader& reader, const ProgressCallback& progress,
-                     std::string& error);
+    bool BuildValues(RecordingReader& reader, const ProgressCallback& progress, std::string& error);
     // Merge the scans [first, last) read from the file; samples keep their
     // event bits until the caller clears them.
     bool RawSamples(RecordingReader& reader, int64_t first, int64_t last,

@@ -57,15 +57,24 @@ void ScanAny(const int16_t* samples, int64_t scans, std::size_t channels,
 void ScanSampleMinMax(const int16_t* samples, int64_t scans, std::size_t channels,
                       std::span<SampleMinMax> into) {
     switch (channels) {
-        case 1: return ScanFixed<1>(samples, scans, into);
-        case 2: return ScanFixed<2>(samples, scans, into);
-        case 3: return ScanFixed<3>(samples, scans, into);
-        case 4: return ScanFixed<4>(samples, scans, into);
-        case 5: return ScanFixed<5>(samples, scans, into);
-        case 6: return ScanFixed<6>(samples, scans, into);
-        case 7: return ScanFixed<7>(samples, scans, into);
-        case 8: return ScanFixed<8>(samples, scans, into);
-        default: return ScanAny(samples, scans, channels, into);
+        case 1:
+            return ScanFixed<1>(samples, scans, into);
+        case 2:
+            return ScanFixed<2>(samples, scans, into);
+        case 3:
+            return ScanFixed<3>(samples, scans, into);
+        case 4:
+            return ScanFixed<4>(samples, scans, into);
+        case 5:
+            return ScanFixed<5>(samples, scans, into);
+        case 6:
+            return ScanFixed<6>(samples, scans, into);
+        case 7:
+            return ScanFixed<7>(samples, scans, into);
+        case 8:
+            return ScanFixed<8>(samples, scans, into);
+        default:
+            return ScanAny(samples, scans, channels, into);
     }
 }
 

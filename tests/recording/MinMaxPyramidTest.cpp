@@ -30,8 +30,8 @@ void WriteFile(const std::string& path, std::span<const uint8_t> bytes) {
 
 // Every channel's min and max over [first, last) by brute force on the values
 // the reader gives, as floats like the summary's.
-std::vector<MinMax> Reference(const std::vector<double>& all, std::size_t channels,
-                              int64_t first, int64_t last) {
+std::vector<MinMax> Reference(const std::vector<double>& all, std::size_t channels, int64_t first,
+                              int64_t last) {
     std::vector<MinMax> out(channels, MinMax{INFINITY, -INFINITY});
     for (int64_t s = first; s < last; ++s) {
         for (std::size_t k = 0; k < channels; ++k) {
@@ -118,10 +118,10 @@ struct WdqCase {
 // between threads; HiRes samples and samples with event bits set; a falling
 // calibration, whose smallest sample gives the largest value.
 const WdqCase kWdqCases[] = {
-    {2, 0, false, 1 / 819.2},       {2, 1, false, 1 / 819.2},    {2, 15, false, 1 / 819.2},
-    {2, 16, false, 1 / 819.2},      {2, 17, false, 1 / 819.2},   {2, 4097, false, 1 / 819.2},
-    {1, 5003, false, -3 / 819.2},   {3, 3001, true, 2 / 819.2},  {5, 2000, false, 0.5 / 819.2},
-    {7, 1999, true, -1 / 819.2},    {8, 150001, false, 1 / 819.2}, {9, 1500, false, 1 / 819.2},
+    {2, 0, false, 1 / 819.2},     {2, 1, false, 1 / 819.2},      {2, 15, false, 1 / 819.2},
+    {2, 16, false, 1 / 819.2},    {2, 17, false, 1 / 819.2},     {2, 4097, false, 1 / 819.2},
+    {1, 5003, false, -3 / 819.2}, {3, 3001, true, 2 / 819.2},    {5, 2000, false, 0.5 / 819.2},
+    {7, 1999, true, -1 / 819.2},  {8, 150001, false, 1 / 819.2}, {9, 1500, false, 1 / 819.2},
     {8, 20000, true, 0.0},
 };
 
