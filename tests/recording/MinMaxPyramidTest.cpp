@@ -111,18 +111,30 @@ struct WdqCase {
     int scans;
     bool hiRes;
     double slope;  // of every channel, in the file's units (volts per count >> 2)
+    uint16_t headerBytes = 1156;
 };
 
 // Lengths around the block size and a partial last block; every channel count
 // the fast scan has a loop for and one beyond; files long enough to be shared
 // between threads; HiRes samples and samples with event bits set; a falling
-// calibration, whose smallest sample gives the largest value.
+// calibration, whose smallest sample gives the largest value; a foreign header
+// of odd length.
 const WdqCase kWdqCases[] = {
-    {2, 0, false, 1 / 819.2},     {2, 1, false, 1 / 819.2},      {2, 15, false, 1 / 819.2},
-    {2, 16, false, 1 / 819.2},    {2, 17, false, 1 / 819.2},     {2, 4097, false, 1 / 819.2},
-    {1, 5003, false, -3 / 819.2}, {3, 3001, true, 2 / 819.2},    {5, 2000, false, 0.5 / 819.2},
-    {7, 1999, true, -1 / 819.2},  {8, 150001, false, 1 / 819.2}, {9, 1500, false, 1 / 819.2},
+    {2, 0, false, 1 / 819.2},
+    {2, 1, false, 1 / 819.2},
+    {2, 15, false, 1 / 819.2},
+    {2, 16, false, 1 / 819.2},
+    {2, 17, false, 1 / 819.2},
+    {2, 4097, false, 1 / 819.2},
+    {1, 5003, false, -3 / 819.2},
+    {3, 3001, true, 2 / 819.2},
+    {5, 2000, false, 0.5 / 819.2},
+    {7, 1999, true, -1 / 819.2},
+    {8, 150001, false, 1 / 819.2},
+    {9, 1500, false, 1 / 819.2},
     {8, 20000, true, 0.0},
+    // Samples at an odd offset cannot be viewed in place and are copied.
+    {4, 3000, false, 1 / 819.2, 1157},
 };
 
 TEST(MinMaxPyramid, WinDaqSummariesMatchABruteForceScan) {
@@ -138,6 +150,7 @@ TEST(MinMaxPyramid, WinDaqSummariesMatchABruteForceScan) {
         spec.slopes.assign(static_cast<std::size_t>(c.channels), c.slope);
         spec.intercepts.assign(static_cast<std::size_t>(c.channels), 0.25);
         spec.units.clear();
+        spec.headerBytes = c.headerBytes;
         // Mostly a slow wave, with random spikes that only a few scans hold.
         std::uniform_int_distribution<int> word(-32768, 32767);
         std::uniform_int_distribution<int> spike(0, 999);
