@@ -1,7 +1,7 @@
 // Reviewing large WinDaq recordings: the time from opening a file to its
 // overview (the min-max summary built in one pass), and the time to extract
-// one redraw's columns at several zooms. The files are made on demand in the
-// temp folder and removed afterwards.
+// one redraw's columns at several zooms and while panning. The files are made
+// on demand in the temp folder and removed at exit.
 #include <benchmark/benchmark.h>
 
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -27,10 +28,10 @@ constexpr int kColumns = 1600;
 
 // A closed recording of about `bytes` bytes of eight slow waves.
 std::string MakeRecording(uint64_t bytes) {
-    const std::string path = (std::filesystem::temp_directory_path() /
-                              ("tamix-review-bench-" + std::to_string(::getpid()) + "-" +
-                               std::to_string(bytes >> 20) + ".wdq"))
-                                 .string();
+    std::string path = (std::filesystem::temp_directory_path() /
+                        ("tamix-review-bench-" + std::to_string(::getpid()) + "-" +
+                         std::to_string(bytes >> 20) + ".wdq"))
+                           .string();
     const auto scans = static_cast<int64_t>(bytes / (2 * kChannels));
     std::array<ChannelInfo, kChannels> channels{};
     std::string error;
@@ -57,11 +58,24 @@ std::string MakeRecording(uint64_t bytes) {
     return path;
 }
 
+// Each size is made once for every benchmark that needs it.
+const std::string& Recording(int gib) {
+    static struct Files {
+        std::map<int, std::string> paths;
+        ~Files() {
+            for (const auto& [size, path] : paths) std::filesystem::remove(path);
+        }
+    } files;
+    auto& path = files.paths[gib];
+    if (path.empty()) path = MakeRecording(static_cast<uint64_t>(gib) << 30);
+    return path;
+}
+
 // Open and summarise; the file stays in the page cache after the first pass,
 // as it does when a review window opens a file just recorded.
 void BM_OpenToOverview(benchmark::State& state) {
     const uint64_t bytes = static_cast<uint64_t>(state.range(0)) << 30;
-    const std::string path = MakeRecording(bytes);
+    const std::string& path = Recording(static_cast<int>(state.range(0)));
     std::size_t memory = 0;
     for (auto _ : state) {
         std::string error;
@@ -73,23 +87,23 @@ void BM_OpenToOverview(benchmark::State& state) {
     }
     state.counters["summary_MiB"] = static_cast<double>(memory) / (1 << 20);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * bytes));
-    std::filesystem::remove(path);
 }
 BENCHMARK(BM_OpenToOverview)
+    ->ArgName("GiB")
     ->Arg(1)
     ->Arg(4)
     ->Unit(benchmark::kMillisecond)
     ->Iterations(2)
+    ->MeasureProcessCPUTime()
     ->UseRealTime();
 
-// One redraw of kColumns columns over 1/zoom of a 1 GiB recording.
-void BM_RedrawRange(benchmark::State& state) {
-    // Made once for all zooms, removed at exit.
-    static const struct Recording {
-        std::string path = MakeRecording(uint64_t{1} << 30);
-        ~Recording() { std::filesystem::remove(path); }
-    } recording;
-    const std::string& path = recording.path;
+// One redraw of kColumns columns over 1/zoom of a recording of range(0) GiB.
+// At 1/300 of 4 GiB the columns are just under two blocks wide, the most that
+// is read scan by scan.
+// With range(2) == 0 each redraw jumps elsewhere in the file; otherwise it
+// moves by that many columns' worth of scans, as dragging the view does.
+void BM_Redraw(benchmark::State& state) {
+    const std::string& path = Recording(static_cast<int>(state.range(0)));
     std::string error;
     auto reader = WdqFileReader::Open(path, error);
     MinMaxPyramid pyramid;
@@ -98,12 +112,14 @@ void BM_RedrawRange(benchmark::State& state) {
         return;
     }
     const int64_t scans = reader->Info().scanCount;
-    const int64_t span = std::max<int64_t>(scans / state.range(0), kColumns);
+    const int64_t span = std::max<int64_t>(scans / state.range(1), kColumns);
+    // A pan step that is no multiple of a column or a block.
+    const int64_t step =
+        state.range(2) == 0 ? span / 3 + 12345 : span * state.range(2) / kColumns + 7;
     std::vector<MinMax> columns(static_cast<std::size_t>(kColumns) * kChannels);
     int64_t start = 0;
     for (auto _ : state) {
-        // Scroll through the file so that each redraw reads other scans.
-        start = (start + span / 3 + 12345) % (scans - span + 1);
+        start = (start + step) % (scans - span + 1);
         if (!pyramid.Columns(*reader, start, start + span, kColumns, columns)) {
             state.SkipWithError("columns failed");
         }
@@ -111,11 +127,12 @@ void BM_RedrawRange(benchmark::State& state) {
     }
     state.counters["scans_per_column"] = static_cast<double>(span) / kColumns;
 }
-BENCHMARK(BM_RedrawRange)
-    ->Arg(1)
-    ->Arg(100)
-    ->Arg(10000)
-    ->Arg(1000000)
+BENCHMARK(BM_Redraw)
+    ->ArgNames({"GiB", "zoom", "pan_columns"})
+    ->ArgsProduct({{1, 4}, {1, 10, 100, 1000, 10000, 1000000}, {0}})
+    ->Args({4, 300, 0})
+    ->Args({4, 100, 5})
+    ->Args({4, 3000, 5})
     ->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -1,10 +1,13 @@
 #include "recording/CsvExport.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <memory>
 #include <vector>
+
+#include "recording/EngineeringValue.h"
 
 namespace tamix {
 namespace {
@@ -32,6 +35,32 @@ void AppendShortest(std::string& out, double value) {
     const auto r = std::to_chars(buf, buf + sizeof buf, value);
     out.append(buf, r.ptr);
 }
+
+// The text of each exported channel's value for every sample word, made the
+// first time the word occurs: a WinDaq channel has at most 65536 values (2 MiB
+// of texts), a recording millions of scans, and formatting a double costs
+// several times more than a copy.
+class ValueTexts {
+  public:
+    explicit ValueTexts(std::size_t channels)
+        : texts_(channels * kWords), lengths_(channels * kWords, 0) {}
+
+    void Append(std::string& out, std::size_t channel, int16_t sample, const ChannelInfo& ch) {
+        const std::size_t at = channel * kWords + static_cast<uint16_t>(sample);
+        if (lengths_[at] == 0) {
+            const auto r = std::to_chars(texts_[at].data(), texts_[at].data() + kChars,
+                                         EngineeringValue(sample, ch));
+            lengths_[at] = static_cast<uint8_t>(r.ptr - texts_[at].data());
+        }
+        out.append(texts_[at].data(), lengths_[at]);
+    }
+
+  private:
+    static constexpr std::size_t kWords = 65536;
+    static constexpr std::size_t kChars = 31;  // the longest shortest double is 24
+    std::vector<std::array<char, kChars>> texts_;
+    std::vector<uint8_t> lengths_;
+};
 
 bool Fail(OutputFile& file, const std::string& path, std::string& error) {
     error = path + ": " + file.Error();
@@ -79,22 +108,33 @@ bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const 
     const std::size_t n = info.channels.size();
     const int decimals = TimeDecimals(info.period);
     constexpr int64_t kChunk = 4096;
-    std::vector<double> values(static_cast<std::size_t>(kChunk) * n);
+    // A WinDaq file's values are its samples calibrated, so their texts repeat.
+    const bool bySample = info.format == RecordingFormat::WinDaq;
+    std::vector<double> values(bySample ? 0 : static_cast<std::size_t>(kChunk) * n);
+    std::vector<int16_t> samples(bySample ? static_cast<std::size_t>(kChunk) * n : 0);
+    std::unique_ptr<ValueTexts> texts =
+        bySample ? std::make_unique<ValueTexts>(selection.channels.size()) : nullptr;
     std::string text;
     const int64_t total = selection.endScan - selection.firstScan;
     for (int64_t s = selection.firstScan; s < selection.endScan; s += kChunk) {
         const int64_t count = std::min(kChunk, selection.endScan - s);
-        if (!reader.ReadValues(s, count, values)) {
+        if (bySample ? !reader.ReadSamples(s, count, samples)
+                     : !reader.ReadValues(s, count, values)) {
             error = reader.Error();
             return false;
         }
         text.clear();
         for (int64_t i = 0; i < count; ++i) {
             AppendFixed(text, static_cast<double>(s + i) * info.period, decimals);
-            const double* v = &values[static_cast<std::size_t>(i) * n];
-            for (const int k : selection.channels) {
+            const auto at = static_cast<std::size_t>(i) * n;
+            for (std::size_t j = 0; j < selection.channels.size(); ++j) {
                 text.push_back(',');
-                AppendShortest(text, v[k]);
+                const auto c = static_cast<std::size_t>(selection.channels[j]);
+                if (bySample) {
+                    texts->Append(text, j, samples[at + c], info.channels[c]);
+                } else {
+                    AppendShortest(text, values[at + c]);
+                }
             }
             text.push_back('\n');
         }

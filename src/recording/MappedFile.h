@@ -29,11 +29,19 @@ class MappedFile {
     // Tells the system that the mapping is about to be read front to back.
     void AdviseSequential() const;
 
+    // Copies bytes [offset, offset + out.size()) of the file into `out`; false
+    // with the system's reason when they cannot be read. For passes over a
+    // whole large file: a read call copies cached pages for a fraction of what
+    // faulting them into the mapping costs. Any thread may call it at any time.
+    bool ReadAt(uint64_t offset, std::span<uint8_t> out, std::string& error) const;
+
   private:
     void Release();
 
     const uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
+    // The open file on systems whose read calls take an offset; -1 elsewhere.
+    int descriptor_ = -1;
 };
 
 }  // namespace tamix

@@ -1,4 +1,5 @@
-// The read-only file mapping on POSIX systems: mmap of the whole file.
+// The read-only file mapping on POSIX systems: mmap of the whole file, and the
+// descriptor kept open for positional reads.
 #include "recording/MappedFile.h"
 
 #include <fcntl.h>
@@ -13,8 +14,10 @@ namespace tamix {
 
 void MappedFile::Release() {
     if (data_ != nullptr) ::munmap(const_cast<uint8_t*>(data_), size_);
+    if (descriptor_ >= 0) ::close(descriptor_);
     data_ = nullptr;
     size_ = 0;
+    descriptor_ = -1;
 }
 
 bool MappedFile::Open(const std::string& path, std::string& error) {
@@ -46,7 +49,27 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
         data_ = static_cast<const uint8_t*>(p);
         size_ = static_cast<std::size_t>(st.st_size);
     }
-    ::close(fd);
+    descriptor_ = fd;
+    return true;
+}
+
+bool MappedFile::ReadAt(uint64_t offset, std::span<uint8_t> out, std::string& error) const {
+    if (offset > size_ || out.size() > size_ - offset) {
+        error = "a read beyond the end of the file";
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t got = ::pread(descriptor_, out.data() + done, out.size() - done,
+                                    static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            // The file shrank since it was opened.
+            error = got < 0 ? std::strerror(errno) : "the file ends early";
+            return false;
+        }
+        done += static_cast<std::size_t>(got);
+    }
     return true;
 }
 

@@ -2,6 +2,8 @@
 // the whole file; the file may still be written by a recorder while it is read.
 #include <windows.h>
 
+#include <cstring>
+
 #include "base/WindowsText.h"
 #include "recording/MappedFile.h"
 
@@ -60,5 +62,15 @@ bool MappedFile::Open(const std::string& path, std::string& error) {
 
 // Windows reads ahead on its own when a view is faulted in front to back.
 void MappedFile::AdviseSequential() const {}
+
+// A copy out of the view: the file is not kept open beside it here.
+bool MappedFile::ReadAt(uint64_t offset, std::span<uint8_t> out, std::string& error) const {
+    if (offset > size_ || out.size() > size_ - offset) {
+        error = "a read beyond the end of the file";
+        return false;
+    }
+    if (!out.empty()) std::memcpy(out.data(), data_ + offset, out.size());
+    return true;
+}
 
 }  // namespace tamix

@@ -1,7 +1,12 @@
 #include "recording/MinMaxPyramid.h"
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
+#include <system_error>
+#include <thread>
+
+#include "recording/EngineeringValue.h"
 
 namespace tamix {
 namespace {
@@ -9,27 +14,219 @@ namespace {
 constexpr MinMax kEmpty{std::numeric_limits<float>::infinity(),
                         -std::numeric_limits<float>::infinity()};
 
-}  // namespace
+// Scans summarised between two progress reports and cancel checks.
+constexpr int64_t kChunkScans = int64_t{1} << 16;
+// More threads than this only wait for the memory bus.
+constexpr unsigned kMaxThreads = 4;
 
-void MinMaxPyramid::Merge(std::span<MinMax> into, std::span<const MinMax> from) const {
-    for (std::size_t k = 0; k < channels_; ++k) {
+void Merge(std::span<MinMax> into, std::span<const MinMax> from) {
+    for (std::size_t k = 0; k < into.size(); ++k) {
         into[k].min = std::min(into[k].min, from[k].min);
         into[k].max = std::max(into[k].max, from[k].max);
     }
 }
 
+void Merge(std::span<SampleMinMax> into, std::span<const SampleMinMax> from) {
+    for (std::size_t k = 0; k < into.size(); ++k) {
+        into[k].min = std::min(into[k].min, from[k].min);
+        into[k].max = std::max(into[k].max, from[k].max);
+    }
+}
+
+// Halves the finest level until one block is left.
+template <typename Extent>
+void AddCoarserLevels(std::vector<std::vector<Extent>>& levels, std::size_t channels) {
+    while (levels.back().size() / channels >= 2) {
+        const std::vector<Extent>& below = levels.back();
+        const std::size_t count = below.size() / channels / 2;
+        std::vector<Extent> level(count * channels);
+        for (std::size_t i = 0; i < count; ++i) {
+            const std::span<Extent> out(&level[i * channels], channels);
+            std::copy_n(&below[2 * i * channels], channels, out.begin());
+            Merge(out, std::span<const Extent>(&below[(2 * i + 1) * channels], channels));
+        }
+        levels.push_back(std::move(level));
+    }
+}
+
+// Merges into `perChannel` the extents of [first, last): whole base blocks
+// from the levels, the scans outside them through `raw`.
+template <typename Extent, typename Raw>
+bool TreeRange(const std::vector<std::vector<Extent>>& levels, std::size_t channels, int64_t block,
+               int64_t first, int64_t last, std::span<Extent> perChannel, const Raw& raw) {
+    const auto blocks = levels.empty() ? 0 : static_cast<int64_t>(levels[0].size() / channels);
+    int64_t i = std::min((first + block - 1) / block, blocks);
+    int64_t j = std::min(last / block, blocks);
+    if (i >= j) return raw(first, last);
+    if (!raw(first, i * block) || !raw(j * block, last)) return false;
+    // Bottom-up over the levels: take an odd left or right node, then halve.
+    for (std::size_t l = 0; i < j; ++l, i >>= 1, j >>= 1) {
+        const std::vector<Extent>& level = levels[l];
+        if ((i & 1) != 0) {
+            Merge(perChannel, std::span<const Extent>(
+                                  &level[static_cast<std::size_t>(i) * channels], channels));
+            ++i;
+        }
+        if ((j & 1) != 0) {
+            --j;
+            Merge(perChannel, std::span<const Extent>(
+                                  &level[static_cast<std::size_t>(j) * channels], channels));
+        }
+    }
+    return true;
+}
+
+// Outside HiRes files the two lowest bits are event flags, not signal; clearing
+// them is monotonic, so the extent of the cleared samples is the cleared extent.
+void ClearEventBits(std::span<SampleMinMax> extents, uint16_t mask) {
+    for (SampleMinMax& e : extents) {
+        e.min = static_cast<int16_t>(static_cast<uint16_t>(e.min) & mask);
+        e.max = static_cast<int16_t>(static_cast<uint16_t>(e.max) & mask);
+    }
+}
+
+}  // namespace
+
 bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progress,
                           std::string& error) {
     const RecordingInfo& info = reader.Info();
     channels_ = info.channels.size();
-    scans_ = info.scanCount;
-    levels_.clear();
+    scans_ = channels_ == 0 ? 0 : info.scanCount;
+    calibration_ = info.channels;
+    sampleLevels_.clear();
+    valueLevels_.clear();
+    // A WinDaq file's values are an increasing or decreasing function of its
+    // samples, so the extent of the samples gives the extent of the values.
+    bySample_ = info.format == RecordingFormat::WinDaq;
+    sampleMask_ = bySample_ && !info.hiRes ? 0xFFFCu : 0xFFFFu;
+    const bool built =
+        bySample_ ? BuildSamples(reader, progress, error) : BuildValues(reader, progress, error);
+    // A cancel in answer to the last report counts too: the caller asked for it.
+    if (built && progress && !progress(scans_, scans_)) {
+        error = info.fileName + ": cancelled";
+    } else if (built) {
+        return true;
+    }
+    sampleLevels_.clear();
+    valueLevels_.clear();
+    return false;
+}
+
+bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback& progress,
+                                 std::string& error) {
     const int64_t block = int64_t{1} << baseShift_;
     const int64_t blocks = scans_ / block;
-    std::vector<MinMax> base(static_cast<std::size_t>(blocks) * channels_, kEmpty);
+    const std::size_t n = channels_;
+    std::vector<SampleMinMax> base(static_cast<std::size_t>(blocks) * n, kNoSamples);
+    const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
+    // `samples` start at block `firstBlock`; a partial last block is left to the raw path.
+    const auto summarise = [&](const int16_t* samples, int64_t firstBlock, int64_t count) {
+        for (int64_t b = 0; b < count; ++b) {
+            const std::span<SampleMinMax> out(&base[static_cast<std::size_t>(firstBlock + b) * n],
+                                              n);
+            ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
+            ClearEventBits(out, sampleMask_);
+        }
+    };
+
+    // Readers that copy their stored words on any thread share the pass out.
+    std::string probe;
+    if (!reader.CopyStoredSamples(0, 0, {}, probe)) {
+        sampleScratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
+        for (int64_t b = 0; b < blocks; b += chunkBlocks) {
+            const int64_t count = std::min(chunkBlocks, blocks - b);
+            if (!reader.ReadSamples(b * block, count * block, sampleScratch_)) {
+                error = reader.Error();
+                return false;
+            }
+            summarise(sampleScratch_.data(), b, count);
+            if (progress && !progress((b + count) * block, scans_)) {
+                error = reader.Info().fileName + ": cancelled";
+                return false;
+            }
+        }
+    } else {
+        // Every thread takes the next chunk, reads it into its own buffer and
+        // fills its own base blocks, so the cores share the work however busy
+        // each one is. Progress and cancelling stay on this thread.
+        const unsigned cores = std::clamp(std::thread::hardware_concurrency(), 1u, kMaxThreads);
+        const auto helpers = static_cast<unsigned>(
+            std::min<int64_t>(cores - 1, std::max<int64_t>(0, blocks / chunkBlocks - 1)));
+        std::vector<std::string> errors(helpers + 1);
+        std::atomic<int64_t> next{0};
+        std::atomic<int64_t> done{0};
+        std::atomic<bool> stop{false};
+        // Counts every chunk done and every failure, to wake the reporting loop.
+        std::atomic<int64_t> events{0};
+        const auto signal = [&] {
+            events.fetch_add(1);
+            events.notify_all();
+        };
+        const auto work = [&](unsigned worker) {
+            std::vector<int16_t> buffer(static_cast<std::size_t>(chunkBlocks * block) * n);
+            for (;;) {
+                if (stop.load(std::memory_order_relaxed)) return;
+                const int64_t b = next.fetch_add(chunkBlocks);
+                if (b >= blocks) return;
+                const int64_t count = std::min(chunkBlocks, blocks - b);
+                if (!reader.CopyStoredSamples(b * block, count * block, buffer, errors[worker])) {
+                    stop = true;
+                    signal();
+                    return;
+                }
+                summarise(buffer.data(), b, count);
+                const int64_t now = done.fetch_add(count) + count;
+                signal();
+                if (worker == 0 && progress && !progress(now * block, scans_)) {
+                    errors[0] = reader.Info().fileName + ": cancelled";
+                    stop = true;
+                    return;
+                }
+            }
+        };
+        {
+            std::vector<std::jthread> threads;
+            for (unsigned t = 1; t <= helpers; ++t) {
+                try {
+                    threads.emplace_back(work, t);
+                } catch (const std::system_error&) {
+                    break;  // this thread does the rest
+                }
+            }
+            work(0);
+            // Reports the helpers' progress until they have finished.
+            for (;;) {
+                const int64_t seen = events.load();
+                const int64_t now = done.load();
+                if (stop || now >= blocks) break;
+                if (progress && !progress(now * block, scans_)) {
+                    errors[0] = reader.Info().fileName + ": cancelled";
+                    stop = true;
+                    break;
+                }
+                events.wait(seen);
+            }
+        }
+        if (stop) {
+            error = *std::find_if(errors.begin(), errors.end(),
+                                  [](const std::string& e) { return !e.empty(); });
+            return false;
+        }
+    }
+    sampleLevels_.push_back(std::move(base));
+    if (n > 0) AddCoarserLevels(sampleLevels_, n);
+    return true;
+}
+
+bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback& progress,
+                                std::string& error) {
+    const int64_t block = int64_t{1} << baseShift_;
+    const int64_t blocks = scans_ / block;
+    const std::size_t n = channels_;
+    std::vector<MinMax> base(static_cast<std::size_t>(blocks) * n, kEmpty);
     // Reads many blocks at once; a partial last block is left to the raw path.
-    const int64_t chunkBlocks = std::max<int64_t>(1, (int64_t{1} << 16) / block);
-    scratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * channels_);
+    const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
+    scratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
     for (int64_t b = 0; b < blocks; b += chunkBlocks) {
         const int64_t count = std::min(chunkBlocks, blocks - b);
         if (!reader.ReadValues(b * block, count * block, scratch_)) {
@@ -37,10 +234,10 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
             return false;
         }
         for (int64_t i = 0; i < count; ++i) {
-            MinMax* out = &base[static_cast<std::size_t>(b + i) * channels_];
-            const double* v = &scratch_[static_cast<std::size_t>(i * block) * channels_];
-            for (int64_t s = 0; s < block; ++s, v += channels_) {
-                for (std::size_t k = 0; k < channels_; ++k) {
+            MinMax* out = &base[static_cast<std::size_t>(b + i) * n];
+            const double* v = &scratch_[static_cast<std::size_t>(i * block) * n];
+            for (int64_t s = 0; s < block; ++s, v += n) {
+                for (std::size_t k = 0; k < n; ++k) {
                     const auto f = static_cast<float>(v[k]);
                     out[k].min = std::min(out[k].min, f);
                     out[k].max = std::max(out[k].max, f);
@@ -48,28 +245,37 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
             }
         }
         if (progress && !progress((b + count) * block, scans_)) {
-            error = info.fileName + ": cancelled";
+            error = reader.Info().fileName + ": cancelled";
             return false;
         }
     }
-    levels_.push_back(std::move(base));
-    while (levels_.back().size() / channels_ >= 2) {
-        const std::vector<MinMax>& below = levels_.back();
-        const std::size_t count = below.size() / channels_ / 2;
-        std::vector<MinMax> level(count * channels_);
-        for (std::size_t i = 0; i < count; ++i) {
-            const std::span<MinMax> out(&level[i * channels_], channels_);
-            std::copy_n(&below[2 * i * channels_], channels_, out.begin());
-            Merge(out, std::span(&below[(2 * i + 1) * channels_], channels_));
-        }
-        levels_.push_back(std::move(level));
-    }
-    if (progress) progress(scans_, scans_);
+    valueLevels_.push_back(std::move(base));
+    if (n > 0) AddCoarserLevels(valueLevels_, n);
     return true;
 }
 
-bool MinMaxPyramid::RawRange(RecordingReader& reader, int64_t first, int64_t last,
-                             std::span<MinMax> perChannel) {
+bool MinMaxPyramid::RawSamples(RecordingReader& reader, int64_t first, int64_t last,
+                               std::span<SampleMinMax> perChannel) {
+    if (first >= last) return true;
+    const std::size_t n = channels_;
+    const std::span<const int16_t> stored = reader.StoredSamples();
+    if (!stored.empty()) {
+        ScanSampleMinMax(stored.data() + static_cast<std::size_t>(first) * n, last - first, n,
+                         perChannel);
+        return true;
+    }
+    constexpr int64_t kChunk = 4096;
+    sampleScratch_.resize(static_cast<std::size_t>(kChunk) * n);
+    for (int64_t s = first; s < last; s += kChunk) {
+        const int64_t count = std::min(kChunk, last - s);
+        if (!reader.ReadSamples(s, count, sampleScratch_)) return false;
+        ScanSampleMinMax(sampleScratch_.data(), count, n, perChannel);
+    }
+    return true;
+}
+
+bool MinMaxPyramid::RawValues(RecordingReader& reader, int64_t first, int64_t last,
+                              std::span<MinMax> perChannel) {
     constexpr int64_t kChunk = 4096;
     scratch_.resize(static_cast<std::size_t>(kChunk) * channels_);
     for (int64_t s = first; s < last; s += kChunk) {
@@ -92,50 +298,45 @@ bool MinMaxPyramid::Range(RecordingReader& reader, int64_t first, int64_t last,
     if (perChannel.size() < channels_ || first < 0 || last > scans_ || first >= last) {
         return false;
     }
-    std::fill_n(perChannel.begin(), channels_, kEmpty);
     const int64_t block = int64_t{1} << baseShift_;
-    const auto blocks = levels_.empty() ? 0 : static_cast<int64_t>(levels_[0].size() / channels_);
-    int64_t i = std::min((first + block - 1) / block, blocks);
-    int64_t j = std::min(last / block, blocks);
-    if (i >= j) return RawRange(reader, first, last, perChannel);
-    if (!RawRange(reader, first, i * block, perChannel)) return false;
-    if (!RawRange(reader, j * block, last, perChannel)) return false;
-    // Bottom-up over the levels: take an odd left or right node, then halve.
-    for (std::size_t l = 0; i < j; ++l, i >>= 1, j >>= 1) {
-        const std::vector<MinMax>& level = levels_[l];
-        if ((i & 1) != 0) {
-            Merge(perChannel,
-                  std::span(&level[static_cast<std::size_t>(i) * channels_], channels_));
-            ++i;
-        }
-        if ((j & 1) != 0) {
-            --j;
-            Merge(perChannel,
-                  std::span(&level[static_cast<std::size_t>(j) * channels_], channels_));
-        }
+    const auto out = perChannel.first(channels_);
+    if (!bySample_) {
+        std::fill(out.begin(), out.end(), kEmpty);
+        return TreeRange(valueLevels_, channels_, block, first, last, out,
+                         [&](int64_t a, int64_t b) { return RawValues(reader, a, b, out); });
+    }
+    std::vector<SampleMinMax>& extents = rangeScratch_;
+    extents.assign(channels_, kNoSamples);
+    if (!TreeRange(sampleLevels_, channels_, block, first, last, std::span(extents),
+                   [&](int64_t a, int64_t b) { return RawSamples(reader, a, b, extents); })) {
+        return false;
+    }
+    ClearEventBits(extents, sampleMask_);
+    for (std::size_t k = 0; k < channels_; ++k) {
+        const auto lo = static_cast<float>(EngineeringValue(extents[k].min, calibration_[k]));
+        const auto hi = static_cast<float>(EngineeringValue(extents[k].max, calibration_[k]));
+        // A negative calibration slope turns the smallest sample into the largest value.
+        out[k] = lo <= hi ? MinMax{lo, hi} : MinMax{hi, lo};
     }
     return true;
+}
+
+int64_t MinMaxPyramid::ColumnStart(int64_t first, int64_t last, int columns, int c) const {
+    if (c <= 0 || columns <= 0) return first;
+    if (c >= columns) return last;
+    const int64_t span = last - first;
+    const int64_t block = int64_t{1} << baseShift_;
+    const int64_t at = first + span * c / columns;
+    if (span / columns < 2 * block) return at;
+    return std::clamp((at + block / 2) / block * block, first, last);
 }
 
 bool MinMaxPyramid::Columns(RecordingReader& reader, int64_t first, int64_t last, int columns,
                             std::span<MinMax> out) {
     if (columns <= 0 || out.size() < static_cast<std::size_t>(columns) * channels_) return false;
-    const int64_t span = last - first;
-    const int64_t block = int64_t{1} << baseShift_;
-    // Columns many blocks wide meet on block boundaries, so that no column reads
-    // raw scans; the shift is below a sixteenth of a column, less than a pixel.
-    const bool snap = span / columns >= 16 * block;
-    const auto boundary = [&](int c) {
-        if (c == 0) return first;
-        if (c == columns) return last;
-        int64_t at = first + span * c / columns;
-        if (snap) at = std::clamp((at + block / 2) / block * block, first, last);
-        return at;
-    };
     for (int c = 0; c < columns; ++c) {
-        const int64_t a = boundary(c);
-        // A column narrower than one scan shows the scan it falls on.
-        const int64_t b = std::max(boundary(c + 1), a + 1);
+        const int64_t a = ColumnStart(first, last, columns, c);
+        const int64_t b = std::max(ColumnStart(first, last, columns, c + 1), a + 1);
         if (!Range(reader, a, std::min(b, scans_), out.subspan(c * channels_, channels_))) {
             return false;
         }
@@ -145,8 +346,13 @@ bool MinMaxPyramid::Columns(RecordingReader& reader, int64_t first, int64_t last
 
 std::size_t MinMaxPyramid::MemoryBytes() const {
     std::size_t bytes = 0;
-    for (const auto& level : levels_) bytes += level.size() * sizeof(MinMax);
+    for (const auto& level : sampleLevels_) bytes += level.size() * sizeof(SampleMinMax);
+    for (const auto& level : valueLevels_) bytes += level.size() * sizeof(MinMax);
     return bytes;
+}
+
+int MinMaxPyramid::Levels() const {
+    return static_cast<int>(bySample_ ? sampleLevels_.size() : valueLevels_.size());
 }
 
 }  // namespace tamix

@@ -238,6 +238,35 @@ bool WdqFileReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t>
     return true;
 }
 
+std::span<const int16_t> WdqFileReader::StoredSamples() const {
+    const uint8_t* data = file_.Bytes().data() + layout_.dataOffset;
+    // A foreign header of odd length leaves the samples unaligned: no view then.
+    if (info_.scanCount == 0 || reinterpret_cast<uintptr_t>(data) % alignof(int16_t) != 0) {
+        return {};
+    }
+    return {reinterpret_cast<const int16_t*>(data),
+            static_cast<std::size_t>(info_.scanCount) * info_.channels.size()};
+}
+
+bool WdqFileReader::CopyStoredSamples(int64_t first, int64_t count, std::span<int16_t> out,
+                                      std::string& error) const {
+    const auto n = static_cast<int64_t>(info_.channels.size());
+    if (first < 0 || count < 0 || first > info_.scanCount - count ||
+        static_cast<uint64_t>(count * n) > out.size()) {
+        error = info_.fileName + ": scans " + std::to_string(first) + " to " +
+                std::to_string(first + count) + " are outside the recording";
+        return false;
+    }
+    const std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(out.data()),
+                                   static_cast<std::size_t>(count * n) * 2);
+    if (!file_.ReadAt(layout_.dataOffset + static_cast<uint64_t>(first) * layout_.scanBytes, bytes,
+                      error)) {
+        error = info_.fileName + ": " + error;
+        return false;
+    }
+    return true;
+}
+
 bool WdqFileReader::ReadValues(int64_t first, int64_t count, std::span<double> out) {
     if (!CheckRange(first, count, out.size())) return false;
     const std::size_t n = info_.channels.size();

@@ -37,6 +37,9 @@ class WdqFileReader final : public RecordingReader {
     const RecordingInfo& Info() const override { return info_; }
     bool ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) override;
     bool ReadValues(int64_t first, int64_t count, std::span<double> out) override;
+    std::span<const int16_t> StoredSamples() const override;
+    bool CopyStoredSamples(int64_t first, int64_t count, std::span<int16_t> out,
+                           std::string& error) const override;
     std::string Error() const override { return error_; }
 
     const WdqLayout& Layout() const { return layout_; }

@@ -25,10 +25,22 @@ int64_t MaxWdqScans(int channelCount);
 void BuildWdqHeader(std::span<uint8_t, kWdqHeaderBytes> header, int64_t scans, int channelCount,
                     double period, std::span<const ChannelInfo> channels, int64_t creationTime);
 
-// The two bytes of a sample in the file: little-endian, with the two lowest bits
-// (event flags for readers, who use sample >> 2) cleared.
+// The sample a file holds for `sample`: readers take sample >> 2 and the two
+// lowest bits are event flags, so the stored word is the nearest multiple of 4.
+// Rounding rather than clearing the bits keeps the average error at zero
+// instead of -1.5 counts. Halfway values (2 mod 4) go to the neighbour that is
+// a multiple of 8, so that ties lean neither way; the top, 32765 to 32767, has
+// no neighbour above and stays at 32764.
+constexpr int16_t RoundWdqSample(int16_t sample) {
+    const int v = sample;
+    int rounded = (v + 2) & ~3;
+    if ((v & 3) == 2 && (rounded & 4) != 0) rounded -= 4;
+    return static_cast<int16_t>(rounded > 32764 ? 32764 : rounded);
+}
+
+// The two bytes of a sample in the file: little-endian, rounded as above.
 inline void PutWdqSample(uint8_t* out, int16_t sample) {
-    const auto word = static_cast<uint16_t>(static_cast<uint16_t>(sample) & 0xFFFCu);
+    const auto word = static_cast<uint16_t>(RoundWdqSample(sample));
     out[0] = static_cast<uint8_t>(word & 0xFF);
     out[1] = static_cast<uint8_t>(word >> 8);
 }

@@ -16,6 +16,7 @@
 #include "base/Utf8Text.h"
 #include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
+#include "recording/WdqWriter.h"
 
 #include "../support/AllocationCounter.h"
 
@@ -198,7 +199,7 @@ class WorkerTest : public ::testing::Test {
             for (std::size_t k = 0; k < inputs.size(); ++k) {
                 const int16_t want = SignalGenerator::IntendedSample(
                     inputs[k], static_cast<double>(scan) * period, modelClass);
-                ASSERT_EQ(f.samples[scan * inputs.size() + k], static_cast<int16_t>(want & ~3))
+                ASSERT_EQ(f.samples[scan * inputs.size() + k], RoundWdqSample(want))
                     << "scan " << scan << " input " << inputs[k];
             }
         }

@@ -29,6 +29,7 @@
 #include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
 #include "recording/OpenRecording.h"
+#include "recording/WdqWriter.h"
 #include "view/TracePalette.h"
 #include "view/wx/CTamixView.h"
 #include "view/wx/SignalCanvas.h"
@@ -321,7 +322,7 @@ TEST_F(MainWindowGuiTest, ASimulatedTirqelRecordsTheSelectedInputs) {
         for (std::size_t k = 0; k < inputs.size(); ++k) {
             const int16_t want =
                 SignalGenerator::IntendedSample(inputs[k], static_cast<double>(scan) * 0.001, 4);
-            ASSERT_EQ(f->samples[scan * 4 + k], static_cast<int16_t>(want & ~3))
+            ASSERT_EQ(f->samples[scan * 4 + k], RoundWdqSample(want))
                 << "scan " << scan << " input " << inputs[k];
         }
     }
@@ -360,7 +361,7 @@ TEST_F(MainWindowGuiTest, ReadoutAndMarkersMatchTheRecording) {
     ASSERT_TRUE(r);
     EXPECT_EQ(r->channel, 1);
     ASSERT_LT(r->scan, f->ScanCount());
-    EXPECT_EQ(f->samples[r->scan * 2 + 1], static_cast<int16_t>(r->sample & ~3));
+    EXPECT_EQ(f->samples[r->scan * 2 + 1], RoundWdqSample(r->sample));
     EXPECT_NEAR(f->Value(r->scan, 1), r->value, 4 / 3276.8);
     EXPECT_DOUBLE_EQ(r->seconds, static_cast<double>(r->scan) * 0.002);
     view.OnPointer(x, y);

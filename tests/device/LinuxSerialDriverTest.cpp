@@ -19,6 +19,7 @@
 #include "device/LinuxSerialDriver.h"
 #include "device/PtyUnit.h"
 #include "device/SignalGenerator.h"
+#include "recording/WdqWriter.h"
 
 namespace tamix {
 namespace {
@@ -263,7 +264,7 @@ TEST(RecorderOverPtyTest, RecordsTheSimulatedSignals) {
         for (int k = 0; k < 3; ++k) {
             const int16_t want =
                 SignalGenerator::IntendedSample(inputs[k], scan * norv.samplePeriod, 3);
-            ASSERT_EQ(f->samples[scan * 3 + k], static_cast<int16_t>(want & ~3)) << scan;
+            ASSERT_EQ(f->samples[scan * 3 + k], RoundWdqSample(want)) << scan;
         }
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cstdio>
 #include <memory>
 
@@ -124,6 +125,42 @@ TEST_F(ExportTest, TextToWinDaqKeepsValuesWithinTheirDigits) {
         const double w = want[static_cast<std::size_t>(s) * 3 + 2];
         // Four digits in the text, 14 bits in the WinDaq samples.
         EXPECT_NEAR(got[static_cast<std::size_t>(s) * 2], w, 5000.0 / 8192 * 2) << s;
+    }
+}
+
+// Every value is the shortest text of the value the reader gives, whether the
+// export formats it afresh or reuses the text of an earlier equal sample; the
+// text file's values take the plain path.
+TEST_F(ExportTest, CsvValuesAreTheShortestTextsOfTheRecordedValues) {
+    for (const std::string& path : {wdqPath, datPath}) {
+        auto reader = Open(path);
+        ExportSelection sel;
+        std::string error;
+        ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "3,1", sel, error));
+        const std::string out = dir.File("values.csv");
+        ASSERT_TRUE(ExportCsv(*reader, sel, out, DefaultFileOpener(), {}, error)) << error;
+        const std::string csv = ReadText(out);
+        std::vector<double> values(static_cast<std::size_t>(kScans) * 3);
+        ASSERT_TRUE(reader->ReadValues(0, kScans, values));
+        std::string want;
+        char buf[64];
+        std::size_t at = csv.find('\n') + 1;
+        for (int s = 0; s < kScans; ++s) {
+            const std::size_t end = csv.find('\n', at);
+            ASSERT_NE(end, std::string::npos) << path << " scan " << s;
+            const std::string line = csv.substr(at, end - at);
+            const std::string got = line.substr(line.find(','));
+            want.clear();
+            for (const int k : {2, 0}) {
+                const auto r = std::to_chars(buf, buf + sizeof buf,
+                                             values[static_cast<std::size_t>(s) * 3 + k]);
+                want += ",";
+                want.append(buf, r.ptr);
+            }
+            ASSERT_EQ(got, want) << path << " scan " << s;
+            at = end + 1;
+        }
+        EXPECT_EQ(at, csv.size());
     }
 }
 

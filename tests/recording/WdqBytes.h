@@ -23,6 +23,7 @@ struct WdqBytesSpec {
     std::string annotations;                          // names with NULs, then comments
     uint16_t annotationSize = 0;                      // header's annotation size
     bool trailer = true;
+    uint16_t headerBytes = 1156;  // foreign writers may pad it, even to an odd size
 };
 
 inline void PutLe(std::vector<uint8_t>& b, std::size_t at, const void* v, std::size_t n) {
@@ -30,12 +31,11 @@ inline void PutLe(std::vector<uint8_t>& b, std::size_t at, const void* v, std::s
 }
 
 inline std::vector<uint8_t> MakeWdqBytes(const WdqBytesSpec& s) {
-    std::vector<uint8_t> b(1156, 0);
+    std::vector<uint8_t> b(s.headerBytes, 0);
     b[0] = s.channelByte;
     b[4] = 110;
     b[5] = 36;
-    const uint16_t header = 1156;
-    PutLe(b, 6, &header, 2);
+    PutLe(b, 6, &s.headerBytes, 2);
     const auto data = static_cast<uint32_t>(s.samples.size() * 2);
     PutLe(b, 8, &data, 4);
     const auto events = static_cast<uint32_t>(s.trailer ? s.events.size() * 4 : 0);

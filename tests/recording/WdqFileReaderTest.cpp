@@ -260,7 +260,7 @@ TEST(WdqFileReader, ReadsWhatTheWriterWrote) {
     std::vector<double> values(60);
     ASSERT_TRUE(reader->ReadValues(40, 20, values));
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const auto written = static_cast<int16_t>(samples[120 + i] & ~3);
+        const auto written = RoundWdqSample(samples[120 + i]);
         EXPECT_NEAR(values[i], EngineeringValue(written, channels[i % 3]), 1e-9) << i;
     }
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -155,8 +156,33 @@ TEST_F(WdqFileTest, TwoHundredMarkersAndSamplesKeepTheirEventBitsClear) {
     EXPECT_EQ(f->markers[199].comment, "m199");
     for (int i = 0; i < 2000; ++i) {
         ASSERT_EQ(f->samples[i] & 3, 0);
-        ASSERT_EQ(f->samples[i] >> 2, samples[i] >> 2);
+        ASSERT_LE(std::abs(f->samples[i] - samples[i]), 2) << samples[i];
     }
+}
+
+// Samples are stored as the nearest multiple of 4, halfway values as the
+// multiple of 8, and the top of the range as the largest multiple of 4.
+TEST(WdqSampleTest, SamplesRoundToTheNearestStoredValue) {
+    const std::pair<int16_t, int16_t> cases[] = {
+        {-32768, -32768}, {-32767, -32768}, {-32766, -32768}, {-32765, -32764}, {-7, -8},
+        {-6, -8},         {-5, -4},         {-4, -4},         {-3, -4},         {-2, 0},
+        {-1, 0},          {0, 0},           {1, 0},           {2, 0},           {3, 4},
+        {5, 4},           {6, 8},           {7, 8},           {10, 8},          {14, 16},
+        {32763, 32764},   {32764, 32764},   {32765, 32764},   {32766, 32764},   {32767, 32764},
+    };
+    for (const auto& [sample, stored] : cases) {
+        uint8_t bytes[2];
+        PutWdqSample(bytes, sample);
+        EXPECT_EQ(static_cast<int16_t>(bytes[0] | bytes[1] << 8), stored) << sample;
+    }
+    // Over every sample the writer may see, the stored values lean neither way.
+    int64_t error = 0;
+    for (int v = -32760; v < 32760; ++v) {
+        uint8_t bytes[2];
+        PutWdqSample(bytes, static_cast<int16_t>(v));
+        error += static_cast<int16_t>(bytes[0] | bytes[1] << 8) - v;
+    }
+    EXPECT_EQ(error, 0);
 }
 
 TEST(WdqLimitsTest, FilesStayWithinTheirSizeFieldAndUnambiguousPointers) {

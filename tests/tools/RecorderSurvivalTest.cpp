@@ -18,6 +18,7 @@
 #include "base/ChannelInfo.h"
 #include "device/SignalGenerator.h"
 #include "recording/TextWriter.h"
+#include "recording/WdqWriter.h"
 
 namespace tamix {
 namespace {
@@ -65,7 +66,7 @@ class SurvivalTest : public ::testing::Test {
             for (std::size_t k = 0; k < kInputs.size(); ++k) {
                 const int16_t want = SignalGenerator::IntendedSample(
                     kInputs[k], static_cast<double>(scan) * kPeriod, 1);
-                ASSERT_EQ(f.samples[scan * kInputs.size() + k], static_cast<int16_t>(want & ~3))
+                ASSERT_EQ(f.samples[scan * kInputs.size() + k], RoundWdqSample(want))
                     << "scan " << scan;
             }
         }
