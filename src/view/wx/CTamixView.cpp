@@ -20,6 +20,7 @@
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
 #include "view/StatusText.h"
+#include "view/wx/ColumnBars.h"
 #include "view/wx/SignalCanvas.h"
 
 namespace tamix {
@@ -164,8 +165,16 @@ void CTamixView::RenderAll() {
     for (int i = 0; i < m_layout.channelCount && m_layout.stripHeight > 0; ++i) {
         const Rect& s = m_layout.strips[i];
         const int mid = (s.top + s.bottom) / 2;
-        dc.SetPen(wxPen(m_theme.zeroLine));
-        for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
+        // The zero line's dots, a pixel every fourth column: as one-row bars
+        // they cost next to nothing, where a point at a time took a third of the paint.
+        size_t dots = 0;
+        for (int x = s.left; x < s.right; x += 4) {
+            m_bars[dots++] = {x, mid, mid};
+            if (dots == m_bars.size() || x + 4 >= s.right) {
+                FillColumnBars(dc, std::span(m_bars.data(), dots), ToWx(s), m_theme.zeroLine);
+                dots = 0;
+            }
+        }
         DrawSunkenEdge(dc, s);
         for (int k = 0; k < 3; ++k) {
             const Rect cell = m_layout.IconCell(i, k);
@@ -255,8 +264,7 @@ int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
         const int h = m_layout.stripHeight;
         // A line through the columns' first scans, and each column's span from
         // its lowest to its highest scan as a bar, so that a fast signal shows
-        // its whole band. The bars are one path of pixel-aligned rectangles, which
-        // fill several times faster than a stroked zigzag through all extremes.
+        // its whole band.
         int n = 0;
         for (int j = from; j < to; ++j) {
             m_points[n++] =
@@ -264,24 +272,13 @@ int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
         }
         if (n == 1) m_points[n++] = m_points[0] + wxPoint(1, 0);
         dc.DrawLines(n, m_points.data());
-        wxGraphicsPath bars = gc != nullptr ? gc->CreatePath() : wxGraphicsPath();
-        bool anyBar = false;
+        size_t bars = 0;
         for (int j = from; j < to; ++j) {
             const int yHigh = PointY(mid, columns.high[j][c].load(relaxed), o, h, g);
             const int yLow = PointY(mid, columns.low[j][c].load(relaxed), o, h, g);
-            if (yLow - yHigh < 2) continue;
-            const int x = s.left + j;
-            if (gc == nullptr) {
-                dc.DrawLine(x, yHigh, x, yLow + 1);
-                continue;
-            }
-            bars.AddRectangle(x, yHigh, 1, yLow - yHigh + 1);
-            anyBar = true;
+            if (yLow - yHigh >= 2) m_bars[bars++] = {s.left + j, yHigh, yLow};
         }
-        if (anyBar) {
-            gc->SetBrush(wxBrush(dc.GetPen().GetColour()));
-            gc->FillPath(bars);
-        }
+        FillColumnBars(dc, std::span(m_bars.data(), bars), ToWx(s), dc.GetPen().GetColour());
     }
     if (gc != nullptr) gc->SetAntialiasMode(smoothing);
     DrawMarkers(dc, from, to);
