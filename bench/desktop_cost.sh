@@ -4,6 +4,8 @@
 # menu with the keyboard under Xvfb; CPU seconds (user + system, all threads,
 # from /proc/PID/stat) and context switches (all threads) over SECONDS of the
 # run, after a short settling time. Each round uses a fresh display and profile.
+# A small window manager runs on the display as on a desktop: without one, GTK
+# asks the X server on every frame whether one has appeared.
 #
 #   bench/desktop_cost.sh [BUILD_DIR] [ROUNDS] [SECONDS] [UNIT]
 #
@@ -21,6 +23,8 @@ TAMIX="$BUILD/src/app/tamix"
 need=""
 command -v Xvfb >/dev/null || need="$need xvfb"
 command -v xdotool >/dev/null || need="$need xdotool"
+command -v evilwm >/dev/null || need="$need evilwm"
+command -v xprop >/dev/null || need="$need x11-utils"
 if [ -n "$need" ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO="sudo"
@@ -31,9 +35,11 @@ fi
 TICKS=$(getconf CLK_TCK)
 WORK=$(mktemp -d /tmp/tamix-desktop.XXXXXX)
 XVFB_PID=""
+WM_PID=""
 APP_PID=""
 cleanup() {
   [ -n "$APP_PID" ] && kill "$APP_PID" 2>/dev/null || true
+  [ -n "$WM_PID" ] && kill "$WM_PID" 2>/dev/null || true
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true
   rm -rf "$WORK"
 }
@@ -95,6 +101,11 @@ for round in $(seq 1 "$ROUNDS"); do
   exec 3>&-
   poll 10 test -s "$dir/display" || { echo "desktop_cost: Xvfb did not start" >&2; exit 1; }
   export DISPLAY=":$(head -1 "$dir/display")"
+  # "fixed" is built into every X server.
+  evilwm -fn fixed >"$dir/wm.log" 2>&1 &
+  WM_PID=$!
+  poll 10 bash -c "xprop -root _NET_SUPPORTING_WM_CHECK | grep -q 'window id'" ||
+    { echo "desktop_cost: the window manager did not start" >&2; exit 1; }
   "$TAMIX" --simulate "$UNIT" --profile "$dir/tamix.INI" >"$dir/tamix.log" 2>&1 &
   APP_PID=$!
   main=" - Tamix Windows Application$"
@@ -123,6 +134,9 @@ for round in $(seq 1 "$ROUNDS"); do
   poll 20 bash -c "! kill -0 $APP_PID" || { echo "desktop_cost: tamix did not quit" >&2; exit 1; }
   wait "$APP_PID" || true
   APP_PID=""
+  kill "$WM_PID" 2>/dev/null || true
+  wait "$WM_PID" 2>/dev/null || true
+  WM_PID=""
   kill "$XVFB_PID" 2>/dev/null || true
   wait "$XVFB_PID" 2>/dev/null || true
   XVFB_PID=""
