@@ -1,9 +1,8 @@
 #include "view/wx/SignalCanvas.h"
 
 #include <wx/dcclient.h>
-#include <wx/msgdlg.h>
-
 #include "control/MeasurementCommands.h"
+#include "dialogs/wx/CMessageBox.h"
 #include "view/wx/CTamixView.h"
 
 namespace tamix {
@@ -96,7 +95,7 @@ void SignalCanvas::StartRefresh() {
     m_bTimerPending = false;
     // A refused timer is reported once; later runs retry silently.
     if (!m_timer.Start(50) && first) {
-        wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
+        ShowMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
     }
 }
 
