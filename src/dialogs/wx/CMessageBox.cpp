@@ -17,7 +17,9 @@ int CMessageBox::ShowModal() {
         m_bBuilt = true;
         DoCreateMsgdialog();
     }
-    return wxDialog::ShowModal();
+    // Past wxGenericMessageDialog::ShowModal, which would lay the box out a
+    // second time, and only after the modal hooks have seen it unbuilt.
+    return wxDialog::ShowModal();  // NOLINT(bugprone-parent-virtual-call)
 }
 
 void CMessageBox::AddMessageDialogDetails(wxSizer* sizer) {
