@@ -2,6 +2,7 @@
 
 #include <wx/accel.h>
 #include <wx/menu.h>
+#include <wx/statusbr.h>
 
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
@@ -12,6 +13,25 @@
 #include "res/tamix.xpm"
 
 namespace tamix {
+namespace {
+
+#if defined(__WXGTK__)
+// The status bar drawn by wx itself repaints a changed field at once and waits
+// for the X server, meant for a text shown before a long operation. The run's
+// fields change once a second from the refresh tick: the next frame shows them.
+class QuietStatusBar final : public wxStatusBar {
+  public:
+    using wxStatusBar::wxStatusBar;
+
+  protected:
+    void DoUpdateStatusText(int number) override {
+        wxRect rect;
+        if (GetFieldRect(number, rect)) RefreshRect(rect);
+    }
+};
+#endif
+
+}  // namespace
 
 wxMenuBar* CreateMainMenu() {
     auto* file = new wxMenu;
@@ -65,6 +85,17 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, cmd::ID_APP_EXIT);
+}
+
+wxStatusBar* CMainFrame::OnCreateStatusBar(int number, long style, wxWindowID id,
+                                           const wxString& name) {
+#if defined(__WXGTK__)
+    auto* bar = new QuietStatusBar(this, id, style, name);
+    bar->SetFieldsCount(number);
+    return bar;
+#else
+    return wxDocParentFrame::OnCreateStatusBar(number, style, id, name);
+#endif
 }
 
 void CMainFrame::OnClose(wxCloseEvent& event) {

@@ -10,6 +10,9 @@ class CMainFrame final : public wxDocParentFrame {
   public:
     CMainFrame(wxDocManager* manager, const wxString& title);
 
+    wxStatusBar* OnCreateStatusBar(int number, long style, wxWindowID id,
+                                   const wxString& name) override;
+
   private:
     void OnClose(wxCloseEvent& event);
     void OnExit(wxCommandEvent& event);

@@ -377,7 +377,7 @@ TEST_F(MainWindowGuiTest, ReadoutAndMarkersMatchTheRecording) {
     const std::optional<int> mx = view.MarkerX(1);
     ASSERT_TRUE(mx);
     EXPECT_EQ(*mx, l.traces.left + column);
-    const wxImage image = view.canvas()->buffer().ConvertToImage();
+    const wxImage image = view.canvas()->BufferImage();
     const wxColour ink = view.theme().ink;
     const auto isInk = [&](int px, int py) {
         return image.GetRed(px, py) == ink.Red() && image.GetGreen(px, py) == ink.Green() &&
@@ -397,7 +397,7 @@ TEST_F(MainWindowGuiTest, ThemeTracesContrastWithTheBackground) {
     ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 200; }, 10));
     CTamixView& view = View();
     view.RenderAll();
-    const wxImage image = view.canvas()->buffer().ConvertToImage();
+    const wxImage image = view.canvas()->BufferImage();
     const char* theme = std::getenv("GTK_THEME");
     const wxColour bgSystem = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
     const Rgb bg{bgSystem.Red(), bgSystem.Green(), bgSystem.Blue()};

@@ -169,6 +169,40 @@ TEST_F(DialogsGuiTest, AddMarkerPromptsWithTheNumberAndKeepsEightyCharacters) {
     EXPECT_EQ(std::string(entry.data()), eighty);
 }
 
+// The width of a message box as laid out for showing, and of its caption in
+// the title font; answers OK.
+class MeasureMessageBox : public wxExpectModalBase<CMessageBox, MeasureMessageBox> {
+  public:
+    MeasureMessageBox(int* box, int* caption) : m_box(box), m_caption(caption) {}
+
+  protected:
+    int OnInvoked(CMessageBox* dlg) const override {
+        *m_box = dlg->GetSize().x;
+        const wxFont font = CMessageBox::TitleFont();
+        dlg->GetTextExtent(dlg->GetTitle(), m_caption, nullptr, nullptr, nullptr, &font);
+        return wxID_OK;
+    }
+
+  private:
+    int* m_box;
+    int* m_caption;
+};
+
+// A box sized to a short text must still show its whole caption in the title bar.
+TEST_F(DialogsGuiTest, MessageBoxesAreAtLeastAsWideAsTheirCaption) {
+    const char* const kTexts[] = {"Data recording paused.\nPress OK to resume.",
+                                  "Please enter a number.", "OK"};
+    for (const char* text : kTexts) {
+        SCOPED_TRACE(text);
+        int box = 0;
+        int caption = 0;
+        wxTEST_DIALOG(ShowMessageBox(text, "Tamix Windows Application", wxOK),
+                      MeasureMessageBox(&box, &caption));
+        EXPECT_GT(caption, 0);
+        EXPECT_GE(box, caption);
+    }
+}
+
 TEST_F(DialogsGuiTest, HelpHoldsFifteenLinesEachEndingInCrLf) {
     CHelpDlg dlg(nullptr);
     const std::string& text = dlg.m_strHelpText;

@@ -16,6 +16,7 @@
 #include "dialogs/wx/CAddMarkerDlg.h"
 #include "dialogs/wx/CHelpDlg.h"
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
+#include "dialogs/wx/CMessageBox.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
 
 namespace tamix::test {
@@ -34,14 +35,14 @@ std::pair<bool, bool> CommandUi(int id);
 bool WaitFor(const std::function<bool()>& condition, double seconds);
 
 // A message box with this text and the application's caption, answered with `answer`.
-class ExpectMessage : public wxExpectModalBase<wxMessageDialog, ExpectMessage> {
+class ExpectMessage : public wxExpectModalBase<CMessageBox, ExpectMessage> {
   public:
     explicit ExpectMessage(std::string text, int answer = wxID_OK,
                            std::function<void()> whileOpen = {})
         : m_text(std::move(text)), m_answer(answer), m_whileOpen(std::move(whileOpen)) {}
 
   protected:
-    int OnInvoked(wxMessageDialog* dlg) const override {
+    int OnInvoked(CMessageBox* dlg) const override {
         EXPECT_EQ(std::string(dlg->GetMessage().utf8_str()), m_text);
         EXPECT_EQ(dlg->GetTitle(), "Tamix Windows Application");
         if (m_whileOpen) m_whileOpen();

@@ -1,9 +1,9 @@
 #include "dialogs/wx/CAddMarkerDlg.h"
 
 #include <wx/button.h>
-#include <wx/msgdlg.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include "dialogs/wx/CMessageBox.h"
 
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
@@ -48,9 +48,9 @@ bool CAddMarkerDlg::TransferDataToWindow() {
 bool CAddMarkerDlg::TransferDataFromWindow() {
     const std::string text(m_edit->GetValue().utf8_str());
     if (Utf8Length(text) > kCommentChars) {
-        wxMessageBox(wxString::Format("Please enter no more than %d characters.",
-                                      static_cast<int>(kCommentChars)),
-                     text::kAppTitle, wxOK | wxICON_EXCLAMATION, this);
+        ShowMessageBox(wxString::Format("Please enter no more than %d characters.",
+                                        static_cast<int>(kCommentChars)),
+                       text::kAppTitle, wxOK | wxICON_EXCLAMATION, this);
         m_edit->SetFocus();
         return false;
     }

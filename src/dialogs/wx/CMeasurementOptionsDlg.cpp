@@ -5,11 +5,11 @@
 #include <wx/choice.h>
 #include <wx/combobox.h>
 #include <wx/filedlg.h>
-#include <wx/msgdlg.h>
 #include <wx/radiobut.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
+#include "dialogs/wx/CMessageBox.h"
 
 #include <optional>
 
@@ -239,7 +239,8 @@ void CMeasurementOptionsDlg::SetRadio(int first, int count, int position) {
     }
 }
 void CMeasurementOptionsDlg::Fail(int i, std::string_view message, bool exclamation) {
-    wxMessageBox(W(message), text::kAppTitle, wxOK | (exclamation ? wxICON_EXCLAMATION : 0), this);
+    ShowMessageBox(W(message), text::kAppTitle, wxOK | (exclamation ? wxICON_EXCLAMATION : 0),
+                   this);
     if (wxWindow* w = FindWindow(i)) w->SetFocus();
 }
 

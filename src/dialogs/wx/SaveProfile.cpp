@@ -1,9 +1,8 @@
 #include "dialogs/wx/SaveProfile.h"
 
-#include <wx/msgdlg.h>
-
 #include "base/IniFile.h"
 #include "base/Messages.h"
+#include "dialogs/wx/CMessageBox.h"
 
 namespace tamix {
 
@@ -11,7 +10,7 @@ bool SaveProfile(const IniFile& profile, wxWindow* parent) {
     std::string error;
     if (profile.Save(error)) return true;
     const std::string text = ProfileSaveFailure(profile.path(), error);
-    wxMessageBox(wxString::FromUTF8(text), text::kAppTitle, wxOK | wxICON_ERROR, parent);
+    ShowMessageBox(wxString::FromUTF8(text), text::kAppTitle, wxOK | wxICON_ERROR, parent);
     return false;
 }
 

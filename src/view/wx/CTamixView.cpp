@@ -20,6 +20,7 @@
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
 #include "view/StatusText.h"
+#include "view/wx/ColumnBars.h"
 #include "view/wx/SignalCanvas.h"
 
 namespace tamix {
@@ -112,6 +113,9 @@ bool CTamixView::OnCreate(wxDocument* doc, long flags) {
     wxFrame* frame = wxStaticCast(wxTheApp->GetTopWindow(), wxFrame);
     SetFrame(frame);
     m_canvas = new SignalCanvas(frame, this);
+    // The canvas covers the frame's client area: the frame need not erase it
+    // before every tick's paint, which costs GTK style look-ups each time.
+    frame->SetBackgroundStyle(wxBG_STYLE_PAINT);
     if (wxStatusBar* bar = frame->GetStatusBar()) {
         // The readout and messages, the state, time, size, lost scans, unit.
         const int widths[kFieldCount] = {-3, -2, 80, 90, 120, 90};
@@ -147,15 +151,11 @@ void CTamixView::RenderAll() {
     if (m_canvas == nullptr) return;
     MeasurementSetup& setup = TheSetup();
     const wxSize size = m_canvas->GetClientSize();
-    wxBitmap& buffer = m_canvas->buffer();
-    if (!buffer.IsOk() || buffer.GetWidth() != size.x || buffer.GetHeight() != size.y) {
-        buffer.Create(std::max(size.x, 1), std::max(size.y, 1));
-    }
     const wxColour background = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
     if (!m_theme.background.IsOk() || m_theme.background != background) {
         m_theme = ViewTheme::For(background);
     }
-    wxMemoryDC dc(buffer);
+    wxDC& dc = m_canvas->BufferDC(size);
     dc.SetBackground(wxBrush(m_theme.background));
     dc.Clear();
     m_layout = ComputeLayout(size.x, size.y, setup.channelCount);
@@ -164,8 +164,16 @@ void CTamixView::RenderAll() {
     for (int i = 0; i < m_layout.channelCount && m_layout.stripHeight > 0; ++i) {
         const Rect& s = m_layout.strips[i];
         const int mid = (s.top + s.bottom) / 2;
-        dc.SetPen(wxPen(m_theme.zeroLine));
-        for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
+        // The zero line's dots, a pixel every fourth column: as one-row bars
+        // they cost next to nothing, where a point at a time took a third of the paint.
+        size_t dots = 0;
+        for (int x = s.left; x < s.right; x += 4) {
+            m_bars[dots++] = {x, mid, mid};
+            if (dots == m_bars.size() || x + 4 >= s.right) {
+                FillColumnBars(dc, std::span(m_bars.data(), dots), ToWx(s), m_theme.zeroLine);
+                dots = 0;
+            }
+        }
         DrawSunkenEdge(dc, s);
         for (int k = 0; k < 3; ++k) {
             const Rect cell = m_layout.IconCell(i, k);
@@ -247,7 +255,6 @@ int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
     if (gc != nullptr) gc->SetAntialiasMode(wxANTIALIAS_NONE);
     for (int c = 0; c < m_layout.channelCount; ++c) {
         const Rect& s = m_layout.strips[c];
-        wxDCClipper clip(dc, ToWx(s));
         dc.SetPen(wxPen(m_theme.trace[setup.channels[c].inputNumber & 7]));
         const int mid = (s.top + s.bottom) / 2;
         const int g = m_scaling.gain(c);
@@ -255,33 +262,42 @@ int CTamixView::DrawTraces(wxDC& dc, int from, int to, bool withHeader) {
         const int h = m_layout.stripHeight;
         // A line through the columns' first scans, and each column's span from
         // its lowest to its highest scan as a bar, so that a fast signal shows
-        // its whole band. The bars are one path of pixel-aligned rectangles, which
-        // fill several times faster than a stroked zigzag through all extremes.
+        // its whole band.
         int n = 0;
+        int yMin = s.bottom;
+        int yMax = s.top;
         for (int j = from; j < to; ++j) {
-            m_points[n++] =
-                wxPoint(s.left + j, PointY(mid, columns.first[j][c].load(relaxed), o, h, g));
+            const int y = PointY(mid, columns.first[j][c].load(relaxed), o, h, g);
+            yMin = std::min(yMin, y);
+            yMax = std::max(yMax, y);
+            m_points[n++] = wxPoint(s.left + j, y);
         }
         if (n == 1) m_points[n++] = m_points[0] + wxPoint(1, 0);
-        dc.DrawLines(n, m_points.data());
-        wxGraphicsPath bars = gc != nullptr ? gc->CreatePath() : wxGraphicsPath();
-        bool anyBar = false;
+        {
+            // A one-pixel stroke covers no pixel beyond its points' rows and
+            // columns, so a line a pixel clear of the strip's edges needs no
+            // clipping, which costs as much as the stroke.
+            const bool inside = yMin > s.top && yMax < s.bottom - 2 && m_points[0].x > s.left &&
+                                m_points[n - 1].x < s.right - 2;
+            std::optional<wxDCClipper> dcClip;
+            bool pushed = false;
+            if (!inside && gc != nullptr) {
+                gc->PushState();
+                gc->Clip(s.left, s.top, s.Width(), s.Height());
+                pushed = true;
+            } else if (!inside) {
+                dcClip.emplace(dc, ToWx(s));
+            }
+            dc.DrawLines(n, m_points.data());
+            if (pushed) gc->PopState();
+        }
+        size_t bars = 0;
         for (int j = from; j < to; ++j) {
             const int yHigh = PointY(mid, columns.high[j][c].load(relaxed), o, h, g);
             const int yLow = PointY(mid, columns.low[j][c].load(relaxed), o, h, g);
-            if (yLow - yHigh < 2) continue;
-            const int x = s.left + j;
-            if (gc == nullptr) {
-                dc.DrawLine(x, yHigh, x, yLow + 1);
-                continue;
-            }
-            bars.AddRectangle(x, yHigh, 1, yLow - yHigh + 1);
-            anyBar = true;
+            if (yLow - yHigh >= 2) m_bars[bars++] = {s.left + j, yHigh, yLow};
         }
-        if (anyBar) {
-            gc->SetBrush(wxBrush(dc.GetPen().GetColour()));
-            gc->FillPath(bars);
-        }
+        FillColumnBars(dc, std::span(m_bars.data(), bars), ToWx(s), dc.GetPen().GetColour());
     }
     if (gc != nullptr) gc->SetAntialiasMode(smoothing);
     DrawMarkers(dc, from, to);
@@ -300,10 +316,13 @@ void CTamixView::DrawMarkers(wxDC& dc, int from, int to) {
     const MeasurementSetup& setup = TheSetup();
     const int count = setup.markers.markerCount.load(std::memory_order_acquire);
     const Rect& t = m_layout.traces;
-    dc.SetFont(*wxSMALL_FONT);
+    bool drawn = false;
     for (int m = 0; m < count; ++m) {
         const std::optional<int> x = MarkerX(m);
         if (!x || *x < t.left + from || *x >= t.left + to) continue;
+        // Choosing a font costs more than a tick's traces: only when a flag is drawn.
+        if (!drawn) dc.SetFont(*wxSMALL_FONT);
+        drawn = true;
         // A dashed line over every strip and a flag with the marker's number.
         dc.SetPen(wxPen(m_theme.ink, 1, wxPENSTYLE_SHORT_DASH));
         const int bottom = t.top + m_layout.stripHeight * m_layout.channelCount;
@@ -319,16 +338,18 @@ void CTamixView::DrawMarkers(wxDC& dc, int from, int to) {
         dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
         dc.DrawText(number, *x + 2, flagTop);
     }
-    dc.SetFont(*wxNORMAL_FONT);
+    if (drawn) dc.SetFont(*wxNORMAL_FONT);
 }
 
 void CTamixView::DrawStripLabels(wxDC& dc, int x0, int x1) {
+    bool drawn = false;
     for (int i = 0; i < m_layout.channelCount; ++i) {
         for (const LabelBox& label : m_labels[i]) {
             if (label.text.empty()) continue;
             wxRect backing = label.rect;
             backing.Inflate(1, 0);
             if (backing.GetRight() < x0 || backing.GetLeft() > x1) continue;
+            drawn = true;
             // On its own backing, so that no trace runs through the text.
             dc.SetPen(*wxTRANSPARENT_PEN);
             dc.SetBrush(wxBrush(m_theme.background));
@@ -339,7 +360,8 @@ void CTamixView::DrawStripLabels(wxDC& dc, int x0, int x1) {
             dc.DrawText(label.text, label.rect.GetTopLeft());
         }
     }
-    dc.SetFont(*wxNORMAL_FONT);
+    // Most ticks draw no label; choosing a font is dearer than their traces.
+    if (drawn) dc.SetFont(*wxNORMAL_FONT);
 }
 
 void CTamixView::OnTimerTick() {
@@ -357,14 +379,13 @@ void CTamixView::OnTimerTick() {
         setup.redrawRequest = 0;
         return;
     }
-    wxBitmap& buffer = m_canvas->buffer();
-    if (!buffer.IsOk()) return;
+    if (!m_canvas->HasBuffer()) return;
     const int to = setup.displayColumn.load();
     const bool withHeader = setup.secondTick.load() != 0;
     const int from = m_nDrawnUpTo;
     if (to <= from + 1 && !withHeader) return;  // nothing new to draw
     {
-        wxMemoryDC dc(buffer);
+        wxDC& dc = m_canvas->BufferDC(m_canvas->GetClientSize());
         m_nDrawnUpTo = DrawTraces(dc, from, to, withHeader);
         const Rect& t = m_layout.traces;
         if (to > from) DrawStripLabels(dc, t.left + from, t.left + to);

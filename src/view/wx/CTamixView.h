@@ -20,6 +20,7 @@
 #include "view/DisplayScaling.h"
 #include "view/TraceReadout.h"
 #include "view/ViewGeometry.h"
+#include "view/wx/ColumnBars.h"
 #include "view/wx/ViewTheme.h"
 #include "view/wx/WxUserInterface.h"
 
@@ -101,6 +102,7 @@ class CTamixView final : public wxView {
     std::string m_runFile;  // the file of the current or last run
     // One strip's polyline, two points per column (its low and high), reused.
     std::array<wxPoint, 2 * kBufferRows + 2> m_points;
+    std::array<ColumnBar, kBufferRows> m_bars;  // one strip's min-max bars, reused
     struct LabelBox {
         wxRect rect;
         wxString text;

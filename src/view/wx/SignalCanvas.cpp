@@ -1,9 +1,8 @@
 #include "view/wx/SignalCanvas.h"
 
 #include <wx/dcclient.h>
-#include <wx/msgdlg.h>
-
 #include "control/MeasurementCommands.h"
+#include "dialogs/wx/CMessageBox.h"
 #include "view/wx/CTamixView.h"
 
 namespace tamix {
@@ -23,6 +22,15 @@ SignalCanvas::SignalCanvas(wxWindow* parent, CTamixView* view)
     Bind(wxEVT_TIMER, &SignalCanvas::OnTimer, this);
     Bind(wxEVT_MOTION, &SignalCanvas::OnMotion, this);
     Bind(wxEVT_LEAVE_WINDOW, &SignalCanvas::OnMotion, this);
+    Bind(wxEVT_SYS_COLOUR_CHANGED, [this](wxSysColourChangedEvent& event) {
+        m_attributes.reset();
+        event.Skip();
+    });
+}
+
+wxVisualAttributes SignalCanvas::GetDefaultAttributes() const {
+    if (!m_attributes) m_attributes = wxWindow::GetDefaultAttributes();
+    return *m_attributes;
 }
 
 SignalCanvas::~SignalCanvas() {
@@ -34,6 +42,24 @@ SignalCanvas::~SignalCanvas() {
 void SignalCanvas::DetachView() {
     m_timer.Stop();
     m_view = nullptr;
+}
+
+wxDC& SignalCanvas::BufferDC(wxSize size) {
+    size.IncTo(wxSize(1, 1));
+    if (!m_buffer.IsOk() || m_buffer.GetSize() != size) {
+        m_bufferDC.SelectObject(wxNullBitmap);
+        m_buffer.Create(size);
+        m_bufferDC.SelectObject(m_buffer);
+    }
+    return m_bufferDC;
+}
+
+wxImage SignalCanvas::BufferImage() {
+    if (!m_buffer.IsOk()) return {};
+    m_bufferDC.SelectObject(wxNullBitmap);
+    wxImage image = m_buffer.ConvertToImage();
+    m_bufferDC.SelectObject(m_buffer);
+    return image;
 }
 
 void SignalCanvas::RequestFullRedraw() {
@@ -53,7 +79,13 @@ void SignalCanvas::OnPaint(wxPaintEvent&) {
         m_view->RenderAll();
         m_bFullRedraw = false;
     }
+#if defined(__WXGTK3__)
+    // Paints straight from the buffer's cairo surface, selected or not; a blit
+    // would copy the whole buffer first.
     dc.DrawBitmap(m_buffer, 0, 0);
+#else
+    dc.Blit(0, 0, m_buffer.GetWidth(), m_buffer.GetHeight(), &m_bufferDC, 0, 0);
+#endif
     if (m_bTimerPending) StartRefresh();
 }
 
@@ -63,7 +95,7 @@ void SignalCanvas::StartRefresh() {
     m_bTimerPending = false;
     // A refused timer is reported once; later runs retry silently.
     if (!m_timer.Start(50) && first) {
-        wxMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
+        ShowMessageBox(text::kNoTimers, "MDI:Bounce", wxOK | wxICON_EXCLAMATION);
     }
 }
 

@@ -4,8 +4,12 @@
 #pragma once
 
 #include <wx/bitmap.h>
+#include <wx/dcmemory.h>
+#include <wx/image.h>
 #include <wx/timer.h>
 #include <wx/window.h>
+
+#include <optional>
 
 namespace tamix {
 
@@ -16,7 +20,12 @@ class SignalCanvas final : public wxWindow {
     SignalCanvas(wxWindow* parent, CTamixView* view);
     ~SignalCanvas() override;
 
-    wxBitmap& buffer() { return m_buffer; }
+    // The buffer, `size` pixels large, selected into a DC that lives as long as
+    // it does: ticks draw into it without setting up a new context each time.
+    wxDC& BufferDC(wxSize size);
+    bool HasBuffer() const { return m_buffer.IsOk(); }
+    // A copy of what the buffer holds.
+    wxImage BufferImage();
     void RequestFullRedraw();
     bool timerRunning() const { return m_timer.IsRunning(); }
     // The 50 ms refresh runs only during a run: an idle window does no timer work.
@@ -24,6 +33,9 @@ class SignalCanvas final : public wxWindow {
     void StopRefresh() { m_timer.Stop(); }
     // The view is going: the window may outlive it until its frame is destroyed.
     void DetachView();
+    // Asked by every paint's DC for the font and colours; GTK's style look-ups
+    // are done once per theme instead of on each of twenty paints a second.
+    wxVisualAttributes GetDefaultAttributes() const override;
 
   private:
     void OnPaint(wxPaintEvent&);
@@ -34,9 +46,11 @@ class SignalCanvas final : public wxWindow {
 
     CTamixView* m_view;
     wxBitmap m_buffer;
+    wxMemoryDC m_bufferDC;
     wxTimer m_timer;
     bool m_bFullRedraw = true;
     bool m_bTimerPending = true;
+    mutable std::optional<wxVisualAttributes> m_attributes;
 };
 
 }  // namespace tamix

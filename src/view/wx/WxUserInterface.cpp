@@ -1,8 +1,7 @@
 #include "view/wx/WxUserInterface.h"
 
-#include <wx/msgdlg.h>
-
 #include "base/Messages.h"
+#include "dialogs/wx/CMessageBox.h"
 
 namespace tamix {
 namespace {
@@ -17,11 +16,11 @@ void WxUserInterface::ShowMessage(std::string_view text, Icon icon) {
     long style = wxOK;
     if (icon == Icon::Warning) style |= wxICON_EXCLAMATION;
     if (icon == Icon::Error) style |= wxICON_ERROR;
-    wxMessageBox(Text(text), text::kAppTitle, style);
+    ShowMessageBox(Text(text), text::kAppTitle, style);
 }
 
 bool WxUserInterface::AskYesNo(std::string_view question) {
-    return wxMessageBox(Text(question), text::kAppTitle, wxYES_NO | wxNO_DEFAULT) == wxYES;
+    return ShowMessageBox(Text(question), text::kAppTitle, wxYES_NO | wxNO_DEFAULT) == wxYES;
 }
 
 void WxUserInterface::BeginWait() {
