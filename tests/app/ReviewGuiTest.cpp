@@ -14,6 +14,7 @@
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
+#include "dialogs/wx/CMessageBox.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
@@ -30,12 +31,12 @@ using test::ExpectMessage;
 using test::WaitFor;
 
 // A message box whose text starts with `prefix` (the system's reason follows).
-class ExpectMessageStarting : public wxExpectModalBase<wxMessageDialog, ExpectMessageStarting> {
+class ExpectMessageStarting : public wxExpectModalBase<CMessageBox, ExpectMessageStarting> {
   public:
     explicit ExpectMessageStarting(std::string prefix) : m_prefix(std::move(prefix)) {}
 
   protected:
-    int OnInvoked(wxMessageDialog* dlg) const override {
+    int OnInvoked(CMessageBox* dlg) const override {
         const std::string text(dlg->GetMessage().utf8_str());
         EXPECT_EQ(text.rfind(m_prefix, 0), 0u) << text;
         EXPECT_GT(text.size(), m_prefix.size()) << "a reason follows the file";
