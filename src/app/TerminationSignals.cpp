@@ -33,6 +33,9 @@ void StopRunAndQuit() {
     // The worker completes the file at the end of its current cycle.
     if (gWorker != nullptr) gWorker->Join();
     if (gQuit) gQuit();
+    // A closed frame is deleted, and the program ends, when the event loop next
+    // goes idle; with the run's refresh stopped nothing else may bring that on.
+    wxWakeUpIdle();
 }
 
 }  // namespace tamix
