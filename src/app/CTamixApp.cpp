@@ -160,6 +160,9 @@ bool CTamixApp::OnInit() {
     }
     MeasurementSetup& setup = TheSetup();
     setup.link.SetDriver(m_driver.get());
+    // The trace is drawn every 50 ms: two wake-ups of the worker in that time
+    // keep its columns as even as more would, at a third less cost.
+    setup.link.SetWakeInterval(0.025);
     LoadSystemSetup();
     SetViewServices(m_profile.get(), &DefaultFileOpener(),
                     [this](MeasurementSetup& s) { PrepareInstrument(s); });
