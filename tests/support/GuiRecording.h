@@ -19,10 +19,11 @@ inline void RecordWithMarkers(const std::string& path, std::vector<int> inputs, 
                   ExpectMessage("Recording will be stopped automatically after 1 minutes"));
     MeasurementSetup& setup = TheSetup();
     int number = 1;
-    for (const auto& [at, comment] : markers) {
+    for (const auto& marker : markers) {
+        const int64_t at = marker.first;
         ASSERT_TRUE(WaitFor([&] { return setup.scanCount.load() > at; }, 30));
         wxTEST_DIALOG(Command(cmd::ID_TOOLS_ADDMARKER),
-                      ExpectMarker(comment, std::to_string(number++) + ". marker comment:"));
+                      ExpectMarker(marker.second, std::to_string(number++) + ". marker comment:"));
     }
     ASSERT_TRUE(WaitFor([&] { return setup.scanCount.load() > scans; }, 30));
     wxTEST_DIALOG(

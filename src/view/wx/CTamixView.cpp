@@ -22,6 +22,7 @@
 #include "view/StatusText.h"
 #include "view/wx/ColumnBars.h"
 #include "view/wx/SignalCanvas.h"
+#include "view/wx/StripFrame.h"
 
 namespace tamix {
 namespace {
@@ -29,32 +30,6 @@ namespace {
 IniFile* gProfile = nullptr;
 FileOpener* gOpener = nullptr;
 PrepareInstrumentFn gPrepareInstrument;
-
-wxRect ToWx(const Rect& r) {
-    return {r.left, r.top, r.Width(), r.Height()};
-}
-
-// A sunken three-dimensional edge, two pixels wide, on all four sides.
-void DrawSunkenEdge(wxDC& dc, const Rect& r) {
-    if (r.Width() < 2 || r.Height() < 2) return;
-    const wxColour shadow = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNSHADOW);
-    const wxColour dark = wxSystemSettings::GetColour(wxSYS_COLOUR_3DDKSHADOW);
-    const wxColour light = wxSystemSettings::GetColour(wxSYS_COLOUR_3DLIGHT);
-    const wxColour highlight = wxSystemSettings::GetColour(wxSYS_COLOUR_BTNHIGHLIGHT);
-    const int l = r.left, t = r.top, rr = r.right - 1, b = r.bottom - 1;
-    dc.SetPen(wxPen(shadow));
-    dc.DrawLine(l, b, l, t);
-    dc.DrawLine(l, t, rr, t);
-    dc.SetPen(wxPen(highlight));
-    dc.DrawLine(rr, t, rr, b);
-    dc.DrawLine(rr, b, l - 1, b);
-    dc.SetPen(wxPen(dark));
-    dc.DrawLine(l + 1, b - 1, l + 1, t + 1);
-    dc.DrawLine(l + 1, t + 1, rr - 1, t + 1);
-    dc.SetPen(wxPen(light));
-    dc.DrawLine(rr - 1, t + 1, rr - 1, b - 1);
-    dc.DrawLine(rr - 1, b - 1, l, b - 1);
-}
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
@@ -174,15 +149,7 @@ void CTamixView::RenderAll() {
                 dots = 0;
             }
         }
-        DrawSunkenEdge(dc, s);
-        for (int k = 0; k < 3; ++k) {
-            const Rect cell = m_layout.IconCell(i, k);
-            {
-                wxDCClipper clip(dc, wxRect(0, s.top, kIconColumnWidth, s.Height()));
-                dc.DrawBitmap(m_theme.icons[k], m_layout.IconX(cell), m_layout.IconY(cell), true);
-            }
-            DrawSunkenEdge(dc, cell);
-        }
+        DrawStripFrame(dc, m_layout, m_theme, i);
         // Name and unit at the top left, the values of the edges at the right.
         const ChannelInfo& channel = setup.channels[i];
         const EdgeValues edges =

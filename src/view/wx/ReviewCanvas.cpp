@@ -14,6 +14,7 @@
 #include "view/ReviewReadout.h"
 #include "view/TimeAxis.h"
 #include "view/TraceReadout.h"
+#include "view/wx/StripFrame.h"
 
 namespace tamix {
 namespace {
@@ -26,28 +27,6 @@ constexpr double kWheelZoom = 1.25;  // per notch
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
-}
-
-wxRect ToWx(const Rect& r) {
-    return {r.left, r.top, r.Width(), r.Height()};
-}
-
-// A sunken edge, two pixels wide, as the live view's strips have.
-void DrawSunkenEdge(wxDC& dc, const Rect& r) {
-    if (r.Width() < 2 || r.Height() < 2) return;
-    const int l = r.left, t = r.top, rr = r.right - 1, b = r.bottom - 1;
-    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNSHADOW)));
-    dc.DrawLine(l, b, l, t);
-    dc.DrawLine(l, t, rr, t);
-    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_BTNHIGHLIGHT)));
-    dc.DrawLine(rr, t, rr, b);
-    dc.DrawLine(rr, b, l - 1, b);
-    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_3DDKSHADOW)));
-    dc.DrawLine(l + 1, b - 1, l + 1, t + 1);
-    dc.DrawLine(l + 1, t + 1, rr - 1, t + 1);
-    dc.SetPen(wxPen(wxSystemSettings::GetColour(wxSYS_COLOUR_3DLIGHT)));
-    dc.DrawLine(rr - 1, t + 1, rr - 1, b - 1);
-    dc.DrawLine(rr - 1, b - 1, l, b - 1);
 }
 
 // y of an engineering value in a strip, by the live view's drawing rule.
@@ -215,15 +194,7 @@ void ReviewCanvas::DrawStrip(wxDC& dc, int c) {
     const int mid = (s.top + s.bottom) / 2;
     dc.SetPen(wxPen(m_theme.zeroLine));
     for (int x = s.left; x < s.right; x += 4) dc.DrawPoint(x, mid);
-    DrawSunkenEdge(dc, s);
-    for (int k = 0; k < 3; ++k) {
-        const Rect cell = m_layout.IconCell(c, k);
-        {
-            wxDCClipper clip(dc, wxRect(0, s.top, kIconColumnWidth, s.Height()));
-            dc.DrawBitmap(m_theme.icons[k], m_layout.IconX(cell), m_layout.IconY(cell), true);
-        }
-        DrawSunkenEdge(dc, cell);
-    }
+    DrawStripFrame(dc, m_layout, m_theme, c);
     if (static_cast<std::size_t>(c) >= m_shown.size()) return;
     const ChannelInfo& shown = m_shown[static_cast<std::size_t>(c)];
     const wxColour colour = m_theme.trace[shown.inputNumber & 7];
