@@ -90,14 +90,21 @@ void ReviewCanvas::SetNotice(const wxString& notice) {
     Refresh(false);
 }
 
+bool ReviewCanvas::VisibleRange(std::vector<MinMax>& range) {
+    if (m_reader == nullptr || m_overview == nullptr || m_viewport.Span() <= 0) return false;
+    range.resize(m_reader->Info().channels.size());
+    return m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range);
+}
+
+void ReviewCanvas::FitStrip(std::size_t c, const MinMax& range) {
+    m_scaling.FitRange(static_cast<int>(c), Counts(range.min, m_shown[c]),
+                       Counts(range.max, m_shown[c]));
+}
+
 void ReviewCanvas::FitAll() {
-    if (m_reader == nullptr || m_overview == nullptr || m_viewport.Span() <= 0) return;
-    std::vector<MinMax> range(m_reader->Info().channels.size());
-    if (!m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range)) return;
-    for (std::size_t k = 0; k < m_shown.size(); ++k) {
-        m_scaling.FitRange(static_cast<int>(k), Counts(range[k].min, m_shown[k]),
-                           Counts(range[k].max, m_shown[k]));
-    }
+    std::vector<MinMax> range;
+    if (!VisibleRange(range)) return;
+    for (std::size_t k = 0; k < m_shown.size(); ++k) FitStrip(k, range[k]);
 }
 
 void ReviewCanvas::LayOutStrips(int width, int height) {
@@ -334,15 +341,11 @@ void ReviewCanvas::OnWheel(wxMouseEvent& event) {
 bool ReviewCanvas::IconClick(int x, int y, MouseButton button) {
     const auto hit = HitTestIconColumn(m_layout, x, y);
     if (!hit) return false;
-    if (!m_scaling.Step(*hit, button) && m_overview != nullptr && m_viewport.Span() > 0) {
+    if (!m_scaling.Step(*hit, button)) {
         // The magnifier fits its strip to the scans on screen.
-        std::vector<MinMax> range(m_reader->Info().channels.size());
+        std::vector<MinMax> range;
         const auto c = static_cast<std::size_t>(hit->channel);
-        if (c < m_shown.size() &&
-            m_overview->Range(*m_reader, m_viewport.First(), m_viewport.EndScan(), range)) {
-            m_scaling.FitRange(hit->channel, Counts(range[c].min, m_shown[c]),
-                               Counts(range[c].max, m_shown[c]));
-        }
+        if (c < m_shown.size() && VisibleRange(range)) FitStrip(c, range[c]);
     }
     ViewChanged();
     return true;
@@ -407,14 +410,10 @@ void ReviewCanvas::Readout(int x, int y) {
     }
 }
 
+// Keys left unhandled here (Home, End, N, P, the zoom keys) go on to the View
+// menu's accelerators.
 void ReviewCanvas::OnKey(wxKeyEvent& event) {
     switch (event.GetKeyCode()) {
-        case WXK_HOME:
-            m_viewport.Home();
-            break;
-        case WXK_END:
-            m_viewport.End();
-            break;
         case WXK_LEFT:
             m_viewport.PanColumns(-m_viewport.Columns() / 8.0);
             break;

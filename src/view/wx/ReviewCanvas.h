@@ -76,6 +76,9 @@ class ReviewCanvas final : public wxWindow {
     void DrawMarkers(wxDC& dc);
     void DrawAxis(wxDC& dc);
     bool IconClick(int x, int y, MouseButton button);
+    // Min and max of every channel over the scans on screen; false without them.
+    bool VisibleRange(std::vector<MinMax>& range);
+    void FitStrip(std::size_t c, const MinMax& range);
     void Readout(int x, int y);
 
     RecordingReader* m_reader = nullptr;
