@@ -5,7 +5,6 @@
 #include <wx/menu.h>
 #include <wx/settings.h>
 
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
