@@ -431,6 +431,7 @@ TEST_F(MainWindowGuiTest, MenusShowTheirKeysAndTheAboutBoxItsVersion) {
     wxMenuBar* bar = test::MainFrame().GetMenuBar();
     EXPECT_EQ(bar->FindItem(ID_MEASUREMENT_PAUSE)->GetItemLabel(), "&Pause\tP");
     EXPECT_EQ(bar->FindItem(ID_TOOLS_ADDMARKER)->GetItemLabel(), "&Add Marker\tSpace");
+    EXPECT_EQ(test::KeysMissingFromTable(test::MainFrame()), std::vector<std::string>{});
     CAboutDlg about(&test::MainFrame());
     EXPECT_EQ(about.FindWindow(CAboutDlg::kVersionLabel)->GetLabel(), "Version " TAMIX_VERSION);
 }

@@ -123,6 +123,7 @@ std::string ReviewGuiTest::path;
 TEST_F(ReviewGuiTest, OpensTheWholeRecordingThenZoomsPansAndGoesToTheEnds) {
     const test::WdqFile f = File();
     CReviewFrame& frame = OpenReview(path);
+    EXPECT_EQ(test::KeysMissingFromTable(frame), std::vector<std::string>{});
     EXPECT_EQ(test::App().docManager()->GetFileHistory()->GetHistoryFile(0),
               wxString::FromUTF8(path));
     ReviewCanvas& canvas = frame.canvas();
