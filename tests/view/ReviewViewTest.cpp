@@ -305,9 +305,11 @@ TEST_F(ReviewFileTest, ReadoutGivesTheFileValuesAtThePointer) {
     ReviewReadout r;
     EXPECT_FALSE(ReadoutAtColumn(*reader, v, 700, r));
     ASSERT_TRUE(ReadoutAtColumn(*reader, v, 10, r));
-    EXPECT_EQ(ReviewReadoutText(r, channels), "t = " + TimeLabel(r.seconds, 0.001) +
-                                                  "   Druck = " + FormatValue(r.values[0], "bar") +
-                                                  "   Temp = " + FormatValue(r.values[1], "C"));
+    EXPECT_EQ(ReviewTimeText(r), "t = " + TimeLabel(r.seconds, 0.001));
+    // The values go beside the strips' labels, which name channel and input.
+    EXPECT_EQ(ReviewValueText(r, 0, channels), "= " + FormatValue(r.values[0], "bar"));
+    EXPECT_EQ(ReviewValueText(r, 1, channels), "= " + FormatValue(r.values[1], "C"));
+    EXPECT_EQ(ReviewValueText(r, 2, channels), "") << "no third channel";
 }
 
 TEST_F(ReviewFileTest, OverviewIsBuiltOnItsOwnThreadWithProgress) {
