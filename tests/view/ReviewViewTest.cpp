@@ -227,6 +227,22 @@ TEST(ReviewReadoutTest, TextChannelsAreFittedToTheSampleRange) {
     EXPECT_NEAR(DisplaySample(EngineeringValue(-1234, own), shown), -1234, 1e-9);
 }
 
+// A strip takes its input's colour, or where the recording does not tell the
+// input, the colour of its place.
+TEST(ReviewReadoutTest, StripsTakeTheirInputsColour) {
+    struct Case {
+        int32_t input;
+        std::size_t position;
+        int slot;
+    };
+    for (const Case c : {Case{5, 0, 5}, Case{0, 7, 0}, Case{kUnknownInput, 2, 2},
+                         Case{kUnknownInput, 9, 1}, Case{8, 3, 3}}) {
+        ChannelInfo ch;
+        ch.inputNumber = c.input;
+        EXPECT_EQ(ColourSlot(ch, c.position), c.slot) << c.input << " at " << c.position;
+    }
+}
+
 TEST(DisplayScalingTest, FitRangeAndStepsFollowTheIconRules) {
     DisplayScaling s;
     s.FitRange(2, -1000, 3000);

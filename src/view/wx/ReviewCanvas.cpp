@@ -364,13 +364,17 @@ void ReviewCanvas::OnPaint(wxPaintEvent&) {
 }
 
 std::vector<ReviewCanvas::Label> ReviewCanvas::ReadoutLabels() {
+    wxClientDC dc(this);
+    return LayOutReadout(dc);
+}
+
+std::vector<ReviewCanvas::Label> ReviewCanvas::LayOutReadout(wxDC& dc) const {
     std::vector<Label> labels;
     if (!m_readout || m_reader == nullptr) return labels;
     const std::size_t n = std::min(m_shown.size(), m_nameBoxes.size());
     // One column for all values, right of the widest label.
     int x = 0;
     for (std::size_t c = 0; c < n; ++c) x = std::max(x, m_nameBoxes[c].GetRight() + 1 + kValueGap);
-    wxClientDC dc(this);
     dc.SetFont(*wxNORMAL_FONT);
     for (std::size_t c = 0; c < n; ++c) {
         const wxString text = W(ReviewValueText(*m_readout, c, m_reader->Info().channels));
@@ -384,7 +388,7 @@ void ReviewCanvas::DrawReadout(wxDC& dc) {
     if (!m_readout) return;
     dc.SetFont(*wxNORMAL_FONT);
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-    for (const Label& label : ReadoutLabels()) {
+    for (const Label& label : LayOutReadout(dc)) {
         wxRect box = label.box;
         box.Inflate(1, 0);
         dc.SetPen(*wxTRANSPARENT_PEN);

@@ -99,6 +99,7 @@ class ReviewCanvas final : public wxWindow {
     bool VisibleRange(std::vector<MinMax>& range);
     void FitStrip(std::size_t c, const MinMax& range);
     void Readout(int x, int y);
+    std::vector<Label> LayOutReadout(wxDC& dc) const;
 
     RecordingReader* m_reader = nullptr;
     MinMaxPyramid* m_overview = nullptr;
