@@ -25,7 +25,8 @@ binary file (.wdq) or a text file (.dat) with its FILE_info.txt. The measurement
 choices (inputs, names, units, calibration, time, file type) come from the same
 profile the desktop program uses; the options below override them for this run
 without changing the profile. An existing FILE is overwritten. ".wdq" or ".dat"
-is appended when the name does not contain it.
+is appended when the name does not contain it; a name ending in one of them
+chooses that file type unless --format says otherwise.
 
 Options:
   --simulate [KEY]     attach a simulated instrument as the first device; KEY is
@@ -262,7 +263,12 @@ void ApplyRecorderArgs(const RecorderArgs& args, MeasurementOptions& o) {
         o.m_dTotalTime = *args.seconds / 60.0;
         o.m_nTimeUnit = 0;
     }
-    if (args.fileType) o.m_nFileType = *args.fileType;
+    if (args.fileType) {
+        o.m_nFileType = *args.fileType;
+    } else if (const std::optional<int> named = FileTypeNamed(args.outputFile)) {
+        // The profile's type gives way to the one the file's name says.
+        o.m_nFileType = *named;
+    }
     o.m_nSaveMode = 1;
     o.m_strFileName = args.outputFile;
     // The shown fields follow the arrays, so the checks on OK see the overrides.

@@ -17,7 +17,8 @@ class TerminalInterface final : public UserInterface {
         if (icon == Icon::Information && !showNotices_) return;
         std::cerr << (icon == Icon::Information ? "" : "tamix-record: ") << text << "\n";
     }
-    bool AskYesNo(std::string_view) override { return true; }
+    bool AskYesNo(std::string_view, Answer) override { return true; }
+    bool NoticesBeforeStart() const override { return false; }
 
   private:
     bool showNotices_;

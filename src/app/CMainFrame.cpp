@@ -74,8 +74,14 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     manager->FileHistoryUseMenu(recent->GetSubMenu());
     manager->FileHistoryAddFilesToMenu();
     CreateStatusBar();
-    // A, H, Space and P come with their menu entries, which show them.
+    // Every key is in the frame's table, plain letters too: wxGTK does not
+    // bind a menu label's hint without a modifier, and the table is searched
+    // from whichever child has the focus. The menus keep the hints.
     wxAcceleratorEntry keys[] = {
+        {wxACCEL_NORMAL, 'A', cmd::ID_TOOLS_AUTOSCALEALL},
+        {wxACCEL_NORMAL, 'H', cmd::ID_HELP_SIMPLEHELP},
+        {wxACCEL_NORMAL, WXK_SPACE, cmd::ID_TOOLS_ADDMARKER},
+        {wxACCEL_NORMAL, 'P', cmd::ID_MEASUREMENT_PAUSE},
         {wxACCEL_CTRL, 'N', wxID_NEW},
         {wxACCEL_CTRL, 'O', wxID_OPEN},
         {wxACCEL_CTRL, 'S', wxID_SAVE},
@@ -101,7 +107,7 @@ wxStatusBar* CMainFrame::OnCreateStatusBar(int number, long style, wxWindowID id
 void CMainFrame::OnClose(wxCloseEvent& event) {
     if (event.CanVeto() && !CTamixDoc::CanCloseFrame()) {
         WxUserInterface ui;
-        if (!ui.AskYesNo(kQuitDuringRun)) {
+        if (!ui.AskYesNo(kQuitDuringRun, UserInterface::Answer::No)) {
             event.Veto();
             return;
         }

@@ -7,6 +7,7 @@
 
 #include <wx/log.h>
 #include "acquisition/MeasurementSetup.h"
+#include "app/AppEnding.h"
 #include "app/CMainFrame.h"
 #include "app/CTamixDoc.h"
 #include "app/TerminationSignals.h"
@@ -181,8 +182,10 @@ bool CTamixApp::OnInit() {
     Bind(wxEVT_MENU, &CTamixApp::OnHelpSimpleHelp, this, cmd::ID_HELP_SIMPLEHELP);
     m_docManager->CreateNewDocument();
     if (auto* view = wxDynamicCast(m_docManager->GetCurrentView(), CTamixView)) {
-        HandleTerminationSignals(&view->worker(), [frame] { frame->Close(true); });
+        SetEndingActions(
+            &view->worker(), [frame] { frame->Close(true); }, [this] { SaveSystemSetup(); });
     }
+    HandleTerminationSignals();
     Bind(wxEVT_END_SESSION, [](wxCloseEvent&) { StopRunAndQuit(); });
     // Without a window manager a maximise request does nothing: fill the screen anyway.
     frame->SetSize(wxGetClientDisplayRect());
@@ -196,6 +199,7 @@ bool CTamixApp::OnInit() {
 }
 
 int CTamixApp::OnExit() {
+    ReleaseEndingActions();
     SaveSystemSetup();
     delete m_docManager;
     m_docManager = nullptr;

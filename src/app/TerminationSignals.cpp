@@ -4,38 +4,40 @@
 
 #include <csignal>
 
-#include "acquisition/MeasurementSetup.h"
-#include "acquisition/WorkerThread.h"
+#if defined(__WXGTK__)
+#include <X11/Xlib.h>
+#endif
+
+#include "app/AppEnding.h"
 
 namespace tamix {
 namespace {
-
-WorkerThread* gWorker = nullptr;
-std::function<void()> gQuit;
 
 // Called by the toolkit from its event loop, not in signal context.
 void OnTerminationSignal(int) {
     StopRunAndQuit();
 }
 
+#if defined(__WXGTK__)
+// Called by Xlib when the connection to the X server breaks (the session
+// ended, the server went away). Xlib ends the process if this returns, and
+// no window can be closed any more: the file is completed here.
+int OnDisplayLost(Display*) {
+    StopRunAndExitNow(0);
+}
+#endif
+
 }  // namespace
 
-void HandleTerminationSignals(WorkerThread* worker, std::function<void()> quit) {
-    gWorker = worker;
-    gQuit = std::move(quit);
+void HandleTerminationSignals() {
     for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
         wxTheApp->SetSignalHandler(sig, OnTerminationSignal);
     }
-}
-
-void StopRunAndQuit() {
-    TheSetup().RequestStop();
-    // The worker completes the file at the end of its current cycle.
-    if (gWorker != nullptr) gWorker->Join();
-    if (gQuit) gQuit();
-    // A closed frame is deleted, and the program ends, when the event loop next
-    // goes idle; with the run's refresh stopped nothing else may bring that on.
-    wxWakeUpIdle();
+#if defined(__WXGTK__)
+    // After the toolkit opened the display, so that this handler replaces its
+    // own, which ends the process at once.
+    XSetIOErrorHandler(OnDisplayLost);
+#endif
 }
 
 }  // namespace tamix

@@ -32,11 +32,32 @@ CommandState CommandStateFor(int id, const MeasurementSetup& setup) {
     }
 }
 
-std::string AutoStopNotice(double totalTimeSeconds) {
-    char text[128];
-    std::snprintf(text, sizeof text, "Recording will be stopped automatically after %.0f minutes",
-                  totalTimeSeconds / 60.0);
+namespace {
+
+// "1 second", "30 seconds", "0.5 seconds", to the millisecond.
+std::string Count(double n, const char* unit) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%.10g %s%s", n, unit, n == 1.0 ? "" : "s");
     return text;
+}
+
+}  // namespace
+
+std::string AutoStopNotice(double totalTimeSeconds) {
+    // Counted in milliseconds, so that a time typed in minutes or hours comes
+    // out in whole units where it is whole.
+    const double ms = std::round(totalTimeSeconds * 1000.0);
+    const double minutes = std::floor(ms / 60000.0);
+    const double seconds = (ms - minutes * 60000.0) / 1000.0;
+    std::string after;
+    if (minutes < 1) {
+        after = Count(seconds, "second");
+    } else if (seconds == 0) {
+        after = Count(minutes, "minute");
+    } else {
+        after = Count(minutes, "minute") + " " + Count(seconds, "second");
+    }
+    return "Recording will be stopped automatically after " + after;
 }
 
 std::string PauseMarkerText(int64_t scanLoops, int64_t scanCount, double samplePeriod) {

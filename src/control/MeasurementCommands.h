@@ -39,7 +39,8 @@ struct CommandState {
 // (enabled, unchecked) for commands without a rule.
 CommandState CommandStateFor(int id, const MeasurementSetup& setup);
 
-// "Recording will be stopped automatically after %.0lf minutes".
+// "Recording will be stopped automatically after %.0lf minutes" for whole
+// minutes above one; "1 minute", seconds, or minutes and seconds otherwise.
 std::string AutoStopNotice(double totalTimeSeconds);
 // "Pause time:hh:mm:ss" of the time paused so far.
 std::string PauseMarkerText(int64_t scanLoops, int64_t scanCount, double samplePeriod);

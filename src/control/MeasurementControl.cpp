@@ -23,6 +23,13 @@ class Waiting {
     UserInterface& ui_;
 };
 
+bool ConfirmStartNotice(const MeasurementSetup& setup, UserInterface& ui) {
+    if (setup.saveToFile == SaveMode::ToFile) {
+        return ui.Confirm(StartNotice(setup), UserInterface::Icon::Information);
+    }
+    return ui.Confirm(text::kNotSaving, UserInterface::Icon::Warning);
+}
+
 }  // namespace
 
 std::string StartNotice(const MeasurementSetup& setup) {
@@ -59,7 +66,8 @@ StartOutcome StartMeasurement(MeasurementSetup& setup, WorkerThread& worker, Fil
         const std::string name(setup.OutputFileName());
         // Nothing is created or truncated here: the worker does that once the
         // unit has answered, so a start that fails leaves an existing file alone.
-        if (opener.Exists(name) && !ui.AskYesNo(text::kFileExists)) return StartOutcome::Declined;
+        if (opener.Exists(name) && !ui.AskYesNo(text::kFileExists, UserInterface::Answer::No))
+            return StartOutcome::Declined;
         std::string reason;
         if (!opener.CanCreate(name, reason)) {
             ui.ShowMessage(std::string(text::kCantCreate) + "\n\n" + name + ": " + reason,
@@ -69,6 +77,10 @@ StartOutcome StartMeasurement(MeasurementSetup& setup, WorkerThread& worker, Fil
     } else {
         setup.SetOutputFileName({});
     }
+    // A box is read before the run begins, so that the operator sees the run
+    // from its first scan; a terminal is told once the unit has answered.
+    const bool noticeFirst = ui.NoticesBeforeStart();
+    if (noticeFirst && !ConfirmStartNotice(setup, ui)) return StartOutcome::Declined;
     StartResult started = StartResult::NoThread;
     {
         Waiting wait(ui);
@@ -76,13 +88,7 @@ StartOutcome StartMeasurement(MeasurementSetup& setup, WorkerThread& worker, Fil
     }
     switch (started) {
         case StartResult::Running:
-            // Told once the run is under way, so that a start that fails has
-            // one message only: why it failed.
-            if (setup.saveToFile == SaveMode::ToFile) {
-                ui.ShowMessage(StartNotice(setup), UserInterface::Icon::Information);
-            } else {
-                ui.ShowMessage(text::kNotSaving, UserInterface::Icon::Warning);
-            }
+            if (!noticeFirst) ConfirmStartNotice(setup, ui);
             return StartOutcome::Started;
         case StartResult::CreateFailed:
             worker.Join();
@@ -99,7 +105,7 @@ StartOutcome StartMeasurement(MeasurementSetup& setup, WorkerThread& worker, Fil
 
 bool StopMeasurement(MeasurementSetup& setup, UserInterface& ui) {
     if (setup.OutputFileName().empty()) return setup.RequestStop();
-    if (!ui.AskYesNo(text::kAbortQuestion)) return false;
+    if (!ui.AskYesNo(text::kAbortQuestion, UserInterface::Answer::Yes)) return false;
     return setup.RequestStop();
 }
 

@@ -16,7 +16,7 @@ namespace tamix {
 enum class StartOutcome {
     Started,
     NoChannel,     // told; the options should be chosen again
-    Declined,      // the operator kept the existing file
+    Declined,      // the operator kept the existing file, or the program is ending
     CantCreate,    // told, with the file and the reason
     NoUnit,        // told
     CreateFailed,  // the unit answered but the file could not be created; told

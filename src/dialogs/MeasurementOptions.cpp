@@ -1,6 +1,7 @@
 #include "dialogs/MeasurementOptions.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <cmath>
 
@@ -252,6 +253,19 @@ bool MeasurementOptions::ApplyFileNameRule() {
     return false;
 }
 
+std::optional<int> FileTypeNamed(std::string_view name) {
+    const auto endsWith = [name](std::string_view ext) {
+        if (name.size() <= ext.size()) return false;
+        const std::string_view tail = name.substr(name.size() - ext.size());
+        return std::equal(tail.begin(), tail.end(), ext.begin(), [](char a, char b) {
+            return std::tolower(static_cast<unsigned char>(a)) == b;
+        });
+    };
+    if (endsWith(".wdq")) return 0;
+    if (endsWith(".dat")) return 1;
+    return std::nullopt;
+}
+
 std::string ApplyExtension(std::string_view name, int fileType) {
     const std::string_view ext = fileType == 1 ? ".dat" : ".wdq";
     std::string result(name);
@@ -271,6 +285,13 @@ std::string MeasurementOptions::CheckForOk() const {
         }
     }
     if (m_nSaveMode == 0) return {};
+    // An empty name would make a hidden ".wdq" or ".dat" in the working folder.
+    const std::size_t slash = m_strFileName.find_last_of("/\\");
+    const std::string_view base =
+        std::string_view(m_strFileName).substr(slash == std::string::npos ? 0 : slash + 1);
+    if (base.find_first_not_of(" \t") == std::string_view::npos) {
+        return "Please enter a name for the output file.";
+    }
     const std::string name = ApplyExtension(m_strFileName, m_nFileType);
     if (name.size() >= kPathBytes) {
         return "The output file name is too long: at most " + std::to_string(kPathBytes - 1) +
@@ -323,6 +344,7 @@ std::string MeasurementOptions::BrowseFilter() const {
 
 void MeasurementOptions::AcceptBrowsedName(std::string_view path) {
     m_nSaveMode = 1;
+    if (const std::optional<int> type = FileTypeNamed(path)) m_nFileType = *type;
     m_strFileName = ApplyExtension(path, m_nFileType);
 }
 
@@ -352,6 +374,12 @@ void MeasurementOptions::OnChannelRadio(ControlAccess& c) {
 
 void MeasurementOptions::OnEstimateInputChanged(ControlAccess& c) {
     Exchange(c, true);
+    // A type chosen after the name was typed renames its extension to match.
+    if (const std::optional<int> named = FileTypeNamed(m_strFileName);
+        named && *named != m_nFileType) {
+        m_strFileName.resize(m_strFileName.size() - 4);
+        m_strFileName += m_nFileType == 1 ? ".dat" : ".wdq";
+    }
     UpdateApproxSize();
     Exchange(c, false);
 }
@@ -365,6 +393,15 @@ void MeasurementOptions::OnTimeUnitChanged(ControlAccess& c) {
 
 void MeasurementOptions::OnFileNameChanged(ControlAccess& c) {
     Exchange(c, true);
+    // A typed ".wdq" or ".dat" chooses the type, shown before OK, so that the
+    // file is what its name says (never "run.wdq.dat").
+    if (const std::optional<int> named = FileTypeNamed(m_strFileName);
+        named && *named != m_nFileType) {
+        m_nFileType = *named;
+        UpdateApproxSize();
+        c.SetSelection(id::kFileType, m_nFileType);
+        c.SetText(id::kApproxSize, m_strApproxSize);
+    }
     if (ApplyFileNameRule()) Exchange(c, false);
 }
 

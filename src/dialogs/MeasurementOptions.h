@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -123,6 +124,9 @@ class MeasurementOptions {
 
     std::vector<SettingRepair> repairs_;
 };
+
+// The file type a name's own extension names: ".wdq" 0, ".dat" 1, in any case.
+std::optional<int> FileTypeNamed(std::string_view name);
 
 // ".wdq" (binary) or ".dat" (text) appended when the name does not contain it
 // anywhere (case-sensitive).

@@ -25,7 +25,7 @@ TEST(QuitGuiTest, ClosingDuringARunAsksThenCompletesTheFile) {
     const std::string path = dir.File("quit.wdq");
     wxTEST_DIALOG(test::Command(cmd::ID_MEASUREMENT_START),
                   test::ExpectOptions(test::Choose({0, 1}, path, 0, 1)),
-                  ExpectMessage("Recording will be stopped automatically after 1 minutes"));
+                  ExpectMessage("Recording will be stopped automatically after 1 minute"));
     MeasurementSetup& setup = TheSetup();
     ASSERT_TRUE(WaitFor([&] { return setup.scanCount.load() > 600; }, 10));
     // No: the run and the window go on.

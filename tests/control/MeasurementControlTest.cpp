@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 #include "../support/SystemReasons.h"
@@ -19,9 +21,17 @@ using namespace std::chrono_literals;
 // Answers questions from a script and keeps every message shown.
 class ScriptedInterface final : public UserInterface {
   public:
-    void ShowMessage(std::string_view text, Icon) override { shown.emplace_back(text); }
-    bool AskYesNo(std::string_view question) override {
+    void ShowMessage(std::string_view text, Icon) override {
+        shown.emplace_back(text);
+        if (onShow) onShow();
+    }
+    bool Confirm(std::string_view text, Icon icon) override {
+        ShowMessage(text, icon);
+        return confirm;
+    }
+    bool AskYesNo(std::string_view question, Answer preset) override {
         asked.emplace_back(question);
+        presets.push_back(preset);
         const bool yes = !answers.empty() && answers.front();
         if (!answers.empty()) answers.pop_front();
         return yes;
@@ -29,6 +39,9 @@ class ScriptedInterface final : public UserInterface {
     std::deque<bool> answers;
     std::vector<std::string> shown;
     std::vector<std::string> asked;
+    std::vector<Answer> presets;
+    bool confirm = true;
+    std::function<void()> onShow;
 };
 
 class ControlTest : public ::testing::Test {
@@ -78,8 +91,9 @@ TEST_F(ControlTest, AStartThatFailsOrIsRefusedLeavesAnExistingFileAsItWas) {
         std::vector<std::string> shown;
     };
     const std::string noUnit(text::kNoUnit);
+    const std::string notice = "Recording will be stopped automatically after 1 minute";
     for (const Case& c : {Case{"declined", true, false, StartOutcome::Declined, {}},
-                          Case{"no unit", false, true, StartOutcome::NoUnit, {noUnit}}}) {
+                          Case{"no unit", false, true, StartOutcome::NoUnit, {notice, noUnit}}}) {
         SCOPED_TRACE(c.what);
         Attach(c.unitAttached ? std::vector{Unit()} : std::vector<SimulatedUnitOptions>{});
         Choose(existing);
@@ -114,20 +128,46 @@ TEST_F(ControlTest, StartChecksTheChoicesBeforeAnythingHappens) {
     EXPECT_EQ(setup->Status(), RunStatus::Idle);
 }
 
-TEST_F(ControlTest, ARecordingStartsWithItsNoticeAndStopsOnlyWhenConfirmed) {
+TEST_F(ControlTest, ARecordingStartsOnlyOnceItsNoticeIsConfirmedAndStopsOnlyWhenConfirmed) {
     Attach({Unit()});
-    Choose(dir.File("run.wdq"), 1, 600);
+    const std::string run = dir.File("run.wdq");
+    Choose(run, 1, 600);
+    // While the notice is open nothing runs and nothing is written.
+    bool idleWhileShown = false;
+    ui.onShow = [&] {
+        idleWhileShown = setup->Status() == RunStatus::Idle && !std::filesystem::exists(run);
+    };
     ASSERT_EQ(Start(), StartOutcome::Started);
+    EXPECT_TRUE(idleWhileShown);
     EXPECT_EQ(ui.shown,
               std::vector<std::string>{"Recording will be stopped automatically after 10 minutes"});
+    ui.onShow = nullptr;
     ui.answers = {false};
     EXPECT_FALSE(StopMeasurement(*setup, ui));
     EXPECT_EQ(setup->Status(), RunStatus::Running);
     ui.answers = {true};
     EXPECT_TRUE(StopMeasurement(*setup, ui));
     EXPECT_EQ(ui.asked.size(), 2u);
+    // Enter answers Stop's question with Yes.
+    EXPECT_EQ(ui.presets, (std::vector{UserInterface::Answer::Yes, UserInterface::Answer::Yes}));
     worker.Join();
     EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+}
+
+TEST_F(ControlTest, ANoticeThatGoesUnconfirmedStartsNothing) {
+    Attach({Unit()});
+    for (const std::string& file : {dir.File("ending.wdq"), std::string()}) {
+        Choose(file);
+        ui = {};
+        ui.confirm = false;
+        EXPECT_EQ(Start(), StartOutcome::Declined);
+        EXPECT_EQ(ui.shown.size(), 1u);
+        EXPECT_EQ(setup->Status(), RunStatus::Idle);
+        EXPECT_FALSE(worker.Joinable());
+        if (!file.empty()) {
+            EXPECT_FALSE(std::filesystem::exists(file));
+        }
+    }
 }
 
 TEST_F(ControlTest, AScreenOnlyRunWarnsStopsWithoutAQuestionAndTakesNoMarkers) {
@@ -146,7 +186,6 @@ TEST_F(ControlTest, PauseAddsAMarkerOfTheTimePausedAndResumes) {
     Attach({Unit()});
     Choose(dir.File("pause.wdq"));
     ASSERT_EQ(Start(), StartOutcome::Started);
-    EXPECT_FALSE(PrepareMarker(*setup)) << "no marker before the second scan";
     WaitForScans(10);
     const auto marker = PrepareMarker(*setup);
     ASSERT_TRUE(marker);
@@ -165,6 +204,26 @@ TEST_F(ControlTest, PauseAddsAMarkerOfTheTimePausedAndResumes) {
     EXPECT_EQ(setup->Status(), RunStatus::Running);
     EXPECT_EQ(ui.shown.size(), 1u);
     StopAndWait();
+}
+
+TEST_F(ControlTest, NoMarkerBeforeTheSecondScanOrInAScreenOnlyRun) {
+    // The counter is set by hand: with a worker it would race the check.
+    struct Case {
+        std::string file;
+        int64_t scans;
+        bool marker;
+    };
+    for (const Case& c : {Case{"m.wdq", 0, false}, Case{"m.wdq", 1, false}, Case{"m.wdq", 2, true},
+                          Case{"", 5000, false}}) {
+        Choose(c.file.empty() ? "" : dir.File(c.file));
+        setup->ResetMarkers();
+        setup->scanCount = c.scans;
+        const auto marker = PrepareMarker(*setup);
+        EXPECT_EQ(marker.has_value(), c.marker) << c.scans << " " << c.file;
+        if (marker) {
+            EXPECT_EQ(marker->scan, c.scans);
+        }
+    }
 }
 
 TEST_F(ControlTest, AFullMarkerTableTakesNoMoreMarkers) {

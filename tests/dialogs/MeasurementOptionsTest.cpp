@@ -95,6 +95,53 @@ TEST_F(MeasurementOptionsTest, TypingANameChoosesSavingAndDeletingItScreenOnly) 
     EXPECT_EQ(controls.radios[id::kScreenOnly], 0);
 }
 
+TEST_F(MeasurementOptionsTest, ATypedExtensionChoosesTheTypeBeforeOk) {
+    struct Case {
+        const char* typed;
+        int typeBefore;
+        int type;
+        const char* recorded;
+    };
+    for (const Case& c :
+         {Case{"run5.wdq", 1, 0, "run5.wdq"}, Case{"run5.dat", 0, 1, "run5.dat"},
+          Case{"RUN5.WDQ", 1, 0, "RUN5.WDQ.wdq"}, Case{"run5", 1, 1, "run5.dat"},
+          Case{"a.wdq.old", 1, 1, "a.wdq.old.dat"}, Case{".wdq", 1, 1, ".wdq.dat"}}) {
+        SCOPED_TRACE(c.typed);
+        controls = {};
+        options.m_nFileType = c.typeBefore;
+        options.UpdateApproxSize();
+        Fill();
+        controls.texts[id::kFileName] = c.typed;
+        options.OnFileNameChanged(controls);
+        EXPECT_EQ(controls.selections[id::kFileType], c.type) << "shown before OK";
+        EXPECT_EQ(controls.texts[id::kApproxSize], c.type == 1 ? "27.47 Mbytes" : "6.87 Mbytes");
+        options.FillSetup(*setup);
+        EXPECT_EQ(setup->fileType, c.type == 1 ? FileType::Text : FileType::WinDaq);
+        EXPECT_EQ(setup->OutputFileName(), c.recorded);
+    }
+    // A type chosen after the name renames the name's extension.
+    controls.texts[id::kFileName] = "/rec/run5.wdq";
+    options.OnFileNameChanged(controls);
+    controls.selections[id::kFileType] = 1;
+    options.OnEstimateInputChanged(controls);
+    EXPECT_EQ(controls.texts[id::kFileName], "/rec/run5.dat");
+    options.FillSetup(*setup);
+    EXPECT_EQ(setup->OutputFileName(), "/rec/run5.dat");
+}
+
+TEST_F(MeasurementOptionsTest, SavingWithoutAFileNameAsksForOne) {
+    options.m_nSaveMode = 1;
+    for (const char* name : {"", "   ", "/tmp/", "C:\\data\\", "/tmp/ "}) {
+        options.m_strFileName = name;
+        EXPECT_EQ(options.CheckForOk(), "Please enter a name for the output file.") << name;
+    }
+    options.m_strFileName = "a";
+    EXPECT_EQ(options.CheckForOk(), "");
+    options.m_nSaveMode = 0;
+    options.m_strFileName = "";
+    EXPECT_EQ(options.CheckForOk(), "") << "a run on screen needs no name";
+}
+
 TEST(ApplyExtensionTest, AppendsOnlyWhenTheTextIsMissingAnywhere) {
     EXPECT_EQ(ApplyExtension("", 0), ".wdq");
     EXPECT_EQ(ApplyExtension("", 1), ".dat");

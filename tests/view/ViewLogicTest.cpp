@@ -174,8 +174,25 @@ TEST(CommandRulesTest, FollowTheRunState) {
 }
 
 TEST(CommandTextsTest, NoticesAndPauseMarkers) {
-    EXPECT_EQ(AutoStopNotice(600), "Recording will be stopped automatically after 10 minutes");
-    EXPECT_EQ(AutoStopNotice(7200), "Recording will be stopped automatically after 120 minutes");
+    const std::pair<double, const char*> notices[] = {
+        {600, "10 minutes"},
+        {7200, "120 minutes"},
+        {60, "1 minute"},
+        {30, "30 seconds"},
+        {1, "1 second"},
+        {0.6, "0.6 seconds"},
+        {90, "1 minute 30 seconds"},
+        {121, "2 minutes 1 second"},
+        {59.9999, "1 minute"},
+        {0.5 * 60, "30 seconds"},
+        {0.05 * 3600, "3 minutes"},
+        {1e-3, "0.001 seconds"},
+    };
+    for (const auto& [seconds, after] : notices) {
+        EXPECT_EQ(AutoStopNotice(seconds),
+                  std::string("Recording will be stopped automatically after ") + after)
+            << seconds;
+    }
     EXPECT_EQ(PauseMarkerText(15000 + 15000, 15000, 0.002), "Pause time:00:00:30");
     EXPECT_EQ(PauseMarkerText(37500 + 1000, 1000, 0.002), "Pause time:00:01:15");
 }

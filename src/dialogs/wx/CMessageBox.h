@@ -29,7 +29,14 @@ class CMessageBox final : public wxGenericMessageDialog {
 
 // As wxMessageBox: `style` takes wxOK, wxYES_NO, wxNO_DEFAULT and an icon (the
 // information or question icon when none is given); returns wxOK, wxYES or wxNO.
+// Once the program is ending no box is shown: its text goes to the standard
+// error and the box's safe answer is taken.
 int ShowMessageBox(const wxString& text, const wxString& caption, long style,
                    wxWindow* parent = nullptr);
+
+// From now on, for the rest of the process: the program is ending (a signal,
+// the end of the session) and an operator may no longer be there to answer.
+void EndMessageBoxes();
+bool MessageBoxesEnded();
 
 }  // namespace tamix

@@ -1,5 +1,6 @@
 #include "view/wx/CReviewFrame.h"
 
+#include <wx/accel.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -101,6 +102,16 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     bar->Append(file, "&File");
     bar->Append(view, "&View");
     SetMenuBar(bar);
+    // As in the main window, every key is in the frame's table, whatever child
+    // has the focus; the table replaces the one built from the menu's hints.
+    wxAcceleratorEntry keys[] = {
+        {wxACCEL_CTRL, 'E', ID_REVIEW_EXPORT},       {wxACCEL_CTRL, 'W', wxID_CLOSE},
+        {wxACCEL_NORMAL, 'I', ID_REVIEW_ZOOMIN},     {wxACCEL_NORMAL, 'O', ID_REVIEW_ZOOMOUT},
+        {wxACCEL_NORMAL, 'W', ID_REVIEW_WHOLE},      {wxACCEL_NORMAL, WXK_HOME, ID_REVIEW_HOME},
+        {wxACCEL_NORMAL, WXK_END, ID_REVIEW_END},    {wxACCEL_NORMAL, 'N', ID_REVIEW_NEXTMARKER},
+        {wxACCEL_NORMAL, 'P', ID_REVIEW_PREVMARKER},
+    };
+    SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(
         wxEVT_MENU, [this](wxCommandEvent&) { Close(); }, wxID_CLOSE);
 

@@ -18,6 +18,7 @@
 #include "dialogs/wx/CAddMarkerDlg.h"
 #include "dialogs/wx/CHelpDlg.h"
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
+#include "dialogs/wx/CMessageBox.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
 #include "view/StatusText.h"
 #include "view/wx/ColumnBars.h"
@@ -469,6 +470,8 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
         InvalidateAll();
         const StartOutcome outcome = StartMeasurement(
             setup, m_worker, gOpener != nullptr ? *gOpener : DefaultFileOpener(), m_ui);
+        // The program is ending: the options are not asked for again.
+        if (MessageBoxesEnded()) return;
         if (outcome == StartOutcome::Started) {
             setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
             m_runFile = std::string(setup.OutputFileName());
@@ -488,6 +491,8 @@ void CTamixView::OnMeasurementStop(wxCommandEvent&) {
 
 void CTamixView::OnMeasurementPause(wxCommandEvent&) {
     MeasurementSetup& setup = TheSetup();
+    // Its key reaches the command whatever the menu's state.
+    if (!CommandStateFor(cmd::ID_MEASUREMENT_PAUSE, setup).enabled) return;
     // The state field shows the pause while its box is open.
     if (setup.Status() != RunStatus::Paused) SetStatus(kState, "Paused");
     PauseMeasurement(setup, m_ui);

@@ -410,8 +410,8 @@ void ReviewCanvas::Readout(int x, int y) {
     }
 }
 
-// Keys left unhandled here (Home, End, N, P, the zoom keys) go on to the View
-// menu's accelerators.
+// The arrows and pages pan here; the window's accelerators (Home, End, N, P,
+// the zoom keys) are looked up before a key reaches the canvas.
 void ReviewCanvas::OnKey(wxKeyEvent& event) {
     switch (event.GetKeyCode()) {
         case WXK_LEFT:

@@ -19,8 +19,15 @@ void WxUserInterface::ShowMessage(std::string_view text, Icon icon) {
     ShowMessageBox(Text(text), text::kAppTitle, style);
 }
 
-bool WxUserInterface::AskYesNo(std::string_view question) {
-    return ShowMessageBox(Text(question), text::kAppTitle, wxYES_NO | wxNO_DEFAULT) == wxYES;
+bool WxUserInterface::Confirm(std::string_view text, Icon icon) {
+    ShowMessage(text, icon);
+    // A box closed because the program is ending was not confirmed.
+    return !MessageBoxesEnded();
+}
+
+bool WxUserInterface::AskYesNo(std::string_view question, Answer preset) {
+    const long style = wxYES_NO | (preset == Answer::No ? wxNO_DEFAULT : wxYES_DEFAULT);
+    return ShowMessageBox(Text(question), text::kAppTitle, style) == wxYES;
 }
 
 void WxUserInterface::BeginWait() {

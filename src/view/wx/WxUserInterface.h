@@ -14,7 +14,8 @@ namespace tamix {
 class WxUserInterface final : public UserInterface {
   public:
     void ShowMessage(std::string_view text, Icon icon) override;
-    bool AskYesNo(std::string_view question) override;
+    bool Confirm(std::string_view text, Icon icon) override;
+    bool AskYesNo(std::string_view question, Answer preset) override;
     void BeginWait() override;
     void EndWait() override;
 
