@@ -87,18 +87,25 @@ class Runs(RealInputCase):
         self.key(main, "alt+f", "x")
         self.assertEqual(self.wait_exit(), 0)
 
-    def test_text_type_runs_name_their_files(self):
-        # (typed name, file written, its format, file that must not appear)
+    def test_the_type_and_the_typed_name_agree(self):
+        # (what the user does in order, file written, its format, file that must not appear)
         cases = [
-            ("run.dat", "run.dat", "text", "run.dat.dat"),
-            ("run5.wdq", "run5.wdq", "wdq", "run5.wdq.dat"),
+            ([("type", TEXT), ("name", "run.dat")], "run.dat", "text", "run.dat.dat"),
+            # A typed ".wdq" chooses the WinDaq type over the TEXT chosen before.
+            ([("type", TEXT), ("name", "run5.wdq")], "run5.wdq", "wdq", "run5.wdq.dat"),
+            # A type chosen after the name renames its extension.
+            ([("name", "run7.wdq"), ("type", TEXT)], "run7.dat", "text", "run7.wdq"),
         ]
-        for typed, written, file_format, absent in cases:
-            with self.subTest(typed=typed):
-                self.start(profile_text(inputs=(1, 3), minutes=0.5), name=typed)
+        for steps, written, file_format, absent in cases:
+            with self.subTest(written=written):
+                self.start(profile_text(inputs=(1, 3), minutes=0.5), name=written)
                 path = self.app.path(written)
                 options = self.open_options()
-                self.fill_options(options, typed, TEXT)
+                for what, value in steps:
+                    if what == "type":
+                        self.choose_type(options, value)
+                    else:
+                        self.type_file_name(options, value)
                 self.confirm_options(options)
                 self.notice_opens_before_the_run(
                     path, "Recording will be stopped automatically after 30 seconds")
@@ -114,7 +121,8 @@ class Runs(RealInputCase):
                         lines = f.read().split(b"\r\n")
                     self.assertEqual(lines[-1], b"")
                     self.assertEqual(len(lines) - 1, info["scans"])
-                    self.assertTrue(os.path.exists(self.app.path("run_info.txt")))
+                    info_file = self.app.path(written[: -len(".dat")] + "_info.txt")
+                    self.assertTrue(os.path.exists(info_file))
 
     def test_an_existing_file_is_kept_unless_overwriting_is_confirmed(self):
         self.start()
@@ -137,8 +145,7 @@ class Runs(RealInputCase):
         options = self.open_options()
         self.desktop.click(options, *SAVE_TO_FILE)
         self.confirm_options(options)
-        box = self.expect_window(BOX_TITLE)
-        self.assertTrue(self.desktop.labels(BOX_TITLE))
+        box = self.expect_box("Please enter a name for the output file.")
         self.answer(box, "Return")
         self.assertTrue(self.desktop.viewable(options), "the dialog stays open for the name")
         self.answer(options, "Escape")
