@@ -7,6 +7,7 @@ import sys
 import time
 import unittest
 
+import captions
 import programs
 from desktop import (BOX_TITLE, FILE_TIMEOUT, MAIN_TITLE, WINDOW_TIMEOUT, Desktop, Tamix,
                      holds_for, profile_text, scratch_dir, stop_process, wait_until)
@@ -85,6 +86,15 @@ class RealInputCase(unittest.TestCase):
         # A message of several lines may reach the screen reader line by line.
         self.assertIn(text, labels + ["\n".join(labels)], f"the message box shows {labels}")
         return box
+
+    def assert_caption_whole(self, window, caption=BOX_TITLE):
+        """The window manager shows `window`'s caption whole, as wide as on a
+        window with room to spare."""
+        whole = captions.reference_width(self.desktop, caption)
+        self.desktop.activate(window)
+        shown = captions.caption_width(self.desktop, window)
+        self.assertLessEqual(abs(shown - whole), 2,
+                             f"the caption spans {shown} pixels, {whole} when whole")
 
     def answer(self, window, *keys):
         """Presses `keys` in a dialog and waits for it to close."""

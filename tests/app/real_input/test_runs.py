@@ -132,7 +132,9 @@ class Runs(RealInputCase):
         options = self.open_options()
         self.fill_options(options, "keep.wdq")
         self.confirm_options(options)
-        self.answer(self.expect_box("File exists. Overwrite?"), "Return")  # No is the default
+        box = self.expect_box("File exists. Overwrite?")
+        self.assert_caption_whole(box)
+        self.answer(box, "Return")  # No is the default
         self.assertTrue(holds_for(lambda: BOX_TITLE not in self.desktop.titles(), 1.5),
                         "a notice follows the declined overwrite")
         with open(path) as f:
@@ -146,6 +148,7 @@ class Runs(RealInputCase):
         self.desktop.click(options, *SAVE_TO_FILE)
         self.confirm_options(options)
         box = self.expect_box("Please enter a name for the output file.")
+        self.assert_caption_whole(box)
         self.answer(box, "Return")
         self.assertTrue(self.desktop.viewable(options), "the dialog stays open for the name")
         self.answer(options, "Escape")
