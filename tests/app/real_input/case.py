@@ -191,9 +191,16 @@ class RealInputCase(unittest.TestCase):
                         f"{path} changed size from {first} to {self.size(path)}")
 
     def wait_complete(self, path, timeout=FILE_TIMEOUT):
-        """Waits until the recording reads complete; returns its info."""
-        return wait_until(lambda: (lambda i: i if i and not i["incomplete"] else None)(
-            programs.info(path)), timeout, f"{path} to read complete")
+        """Waits until the run has ended and its recording reads complete;
+        returns its info. A running recording grows at least once a second (a
+        text recording reads complete all along)."""
+        def ended():
+            size = self.size(path)
+            if not holds_for(lambda: self.size(path) == size, 2.5):
+                return None
+            info = programs.info(path)
+            return info if info and not info["incomplete"] else None
+        return wait_until(ended, timeout, f"{path} to be complete")
 
 
 __all__ = ["RealInputCase", "BOX_TITLE", "MAIN_TITLE", "OPTIONS", "WINDAQ", "TEXT",

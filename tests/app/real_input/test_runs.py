@@ -61,6 +61,7 @@ class Runs(RealInputCase):
 
         self.stop()
         info = self.wait_complete(path)
+        self.assertLess(info["duration_s"], 55)  # stopped, not ended by the time limit
         self.assertEqual(info["format"], "wdq")
         self.assertEqual(len(info["channels"]), 4)
         self.assertEqual(info["scans"] % 8, 0)
@@ -113,6 +114,8 @@ class Runs(RealInputCase):
                 self.wait_growing(path)
                 self.stop()
                 info = self.wait_complete(path)
+                # Stopped, not ended by the 30 s limit.
+                self.assertLess(info["duration_s"], 25)
                 self.assertEqual(info["format"], file_format)
                 self.assertEqual(len(info["channels"]), 2)
                 self.assertFalse(os.path.exists(self.app.path(absent)))
