@@ -4,7 +4,6 @@ clicks and typing, and everything ended afterwards, also after a failure."""
 import os
 import shutil
 import sys
-import time
 import unittest
 
 import captions

@@ -62,9 +62,13 @@ class Desktop:
         self.procs = []
         self.env = os.environ.copy()
         self.env.pop("DBUS_SESSION_BUS_ADDRESS", None)
-        self._xvfb(width, height)
-        self._session_bus()
-        self._openbox()
+        try:
+            self._xvfb(width, height)
+            self._session_bus()
+            self._openbox()
+        except BaseException:
+            self.close()
+            raise
 
     def _log(self, name):
         return open(os.path.join(self.root, name), "wb")

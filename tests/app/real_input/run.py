@@ -24,6 +24,19 @@ COMMANDS = ["Xvfb", "openbox", "xdotool", "xwininfo", "xprop", "import", "dbus-d
 MODULES = ["PIL", "numpy", "pyatspi"]
 
 
+class TimedResult(unittest.TextTestResult):
+    """Prints each case's wall time after its verdict."""
+
+    def startTest(self, test):
+        self._started = time.monotonic()
+        super().startTest(test)
+
+    def stopTest(self, test):
+        super().stopTest(test)
+        self.stream.writeln(f"    ({time.monotonic() - self._started:.1f} s)")
+        self.stream.flush()
+
+
 def missing_prerequisites():
     missing = [c for c in COMMANDS if shutil.which(c) is None]
     missing += [m for m in MODULES if importlib.util.find_spec(m) is None]
@@ -59,7 +72,8 @@ def main():
              else loader.discover(HERE, pattern="test_*.py", top_level_dir=HERE))
     print(f"tamix under test: {programs.tamix()}", flush=True)
     started = time.monotonic()
-    result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
+    runner = unittest.TextTestRunner(verbosity=2, stream=sys.stdout, resultclass=TimedResult)
+    result = runner.run(suite)
     # A case counts once however many of its rows (subtests) failed.
     failing = {id(getattr(t, "test_case", t)) for t, _ in result.failures + result.errors}
     failed = len(failing) + len(result.unexpectedSuccesses)

@@ -36,7 +36,8 @@ class Review(RealInputCase):
         """The review window's traces, time axis and header, once they stand still."""
         def steady():
             first = self._traces()
-            return [first] if holds_for(lambda: np.array_equal(self._traces(), first), 0.5) else None
+            same = holds_for(lambda: np.array_equal(self._traces(), first), 0.5)
+            return [first] if same else None
         return wait_until(steady, 20, "the review window's picture to settle")[0]
 
     def _traces(self):
