@@ -89,17 +89,20 @@ class Runs(RealInputCase):
         self.assertEqual(self.wait_exit(), 0)
 
     def test_the_type_and_the_typed_name_agree(self):
-        # (what the user does in order, file written, its format, file that must not appear)
+        # (what the user does in order, file written, its format, file that
+        # must not appear, total time in minutes and the notice it gives)
+        half = (0.5, "after 30 seconds")
         cases = [
-            ([("type", TEXT), ("name", "run.dat")], "run.dat", "text", "run.dat.dat"),
+            ([("type", TEXT), ("name", "run.dat")], "run.dat", "text", "run.dat.dat", half),
             # A typed ".wdq" chooses the WinDaq type over the TEXT chosen before.
-            ([("type", TEXT), ("name", "run5.wdq")], "run5.wdq", "wdq", "run5.wdq.dat"),
+            ([("type", TEXT), ("name", "run5.wdq")], "run5.wdq", "wdq", "run5.wdq.dat", half),
             # A type chosen after the name renames its extension.
-            ([("name", "run7.wdq"), ("type", TEXT)], "run7.dat", "text", "run7.wdq"),
+            ([("name", "run7.wdq"), ("type", TEXT)], "run7.dat", "text", "run7.wdq",
+             (2, "after 2 minutes")),
         ]
-        for steps, written, file_format, absent in cases:
+        for steps, written, file_format, absent, (minutes, after) in cases:
             with self.subTest(written=written):
-                self.start(profile_text(inputs=(1, 3), minutes=0.5), name=written)
+                self.start(profile_text(inputs=(1, 3), minutes=minutes), name=written)
                 path = self.app.path(written)
                 options = self.open_options()
                 for what, value in steps:
@@ -109,12 +112,12 @@ class Runs(RealInputCase):
                         self.type_file_name(options, value)
                 self.confirm_options(options)
                 self.notice_opens_before_the_run(
-                    path, "Recording will be stopped automatically after 30 seconds")
+                    path, "Recording will be stopped automatically " + after)
                 self.wait_growing(path, HEADER_BYTES if file_format == "wdq" else 0)
                 self.wait_growing(path)
                 self.stop()
                 info = self.wait_complete(path)
-                # Stopped, not ended by the 30 s limit.
+                # Stopped, not ended by the time limit.
                 self.assertLess(info["duration_s"], 25)
                 self.assertEqual(info["format"], file_format)
                 self.assertEqual(len(info["channels"]), 2)
