@@ -110,6 +110,37 @@ class RealInputCase(unittest.TestCase):
             self.key(chooser, "Return")
         self.desktop.wait_gone(chooser)
 
+    def open_with_ctrl_o(self, path):
+        """File > Open by Ctrl+O, the path typed into the file chooser's
+        location field; returns the review window."""
+        self.key(self.main, "ctrl+o")
+        chooser = self.expect_window("Open", timeout=20)
+        self.key(chooser, "ctrl+l")
+        self.desktop.type(chooser, path)
+        self.press_enter_in_chooser(chooser)
+        return self.expect_window(os.path.basename(path) + " - Review - Tamix Windows Application")
+
+    def export_with_ctrl_e(self, review, out):
+        """File > Export by Ctrl+E in `review`, `out` typed over the suggested
+        name; returns once `out` and its markers file stand complete."""
+        self.key(review, "ctrl+e")
+        chooser = self.expect_window("Export", timeout=20)
+        self.key(chooser, "ctrl+a")
+        self.desktop.type(chooser, out)
+        self.key(chooser, "Return")
+        markers = out[: -len(".csv")] + "_markers.csv"
+        sizes = lambda: (self.size(out), self.size(markers))  # noqa: E731
+        wait_until(lambda: min(sizes()) > 0 and holds_for(lambda s=sizes(): sizes() == s, 0.5),
+                   FILE_TIMEOUT, f"{out} and its markers file to be written")
+
+    def assert_export_matches(self, recording, out):
+        """`out` (with its markers file) holds what tamix-file exports of `recording`."""
+        reference = os.path.join(self.root, "reference.csv")
+        programs.export(recording, reference)
+        self.assertEqual(programs.read_csv(out), programs.read_csv(reference))
+        self.assertEqual(programs.read_csv(out[: -len(".csv")] + "_markers.csv"),
+                         programs.read_csv(reference[: -len(".csv")] + "_markers.csv"))
+
     def wait_exit(self, timeout=60.0):
         return self.app.wait_exit(timeout)
 

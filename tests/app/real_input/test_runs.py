@@ -1,7 +1,8 @@
 """Measurements run the way a user runs them: Measurement > Start from the
 menu keys, the file name typed into Measurement Options, markers with Space,
-a pause with P, Stop through its question, and the window closed during a
-run; every result read back from the files with tamix-file."""
+a pause with P, Stop through its question, the recording opened with Ctrl+O
+and exported with Ctrl+E, and the window closed during a run; every result
+read back from the files with tamix-file."""
 import os
 
 from case import (BOX_TITLE, MAIN_TITLE, SAVE_TO_FILE, TEXT, RealInputCase, holds_for,
@@ -74,16 +75,21 @@ class Runs(RealInputCase):
         scans = [m["scan"] for m in info["markers"]]
         self.assertEqual(scans, sorted(scans))
 
-        # The simulated unit's inputs 1 and 2: a 5 V sine and a ±2.5 V square.
+        # The recording opened for review and exported, as tamix-file exports it.
+        review = self.open_with_ctrl_o(path)
         csv_path = os.path.join(self.root, "run.csv")
-        programs.export(path, csv_path)
+        self.export_with_ctrl_e(review, csv_path)
+        self.assert_export_matches(path, csv_path)
         header, rows = programs.read_csv(csv_path)
         self.assertEqual(len(rows), info["scans"])
+        # The simulated unit's inputs 1 and 2: a 5 V sine and a ±2.5 V square.
         sine = [float(r[1]) for r in rows]
         square = {round(float(r[2]), 3) for r in rows}
         self.assertAlmostEqual(max(sine), 5.0, delta=0.01)
         self.assertAlmostEqual(min(sine), -5.0, delta=0.01)
         self.assertEqual(square, {-2.5, 2.5})
+        self.key(review, "ctrl+w")
+        self.desktop.wait_gone(review)
 
         self.key(main, "alt+f", "x")
         self.assertEqual(self.wait_exit(), 0)
