@@ -81,6 +81,7 @@ class MainWindowKeys(RealInputCase):
 
     def test_ctrl_s_and_f6_change_nothing(self):
         main = self.start()
+        self.desktop.move_pointer(0, 0)  # off the strips' icons, which show tips
         before = files_under(self.root)
         windows = self.desktop.titles()
         for keys in (["ctrl+s"], ["F6"], ["shift+F6"]):
