@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ChannelLabel.h"
 #include "recording/CsvExport.h"
 #include "recording/EdfExport.h"
 #include "recording/ExportSelection.h"
@@ -30,20 +31,24 @@ constexpr const char* kHelp =
     "\n"
     "Commands:\n"
     "  info FILE [--json]\n"
-    "      Channels with names, units and calibration, rate, scans, duration,\n"
-    "      start time, markers, and anything odd about the file.\n"
+    "      Channels with their labels (input and name, or place and name where\n"
+    "      the file does not tell the inputs), units and calibration, rate, scans,\n"
+    "      duration, start time, markers, and anything odd about the file, such\n"
+    "      as that it is still being recorded.\n"
     "  export FILE OUT [--to csv|edf|dat|wdq] [--from SECONDS] [--to-time SECONDS]\n"
     "                  [--channels LIST]\n"
     "      Writes the recording (or the part from --from up to --to-time) as CSV\n"
     "      (OUT and OUT_markers.csv), EDF+, a text recording (.dat with its\n"
     "      _info.txt) or a WinDaq file (.wdq). The format comes from OUT's\n"
-    "      extension unless --to names it. LIST holds channel numbers from 1 or\n"
-    "      channel names, separated by commas.\n"
+    "      extension unless --to names it. LIST holds channel numbers from 1,\n"
+    "      channel names, or input labels (A to D) where the recording tells its\n"
+    "      inputs, separated by commas.\n"
     "  repair FILE\n"
     "      Makes a recording cut short by a crash whole again: a WinDaq file gets\n"
     "      its data size and a trailer, a text file loses its partial last line and\n"
     "      gets a missing info file. The original is kept as FILE.bak. Running it\n"
-    "      again finds nothing to repair.\n"
+    "      again finds nothing to repair. A file that is still being recorded is\n"
+    "      left alone.\n"
     "\n"
     "FILE is a WinDaq (.wdq) or text (.dat) recording.\n"
     "\n"
@@ -120,7 +125,13 @@ void PrintInfo(const RecordingInfo& info) {
     std::printf("Channels:  %zu\n", info.channels.size());
     for (std::size_t k = 0; k < info.channels.size(); ++k) {
         const ChannelInfo& ch = info.channels[k];
-        std::printf("  %zu  %s  [%s]  1V = %s  0V = %s\n", k + 1, std::string(ch.Name()).c_str(),
+        if (info.format == RecordingFormat::Text) {
+            // The lines hold engineering values; unit and calibration were not kept.
+            std::printf("  %zu  %s  values as recorded (no unit or calibration stored)\n", k + 1,
+                        ChannelLabel(ch, k).c_str());
+            continue;
+        }
+        std::printf("  %zu  %s  [%s]  1V = %s  0V = %s\n", k + 1, ChannelLabel(ch, k).c_str(),
                     std::string(ch.Unit()).c_str(), Number(ch.valueAt1V).c_str(),
                     Number(ch.valueAt0V).c_str());
     }
@@ -133,14 +144,20 @@ void PrintInfo(const RecordingInfo& info) {
     std::printf("Scans:     %lld\n", static_cast<long long>(info.scanCount));
     std::printf("Duration:  %s s\n",
                 Fixed3(static_cast<double>(info.scanCount) * info.period).c_str());
-    std::printf("Start:     %s\n", UtcText(info.startTime).c_str());
+    std::printf(
+        "Start:     %s%s\n", UtcText(info.startTime).c_str(),
+        info.startTimeEstimated ? " (estimated: the file's last change less its duration)" : "");
     std::printf("Markers:   %zu\n", info.markers.size());
     for (std::size_t m = 0; m < info.markers.size(); ++m) {
         const RecordingMarker& mk = info.markers[m];
         std::printf("  #%zu  scan %lld  %s s  %s\n", m, static_cast<long long>(mk.scan),
                     Fixed3(static_cast<double>(mk.scan) * info.period).c_str(), mk.comment.c_str());
     }
-    if (info.incomplete) std::printf("Incomplete: the recording was cut short.\n");
+    if (info.beingRecorded) {
+        std::printf("Being recorded: %lld scans so far\n", static_cast<long long>(info.scanCount));
+    } else if (info.incomplete) {
+        std::printf("Incomplete: the recording was cut short.\n");
+    }
     for (const std::string& note : info.notes) std::printf("Note:      %s\n", note.c_str());
 }
 
@@ -152,8 +169,11 @@ void PrintJson(const RecordingInfo& info) {
     j += "  \"channels\": [";
     for (std::size_t k = 0; k < info.channels.size(); ++k) {
         const ChannelInfo& ch = info.channels[k];
-        j += std::string(k ? ",\n" : "\n") + "    {\"name\": " + Json(ch.Name()) +
-             ", \"unit\": " + Json(ch.Unit()) + ", \"valueAt1V\": " + Number(ch.valueAt1V) +
+        const bool input = ch.inputNumber >= 0 && ch.inputNumber < kMaxChannels;
+        j += std::string(k ? ",\n" : "\n") + "    {\"name\": " + Json(ch.Name()) + ", \"input\": " +
+             (input ? Json(kInputLabels[static_cast<std::size_t>(ch.inputNumber)]) : "null") +
+             ", \"label\": " + Json(ChannelLabel(ch, k)) + ", \"unit\": " + Json(ch.Unit()) +
+             ", \"valueAt1V\": " + Number(ch.valueAt1V) +
              ", \"valueAt0V\": " + Number(ch.valueAt0V) + "}";
     }
     j += "\n  ],\n";
@@ -162,6 +182,8 @@ void PrintJson(const RecordingInfo& info) {
     j += "  \"scans\": " + std::to_string(info.scanCount) + ",\n";
     j += "  \"duration_s\": " + Number(static_cast<double>(info.scanCount) * info.period) + ",\n";
     j += "  \"startTime\": " + (info.startTime > 0 ? std::to_string(info.startTime) : "null") +
+         ",\n";
+    j += std::string("  \"startTimeEstimated\": ") + (info.startTimeEstimated ? "true" : "false") +
          ",\n";
     j += "  \"markers\": [";
     for (std::size_t m = 0; m < info.markers.size(); ++m) {
@@ -173,6 +195,7 @@ void PrintJson(const RecordingInfo& info) {
     }
     j += "\n  ],\n";
     j += std::string("  \"incomplete\": ") + (info.incomplete ? "true" : "false") + ",\n";
+    j += std::string("  \"beingRecorded\": ") + (info.beingRecorded ? "true" : "false") + ",\n";
     j += "  \"notes\": [";
     for (std::size_t i = 0; i < info.notes.size(); ++i) {
         j += (i ? ", " : "") + Json(info.notes[i]);
@@ -271,7 +294,10 @@ int Export(const std::vector<std::string>& args) {
     if (!SelectExport(info, from, to, channels, selection, error)) {
         return Usage("export: " + error);
     }
-    if (info.incomplete) {
+    if (info.beingRecorded) {
+        std::fprintf(stderr, "tamix-file: %s is being recorded; exporting its %lld scans so far\n",
+                     files[0].c_str(), static_cast<long long>(info.scanCount));
+    } else if (info.incomplete) {
         std::fprintf(stderr, "tamix-file: %s was cut short; exporting its %lld whole scans\n",
                      files[0].c_str(), static_cast<long long>(info.scanCount));
     }

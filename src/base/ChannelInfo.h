@@ -9,8 +9,12 @@
 
 namespace tamix {
 
+// `inputNumber` of a recorded channel whose file does not say which input it
+// came from.
+inline constexpr int32_t kUnknownInput = -1;
+
 struct ChannelInfo {
-    int32_t inputNumber = 0;              // 0..3 inputs "1".."4", 4..7 inputs "A".."D"
+    int32_t inputNumber = 0;  // 0..3 inputs "1".."4", 4..7 inputs "A".."D", or kUnknownInput
     std::array<char, kNameBytes> name{};  // at most 30 characters
     std::array<char, kUnitBytes> unit{};  // at most 4 characters, right-aligned
     double valueAt1V = 1.0;

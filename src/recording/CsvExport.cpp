@@ -7,16 +7,11 @@
 #include <memory>
 #include <vector>
 
+#include "base/ChannelLabel.h"
 #include "recording/EngineeringValue.h"
 
 namespace tamix {
 namespace {
-
-std::string_view Trimmed(std::string_view text) {
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-    return text;
-}
 
 // Enough decimals to tell neighbouring scans apart, plus three.
 int TimeDecimals(double period) {
@@ -96,11 +91,8 @@ bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const 
     }
     std::string line = "time_s";
     for (const int k : selection.channels) {
-        const ChannelInfo& ch = info.channels[static_cast<std::size_t>(k)];
-        std::string title(ch.Name());
-        const std::string_view unit = Trimmed(ch.Unit());
-        if (!unit.empty()) title += " [" + std::string(unit) + "]";
-        line += "," + CsvField(title);
+        const auto position = static_cast<std::size_t>(k);
+        line += "," + CsvField(ChannelTitle(info.channels[position], position));
     }
     line += "\n";
     if (!file->Write(line.data(), line.size())) return Fail(*file, path, error);

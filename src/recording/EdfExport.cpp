@@ -8,11 +8,14 @@
 #include <ctime>
 #include <vector>
 
+#include "base/ChannelLabel.h"
 #include "recording/EngineeringValue.h"
 #include "recording/ExportSamples.h"
 
 namespace tamix {
 namespace {
+
+constexpr std::size_t kEdfLabelChars = 16;
 
 std::string EdfReason(int code) {
     switch (code) {
@@ -122,8 +125,11 @@ bool ExportEdf(RecordingReader& reader, const ExportSelection& selection, const 
         double lo = EngineeringValue(-32768, ch);
         double hi = EngineeringValue(32767, ch);
         if (lo == hi) hi = lo + 1;
-        std::string label = EdfAscii(ch.Name(), 16);
-        if (label.empty()) label = "Chn" + std::to_string(k);
+        // The field holds 16 characters: the name is cut, the input stays.
+        const std::string label =
+            ChannelLabel(EdfAscii(ch.Name(), kWholeLabel), ch.inputNumber,
+                         static_cast<std::size_t>(selection.channels[static_cast<std::size_t>(k)]),
+                         kEdfLabelChars);
         ok = edf_set_samplefrequency(handle, k, spr) == 0 &&
              edf_set_digital_maximum(handle, k, 32767) == 0 &&
              edf_set_digital_minimum(handle, k, -32768) == 0 &&

@@ -46,6 +46,11 @@ bool SelectExport(const RecordingInfo& info, std::optional<double> from, std::op
             for (int k = 0; k < n; ++k) {
                 if (info.channels[static_cast<std::size_t>(k)].Name() == item) position = k;
             }
+            // An input's label ("A"), where the recording tells its inputs.
+            const int input = InputOfLabel(item);
+            for (int k = 0; k < n && position < 0 && input >= 0; ++k) {
+                if (info.channels[static_cast<std::size_t>(k)].inputNumber == input) position = k;
+            }
         }
         if (position < 0 || position >= n) {
             error = "there is no channel \"" + std::string(item) + "\" (the recording has " +

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "recording/OutputFile.h"
 #include "recording/TextFileReader.h"
 #include "recording/WdqFileReader.h"
 
@@ -27,6 +28,14 @@ bool LooksLikeText(const std::string& path) {
 }
 
 }  // namespace
+
+void NoteRecorderHold(const std::string& path, RecordingInfo& info) {
+    info.beingRecorded = HeldByRecorder(path);
+    if (!info.beingRecorded) return;
+    for (std::string& note : info.notes) {
+        if (note == kCutShortNote) note = "It is being recorded: what is on disk so far is read.";
+    }
+}
 
 std::unique_ptr<RecordingReader> OpenRecording(const std::string& path, std::string& error) {
     if (EndsWithNoCase(path, ".wdq")) return WdqFileReader::Open(path, error);

@@ -111,6 +111,14 @@ class PosixFile final : public OutputFile {
     std::string error_;
 };
 
+// The whole file, as a lock record of the open file description (OFD) kind.
+struct flock WholeFile(short type) {
+    struct flock whole {};
+    whole.l_type = type;
+    whole.l_whence = SEEK_SET;
+    return whole;
+}
+
 // Opens `path` for writing without truncating it and takes its lock; -1 with
 // `error` set when either fails.
 int OpenLocked(const std::string& path, int flags, std::string& error) {
@@ -124,6 +132,13 @@ int OpenLocked(const std::string& path, int flags, std::string& error) {
         ::close(fd);
         return -1;
     }
+    // The flock above keeps a second recorder out, but no one can look at it
+    // without trying to take it. A record lock on the whole file as well lets
+    // a reader ask whether the file is being recorded without taking anything
+    // (HeldByRecorder). It only announces: where the file system refuses it,
+    // the run goes on under the flock alone.
+    struct flock whole = WholeFile(F_WRLCK);
+    static_cast<void>(::fcntl(fd, F_OFD_SETLK, &whole));
     return fd;
 }
 
@@ -159,6 +174,16 @@ std::unique_ptr<OutputFile> DiskFileOpener::Create(const std::string& path, std:
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
+}
+
+bool HeldByRecorder(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    // Asks which lock would stand in the way of reading, without taking one.
+    struct flock probe = WholeFile(F_RDLCK);
+    const bool held = ::fcntl(fd, F_OFD_GETLK, &probe) == 0 && probe.l_type != F_UNLCK;
+    ::close(fd);
+    return held;
 }
 
 FileOpener& DefaultFileOpener() {

@@ -50,4 +50,9 @@ class DiskFileOpener final : public FileOpener {
 
 FileOpener& DefaultFileOpener();
 
+// Whether a recorder, in this process or another, has `path` open for writing:
+// a recording that is still going on. The answer holds for the moment it is
+// given; a missing file is held by no one.
+bool HeldByRecorder(const std::string& path);
+
 }  // namespace tamix

@@ -164,6 +164,17 @@ std::unique_ptr<OutputFile> DiskFileOpener::Create(const std::string& path, std:
     return std::make_unique<WindowsFile>(h);
 }
 
+bool HeldByRecorder(const std::string& path) {
+    // A recorder's handle shares reading only: an open that will not share
+    // writing fails while it is there. (For the moment this handle is open, a
+    // recorder starting on the same file would be refused in turn.)
+    const HANDLE h = ::CreateFileW(WideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+    ::CloseHandle(h);
+    return false;
+}
+
 FileOpener& DefaultFileOpener() {
     static DiskFileOpener opener;
     return opener;

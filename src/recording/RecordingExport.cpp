@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -36,6 +38,21 @@ bool CheckChannels(const ExportSelection& selection, std::string& error) {
         return false;
     }
     return true;
+}
+
+// A text file stores no start time; readers estimate it from the file's last
+// change less its duration (TextFileReader). The exported file is given the
+// change time that makes that estimate the start of its first scan. Files
+// that are not on disk (a test's opener) are left alone.
+void KeepStartTime(const std::string& path, const RecordingInfo& info,
+                   const ExportSelection& selection) {
+    if (info.startTime <= 0) return;
+    namespace chrono = std::chrono;
+    const double end =
+        static_cast<double>(info.startTime) + static_cast<double>(selection.endScan) * info.period;
+    const chrono::sys_time<chrono::milliseconds> at{chrono::milliseconds{std::llround(end * 1e3)}};
+    std::error_code ec;
+    std::filesystem::last_write_time(path, chrono::file_clock::from_sys(at), ec);
 }
 
 }  // namespace
@@ -98,6 +115,7 @@ bool ExportText(RecordingReader& reader, const ExportSelection& selection, const
         !infoFile->Close()) {
         return Fail(*infoFile, infoPath, error);
     }
+    KeepStartTime(path, info, selection);
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/ChannelInfo.h"
@@ -28,14 +29,36 @@ struct RecordingInfo {
     double period = 0;                  // seconds between two scans
     int64_t scanCount = 0;              // whole scans readable
     int64_t startTime = 0;              // seconds since 1970; 0 when unknown
+    // True when the file stores no start time and `startTime` is worked out
+    // from the file's last change (text recordings).
+    bool startTimeEstimated = false;
     std::vector<RecordingMarker> markers;
     // True when the recording was cut short (the writer never closed it): the
     // scans above are the whole ones on disk, and `notes` says what is missing.
     bool incomplete = false;
+    // True when a recorder held the file open for writing as it was opened: the
+    // recording is going on, and the scans above are those written so far.
+    bool beingRecorded = false;
     // Everything odd about the file, one sentence each.
     std::vector<std::string> notes;
     bool hiRes = false;  // WinDaq samples use all 16 bits (no event bits)
 };
+
+// The last note of a recording that was never closed.
+inline constexpr std::string_view kCutShortNote = "The recording was not closed (cut short).";
+
+// Sets `beingRecorded` when a recorder holds the file at `path`; the note that
+// the recording was cut short then says that it is going on instead.
+void NoteRecorderHold(const std::string& path, RecordingInfo& info);
+
+// The input of the channel at `position` of a recording of `count` channels.
+// Neither file format stores inputs, only the channels' order, and a run
+// records its inputs in ascending order: so a recording of eight channels holds
+// inputs 1 to D, and in any other the inputs are unknown.
+inline int32_t RecordedInput(std::size_t position, std::size_t count) {
+    return count == kMaxChannels && position < count ? static_cast<int32_t>(position)
+                                                     : kUnknownInput;
+}
 
 // One open recording. Reads may be called from one thread at a time.
 class RecordingReader {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "base/MarkerTable.h"
@@ -149,6 +150,16 @@ RepairReport RepairText(const std::string& path, const TextFileReader& reader) {
             RestoreBackup(path, report);
             return report;
         }
+        // A text recording's start time is estimated from its last change
+        // (TextFileReader): the repaired file keeps the original's.
+        std::error_code ec;
+        const auto changed = std::filesystem::last_write_time(path + ".bak", ec);
+        if (!ec) std::filesystem::last_write_time(path, changed, ec);
+        if (ec) {
+            report.actions.push_back("Could not keep the original's modification time (" +
+                                     ec.message() +
+                                     "): its start time is now estimated from the repair.");
+        }
         report.actions.push_back("Removed the partial last line (" +
                                  std::to_string(bytes.size() - reader.WholeBytes()) + " bytes).");
     }
@@ -168,6 +179,12 @@ RepairReport RepairRecording(const std::string& path) {
     if (!recording) {
         RepairReport report;
         report.error = error;
+        return report;
+    }
+    if (recording->Info().beingRecorded) {
+        // Its recorder would go on writing into the file moved aside.
+        RepairReport report;
+        report.error = path + ": it is being recorded; repair it once the recording has ended";
         return report;
     }
     if (!recording->Info().incomplete) {

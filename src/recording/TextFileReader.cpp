@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
@@ -16,6 +18,23 @@ namespace {
 std::string_view Chomp(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     return line;
+}
+
+// A text recording stores no start time, neither in its lines (times count
+// from 0) nor in its info file (marker times likewise). The best record left is
+// the data file's last change: the recorder appends whole lines as they come
+// and completes the file at the end of the run, so that time less the recorded
+// duration is when the run started. A pause makes the estimate late by its
+// length; a copy that did not keep the modification time makes it the copy's.
+// 0 when the time cannot be read.
+int64_t EstimatedStartTime(const std::string& path, double seconds) {
+    std::error_code ec;
+    const auto changed = std::filesystem::last_write_time(path, ec);
+    if (ec) return 0;
+    const auto end = std::chrono::file_clock::to_sys(changed);
+    const double since1970 =
+        std::chrono::duration<double>(end.time_since_epoch()).count() - seconds;
+    return since1970 > 0 ? std::llround(since1970) : 0;
 }
 
 }  // namespace
@@ -100,9 +119,12 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
     }
     if (info.period <= 0)
         info.notes.push_back("The sample period is unknown (fewer than 2 lines).");
+    info.startTime = EstimatedStartTime(path, static_cast<double>(lines) * info.period);
+    info.startTimeEstimated = info.startTime > 0;
     info.channels.assign(static_cast<std::size_t>(n), ChannelInfo{});
     for (int k = 0; k < n; ++k) {
-        info.channels[static_cast<std::size_t>(k)].inputNumber = k;
+        info.channels[static_cast<std::size_t>(k)].inputNumber =
+            RecordedInput(static_cast<std::size_t>(k), static_cast<std::size_t>(n));
         CopyText(info.channels[static_cast<std::size_t>(k)].name, "Chn" + std::to_string(k),
                  kNameChars);
     }
@@ -112,7 +134,8 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         info.notes.push_back("The info file " + InfoFileName(path) +
                              " is missing: channel names and markers are unknown.");
     }
-    if (info.incomplete) info.notes.push_back("The recording was not closed (cut short).");
+    if (info.incomplete) info.notes.emplace_back(kCutShortNote);
+    NoteRecorderHold(path, info);
     return reader;
 }
 

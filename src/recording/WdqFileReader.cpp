@@ -134,7 +134,7 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     for (int i = 0; i < n; ++i) {
         const uint64_t e = entryOffset + uint64_t{entrySize} * static_cast<uint64_t>(i);
         ChannelInfo& ch = info.channels[static_cast<std::size_t>(i)];
-        ch.inputNumber = i;
+        ch.inputNumber = RecordedInput(static_cast<std::size_t>(i), static_cast<std::size_t>(n));
         ch.valueAt1V = Get<double>(b, e + 8) * 819.2;
         ch.valueAt0V = Get<double>(b, e + 16);
         CopyText(ch.unit, FromWindows1252(CText(b, e + 24, e + 30)), kWdqUnitChars);
@@ -196,7 +196,7 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
             }
         }
     }
-    if (info.incomplete) info.notes.push_back("The recording was not closed (cut short).");
+    if (info.incomplete) info.notes.emplace_back(kCutShortNote);
     return true;
 }
 
@@ -209,6 +209,7 @@ std::unique_ptr<WdqFileReader> WdqFileReader::Open(const std::string& path, std:
         return nullptr;
     }
     reader->info_.fileName = path;
+    NoteRecorderHold(path, reader->info_);
     return reader;
 }
 

@@ -17,15 +17,19 @@ bool ReadoutAtColumn(RecordingReader& reader, const ReviewViewport& view, int co
     return reader.ReadValues(out.scan, 1, out.values);
 }
 
-std::string ReviewReadoutText(const ReviewReadout& readout, std::span<const ChannelInfo> channels) {
-    std::string text = "t = " + TimeLabel(readout.seconds, 0.001);
-    const std::size_t n = std::min(channels.size(), readout.values.size());
-    for (std::size_t k = 0; k < n; ++k) {
-        text += "   ";
-        text += channels[k].Name();
-        text += " = " + FormatValue(readout.values[k], channels[k].Unit());
-    }
-    return text;
+std::string ReviewTimeText(const ReviewReadout& readout) {
+    return "t = " + TimeLabel(readout.seconds, 0.001);
+}
+
+std::string ReviewValueText(const ReviewReadout& readout, std::size_t k,
+                            std::span<const ChannelInfo> channels) {
+    if (k >= readout.values.size() || k >= channels.size()) return {};
+    return "= " + FormatValue(readout.values[k], channels[k].Unit());
+}
+
+int ColourSlot(const ChannelInfo& channel, std::size_t position) {
+    if (channel.inputNumber >= 0 && channel.inputNumber < kMaxChannels) return channel.inputNumber;
+    return static_cast<int>(position % kMaxChannels);
 }
 
 ChannelInfo DisplayCalibration(const ChannelInfo& channel, RecordingFormat format, double lo,

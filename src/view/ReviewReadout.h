@@ -1,5 +1,5 @@
 // What the review window tells in numbers: the time and every channel's value
-// at the pointer, and the calibration a strip draws with. Pure functions over
+// at the pointer, and the calibration and colour a strip draws with. Pure functions over
 // a recording reader, tested without a display.
 #pragma once
 
@@ -25,8 +25,16 @@ struct ReviewReadout {
 bool ReadoutAtColumn(RecordingReader& reader, const ReviewViewport& view, int column,
                      ReviewReadout& out);
 
-// "t = 0:00:01.234   ECG = 1.234 mV   Druck = 0.5 bar"
-std::string ReviewReadoutText(const ReviewReadout& readout, std::span<const ChannelInfo> channels);
+// "t = 0:00:01.234": the time at the pointer, for the status bar.
+std::string ReviewTimeText(const ReviewReadout& readout);
+// "= 1.234 mV": the value of channel `k` at the pointer, drawn after its
+// strip's label, which names the channel and its input; empty without one.
+std::string ReviewValueText(const ReviewReadout& readout, std::size_t k,
+                            std::span<const ChannelInfo> channels);
+
+// The slot of the live view's colours for the channel at `position`: its
+// input's, or for a channel of unknown input its place.
+int ColourSlot(const ChannelInfo& channel, std::size_t position);
 
 // The calibration a strip draws a channel with, so that the live view's gain
 // and offset in sample counts apply: a WinDaq channel's own; a text channel's

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "base/ChannelLabel.h"
+
 namespace tamix {
 namespace {
 
@@ -67,7 +69,7 @@ std::optional<Readout> ReadoutAt(const ViewLayout& layout, const MeasurementSetu
 std::string ReadoutText(const Readout& r, const ChannelInfo& channel) {
     char time[48];
     std::snprintf(time, sizeof time, "t = %.3f s   ", r.seconds);
-    return std::string(time) + std::string(channel.Name()) + " = " +
+    return std::string(time) + ChannelLabel(channel, static_cast<std::size_t>(r.channel)) + " = " +
            FormatValue(r.value, channel.Unit());
 }
 

@@ -41,7 +41,7 @@ struct Readout {
 // is the number of columns gathered (displayColumn).
 std::optional<Readout> ReadoutAt(const ViewLayout& layout, const MeasurementSetup& setup,
                                  int points, int x, int y);
-// "t = 12.345 s   ECG = 1.234 Volt"
+// "t = 12.345 s   A: ECG = 1.234 Volt"
 std::string ReadoutText(const Readout& r, const ChannelInfo& channel);
 
 // The column of the current sweep (0..points-1) that holds recorded scan

@@ -5,7 +5,6 @@
 #include <wx/menu.h>
 #include <wx/settings.h>
 
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -163,18 +162,21 @@ TEST_F(MainWindowGuiTest, StartReportsEachFailure) {
                   ExpectOptions(Choose({0}, dir.File("missing/dir/x.wdq"), 0, 1)),
                   ExpectMessage("Can't create output file.\n\n" + dir.File("missing/dir/x.wdq") +
                                 ": No such file or directory"));
-    // No unit attached: the message comes alone, and an existing file is kept.
+    // No unit attached: the notice, read before the run would begin, then why
+    // it failed; an existing file is kept.
     NullDriver none;
     D2xxDriver* attached = TheSetup().link.Driver();
     TheSetup().link.SetDriver(&none);
     wxTEST_DIALOG(
         Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0}, existing, 0, 1)),
         ExpectMessage("File exists. Overwrite?", wxID_YES),
+        ExpectMessage("Recording will be stopped automatically after 1 minute"),
         ExpectMessage("Can't find proper data acquisition system.\n\nCheck power, cable and "
                       "communication port settings.\n\nUSB devices may need to be reconnected."));
     EXPECT_EQ(test::ReadText(existing), "precious");
     wxTEST_DIALOG(
         Command(ID_MEASUREMENT_START), ExpectOptions(Choose({0}, dir.File("nounit"), 0, 1)),
+        ExpectMessage("Recording will be stopped automatically after 1 minute"),
         ExpectMessage("Can't find proper data acquisition system.\n\nCheck power, cable and "
                       "communication port settings.\n\nUSB devices may need to be reconnected."));
     TheSetup().link.SetDriver(attached);
@@ -429,6 +431,7 @@ TEST_F(MainWindowGuiTest, MenusShowTheirKeysAndTheAboutBoxItsVersion) {
     wxMenuBar* bar = test::MainFrame().GetMenuBar();
     EXPECT_EQ(bar->FindItem(ID_MEASUREMENT_PAUSE)->GetItemLabel(), "&Pause\tP");
     EXPECT_EQ(bar->FindItem(ID_TOOLS_ADDMARKER)->GetItemLabel(), "&Add Marker\tSpace");
+    EXPECT_EQ(test::KeysMissingFromTable(test::MainFrame()), std::vector<std::string>{});
     CAboutDlg about(&test::MainFrame());
     EXPECT_EQ(about.FindWindow(CAboutDlg::kVersionLabel)->GetLabel(), "Version " TAMIX_VERSION);
 }

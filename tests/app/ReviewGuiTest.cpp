@@ -20,6 +20,7 @@
 #include "recording/OutputFile.h"
 #include "recording/RecordingExport.h"
 #include "view/ReviewReadout.h"
+#include "view/TimeAxis.h"
 #include "view/TraceReadout.h"
 #include "view/wx/CReviewFrame.h"
 
@@ -46,6 +47,15 @@ class ExpectMessageStarting : public wxExpectModalBase<CMessageBox, ExpectMessag
   private:
     std::string m_prefix;
 };
+
+// "= 1.234 Volt": a value as the readout should show it, formatted here.
+wxString ExpectedValueText(double value, std::string_view unit) {
+    char number[32];
+    std::snprintf(number, sizeof number, "%.4g", value);
+    while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
+    return "= " + wxString::FromUTF8(number) + (unit.empty() ? "" : " ") +
+           wxString::FromUTF8(unit.data(), unit.size());
+}
 
 CReviewFrame* NewestReview() {
     CReviewFrame* newest = nullptr;
@@ -123,6 +133,7 @@ std::string ReviewGuiTest::path;
 TEST_F(ReviewGuiTest, OpensTheWholeRecordingThenZoomsPansAndGoesToTheEnds) {
     const test::WdqFile f = File();
     CReviewFrame& frame = OpenReview(path);
+    EXPECT_EQ(test::KeysMissingFromTable(frame), std::vector<std::string>{});
     EXPECT_EQ(test::App().docManager()->GetFileHistory()->GetHistoryFile(0),
               wxString::FromUTF8(path));
     ReviewCanvas& canvas = frame.canvas();
@@ -172,7 +183,8 @@ TEST_F(ReviewGuiTest, OpensTheWholeRecordingThenZoomsPansAndGoesToTheEnds) {
     canvas.RenderAll();
     const wxImage image = canvas.buffer().ConvertToImage();
     for (int c = 0; c < 3; ++c) {
-        const wxColour colour = canvas.theme().trace[canvas.shownChannels()[c].inputNumber & 7];
+        const wxColour colour = canvas.theme().trace[ColourSlot(
+            canvas.shownChannels()[static_cast<std::size_t>(c)], static_cast<std::size_t>(c))];
         int traced = 0;
         const Rect& s = l.strips[c];
         for (int px = s.left + 2; px < s.right - 2; ++px) {
@@ -242,10 +254,17 @@ TEST_F(ReviewGuiTest, TheReadoutShowsTheFileValuesUnderThePointer) {
     for (int k = 0; k < 3; ++k) {
         EXPECT_NEAR(r.values[static_cast<std::size_t>(k)], f.Value(r.scan, k), 1e-9) << k;
     }
-    EXPECT_EQ(frame.StatusText(CReviewFrame::kReadout),
-              wxString::FromUTF8(ReviewReadoutText(r, frame.reader().Info().channels)));
+    EXPECT_EQ(frame.StatusText(CReviewFrame::kReadout), "t = " + TimeLabel(r.seconds, 0.001));
+    // Each value beside its strip's label, in four significant digits.
+    const std::vector<ReviewCanvas::Label> values = canvas.ReadoutLabels();
+    ASSERT_EQ(values.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(values[k].text, ExpectedValueText(f.Value(r.scan, static_cast<int>(k)),
+                                                    frame.reader().Info().channels[k].Unit()));
+    }
     Mouse(canvas, wxEVT_MOTION, 2, l.strips[0].top + 3);
     EXPECT_EQ(frame.StatusText(CReviewFrame::kReadout), "") << "no readout on the icons";
+    EXPECT_TRUE(canvas.ReadoutLabels().empty());
 }
 
 TEST_F(ReviewGuiTest, ExportWritesCsvAndNamesTheFileOfAFailure) {
@@ -347,8 +366,13 @@ TEST_F(ReviewGuiTest, ATextRecordingOpensWithItsValues) {
     Mouse(canvas, wxEVT_MOTION, l.traces.left + 200, l.strips[0].top + 7);
     ReviewReadout r;
     ASSERT_TRUE(ReadoutAtColumn(*text, canvas.viewport(), 200, r));
-    EXPECT_EQ(frame.StatusText(CReviewFrame::kReadout),
-              wxString::FromUTF8(ReviewReadoutText(r, text->Info().channels)));
+    EXPECT_EQ(frame.StatusText(CReviewFrame::kReadout), "t = " + TimeLabel(r.seconds, 0.001));
+    const std::vector<ReviewCanvas::Label> values = canvas.ReadoutLabels();
+    ASSERT_EQ(values.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        // The text holds the values as written, without a unit.
+        EXPECT_EQ(values[k].text, ExpectedValueText(r.values[k], "")) << k;
+    }
     // Fitted strips: every trace lies inside its strip's edge values.
     for (int c = 0; c < 3; ++c) {
         const EdgeValues edges =

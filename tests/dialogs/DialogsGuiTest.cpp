@@ -4,6 +4,8 @@
 #include <wx/stattext.h>
 #include <wx/textctrl.h>
 
+#include <algorithm>
+#include <clocale>
 #include <filesystem>
 #include <memory>
 
@@ -214,6 +216,33 @@ TEST_F(DialogsGuiTest, HelpHoldsFifteenLinesEachEndingInCrLf) {
     EXPECT_EQ(text.rfind("During measurement the following operations are available:\r\n\r\n", 0),
               0u);
     EXPECT_NE(text.find("- To add a commented marker press space\r\n\r\n"), std::string::npos);
+}
+
+// The About box's text is Hungarian ("data acquisition software"): its "ű"
+// and "ő" are the letters themselves, not the "û" and "õ" that a Western code
+// page makes of their bytes. Read back from the dialog under the C locale too,
+// where a narrow string's bytes would not convert.
+TEST_F(DialogsGuiTest, TheAboutBoxShowsItsTextWhateverTheLocale) {
+    const wxString expected(L"Tamix adatgy\u0171jt\u0151 szoftver");
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        SCOPED_TRACE(locale);
+        const std::string before = std::setlocale(LC_CTYPE, nullptr);
+        ASSERT_TRUE(std::setlocale(LC_CTYPE, locale));
+        std::vector<wxString> labels;
+        {
+            CAboutDlg dlg(nullptr);
+            for (const wxWindow* child : dlg.GetChildren()) {
+                if (const auto* text = dynamic_cast<const wxStaticText*>(child)) {
+                    labels.push_back(text->GetLabel());
+                }
+            }
+            EXPECT_EQ(dlg.GetTitle(), "About Tamix");
+        }
+        std::setlocale(LC_CTYPE, before.c_str());
+        EXPECT_NE(std::find(labels.begin(), labels.end(), expected), labels.end())
+            << (labels.empty() ? std::string("no labels") : std::string(labels[0].utf8_str()));
+        EXPECT_NE(std::find(labels.begin(), labels.end(), "Version " TAMIX_VERSION), labels.end());
+    }
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "../support/TempDir.h"
@@ -172,9 +174,11 @@ TEST_F(ExportTest, CsvHasTitlesValuesAndMarkers) {
     const std::string out = dir.File("out.csv");
     ASSERT_TRUE(ExportCsv(*reader, sel, out, DefaultFileOpener(), {}, error)) << error;
     const std::string csv = ReadText(out);
+    // Three channels do not tell their inputs: each title names the channel's
+    // place in the recording, the number --channels took.
     const std::string title =
-        "time_s,\"Temp, \"\"innen\"\" [\xC2\xB0"
-        "C]\",Druck \xC2\xB5 [V]\n";
+        "time_s,\"#2: Temp, \"\"innen\"\" [\xC2\xB0"
+        "C]\",#1: Druck \xC2\xB5 [V]\n";
     ASSERT_EQ(csv.substr(0, title.size()), title);
     EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4);
     EXPECT_NE(csv.find("\n0.004000,"), std::string::npos);
@@ -186,12 +190,40 @@ TEST_F(ExportTest, CsvHasTitlesValuesAndMarkers) {
               "1500,3.000000,\"Ventil auf, jetzt\"\n");
 }
 
+// A text file stores no start time: readers take its last change less its
+// duration, and a text export is given the change time that keeps its start.
+TEST_F(ExportTest, TextRecordingsKeepTheirStartTime) {
+    namespace chrono = std::chrono;
+    const auto at = [](int64_t ms) {
+        return chrono::file_clock::from_sys(
+            chrono::sys_time<chrono::milliseconds>{chrono::milliseconds{ms}});
+    };
+    // 3001 scans at 0.002 s end 6.002 s after their start.
+    std::filesystem::last_write_time(datPath, at(1'700'000'100'000 + 6'002));
+    auto text = Open(datPath);
+    EXPECT_EQ(text->Info().startTime, 1'700'000'100);
+    EXPECT_TRUE(text->Info().startTimeEstimated);
+    EXPECT_FALSE(Open(wdqPath)->Info().startTimeEstimated) << "a WinDaq header has its own";
+
+    auto wdq = Open(wdqPath);
+    ExportSelection part;
+    std::string error;
+    ASSERT_TRUE(SelectExport(wdq->Info(), 1.0, 4.0, "", part, error)) << error;
+    const std::string out = dir.File("part.dat");
+    ASSERT_TRUE(ExportText(*wdq, part, out, DefaultFileOpener(), {}, error)) << error;
+    auto back = Open(out);
+    EXPECT_EQ(back->Info().startTime, 1'700'000'001) << "the WinDaq start plus 1.0 s";
+    EXPECT_TRUE(back->Info().startTimeEstimated);
+}
+
 TEST_F(ExportTest, BadSelectionsAreRefused) {
     auto reader = Open(wdqPath);
     ExportSelection sel;
     std::string error;
     EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "4", sel, error));
     EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "nope", sel, error));
+    EXPECT_FALSE(SelectExport(reader->Info(), {}, {}, "A", sel, error))
+        << "three channels do not tell their inputs";
     EXPECT_FALSE(SelectExport(reader->Info(), 3.0, 1.0, "", sel, error));
     EXPECT_FALSE(
         ExportCsv(*reader, sel, dir.File("missing/x.csv"), DefaultFileOpener(), {}, error));

@@ -16,7 +16,7 @@ namespace tamix::test {
 inline void RecordWithMarkers(const std::string& path, std::vector<int> inputs, int64_t scans,
                               const std::vector<std::pair<int64_t, std::string>>& markers) {
     wxTEST_DIALOG(Command(cmd::ID_MEASUREMENT_START), ExpectOptions(Choose(inputs, path, 0, 1)),
-                  ExpectMessage("Recording will be stopped automatically after 1 minutes"));
+                  ExpectMessage("Recording will be stopped automatically after 1 minute"));
     MeasurementSetup& setup = TheSetup();
     int number = 1;
     for (const auto& marker : markers) {

@@ -17,6 +17,8 @@
 #include "../support/WdqReader.h"
 #include "base/ChannelInfo.h"
 #include "device/SignalGenerator.h"
+#include "recording/OpenRecording.h"
+#include "recording/OutputFile.h"
 #include "recording/TextWriter.h"
 #include "recording/WdqWriter.h"
 
@@ -191,6 +193,60 @@ TEST_F(SurvivalTest, ASecondRecorderOnTheSameFileIsRefusedBeforeItChangesAByte) 
     ASSERT_TRUE(f) << error;
     EXPECT_GE(f->ScanCount(), 600);
     ExpectIntended(*f);
+}
+
+// A reader tells a recording that is going on from one cut short, without
+// disturbing its recorder; a repair keeps its hands off the former.
+TEST_F(SurvivalTest, AFileBeingRecordedIsToldFromOneCutShort) {
+    for (const std::string name : {"going.wdq", "going.dat"}) {
+        SCOPED_TRACE(name);
+        const std::string out = dir.File(name);
+        test::ChildProcess rec(Recorder(out, "60"));
+        WaitForFile(out, 1156 + 4 * 600);
+        EXPECT_TRUE(HeldByRecorder(out));
+        std::string error;
+        auto reader = OpenRecording(out, error);
+        ASSERT_TRUE(reader) << error;
+        EXPECT_TRUE(reader->Info().beingRecorded);
+        EXPECT_GT(reader->Info().scanCount, 0);
+        const std::string report = dir.File("info.txt");
+        {
+            test::ChildProcess info({TAMIX_FILE_PATH, "info", out});
+            std::string text;
+            for (std::string line = info.ReadLine(); !line.empty(); line = info.ReadLine()) {
+                text += line + "\n";
+            }
+            EXPECT_EQ(info.ExitCode(), 0);
+            EXPECT_NE(text.find("Being recorded: "), std::string::npos) << text;
+            EXPECT_EQ(text.find("cut short"), std::string::npos) << text;
+        }
+        test::ChildProcess repair({TAMIX_FILE_PATH, "repair", out}, "/dev/null", report);
+        EXPECT_EQ(repair.ExitCode(), 1);
+        EXPECT_NE(test::ReadText(report).find("being recorded"), std::string::npos)
+            << test::ReadText(report);
+        EXPECT_FALSE(fs::exists(out + ".bak")) << "the repair moved nothing aside";
+        // Asking did not get in the recorder's way: it completes the file.
+        rec.Signal(SIGINT);
+        EXPECT_EQ(rec.ExitCode(), 0);
+        EXPECT_FALSE(HeldByRecorder(out));
+        reader = OpenRecording(out, error);
+        ASSERT_TRUE(reader) << error;
+        EXPECT_FALSE(reader->Info().beingRecorded);
+        EXPECT_FALSE(reader->Info().incomplete) << "completed by the recorder";
+    }
+    // A recorder killed leaves a file that is cut short, held by no one.
+    const std::string out = dir.File("killed.wdq");
+    test::ChildProcess rec(Recorder(out, "60"));
+    WaitForFile(out, 1156 + 4 * 600);
+    rec.Signal(SIGKILL);
+    EXPECT_EQ(rec.ExitCode(), 128 + SIGKILL);
+    EXPECT_FALSE(HeldByRecorder(out));
+    std::string error;
+    auto reader = OpenRecording(out, error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_FALSE(reader->Info().beingRecorded);
+    EXPECT_TRUE(reader->Info().incomplete);
+    EXPECT_FALSE(HeldByRecorder(dir.File("no-such-file.wdq")));
 }
 
 TEST_F(SurvivalTest, AStartThatFailsOrIsRefusedLeavesAnExistingFileAsItWas) {

@@ -227,6 +227,22 @@ TEST(ReviewReadoutTest, TextChannelsAreFittedToTheSampleRange) {
     EXPECT_NEAR(DisplaySample(EngineeringValue(-1234, own), shown), -1234, 1e-9);
 }
 
+// A strip takes its input's colour, or where the recording does not tell the
+// input, the colour of its place.
+TEST(ReviewReadoutTest, StripsTakeTheirInputsColour) {
+    struct Case {
+        int32_t input;
+        std::size_t position;
+        int slot;
+    };
+    for (const Case c : {Case{5, 0, 5}, Case{0, 7, 0}, Case{kUnknownInput, 2, 2},
+                         Case{kUnknownInput, 9, 1}, Case{8, 3, 3}}) {
+        ChannelInfo ch;
+        ch.inputNumber = c.input;
+        EXPECT_EQ(ColourSlot(ch, c.position), c.slot) << c.input << " at " << c.position;
+    }
+}
+
 TEST(DisplayScalingTest, FitRangeAndStepsFollowTheIconRules) {
     DisplayScaling s;
     s.FitRange(2, -1000, 3000);
@@ -305,9 +321,11 @@ TEST_F(ReviewFileTest, ReadoutGivesTheFileValuesAtThePointer) {
     ReviewReadout r;
     EXPECT_FALSE(ReadoutAtColumn(*reader, v, 700, r));
     ASSERT_TRUE(ReadoutAtColumn(*reader, v, 10, r));
-    EXPECT_EQ(ReviewReadoutText(r, channels), "t = " + TimeLabel(r.seconds, 0.001) +
-                                                  "   Druck = " + FormatValue(r.values[0], "bar") +
-                                                  "   Temp = " + FormatValue(r.values[1], "C"));
+    EXPECT_EQ(ReviewTimeText(r), "t = " + TimeLabel(r.seconds, 0.001));
+    // The values go beside the strips' labels, which name channel and input.
+    EXPECT_EQ(ReviewValueText(r, 0, channels), "= " + FormatValue(r.values[0], "bar"));
+    EXPECT_EQ(ReviewValueText(r, 1, channels), "= " + FormatValue(r.values[1], "C"));
+    EXPECT_EQ(ReviewValueText(r, 2, channels), "") << "no third channel";
 }
 
 TEST_F(ReviewFileTest, OverviewIsBuiltOnItsOwnThreadWithProgress) {

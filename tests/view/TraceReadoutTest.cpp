@@ -4,6 +4,7 @@
 #include <random>
 
 #include "acquisition/MeasurementSetup.h"
+#include "base/Utf8Text.h"
 #include "view/StatusText.h"
 #include "view/TracePalette.h"
 #include "view/TraceReadout.h"
@@ -124,6 +125,10 @@ TEST_F(ColumnsTest, TheReadoutShowsTheColumnsFirstScan) {
     EXPECT_EQ(r->scan, 148);
     EXPECT_DOUBLE_EQ(r->seconds, 148 * 0.002);
     EXPECT_NEAR(r->value, 2.0, 0.001);
+    // The channel is named by its input, whatever place it has in the run.
+    setup->channels[1].inputNumber = 5;
+    CopyText(setup->channels[1].name, "chn", kNameChars);
+    EXPECT_EQ(ReadoutText(*r, setup->channels[1]), "t = 0.296 s   B: chn = 2 Volt");
     EXPECT_FALSE(ReadoutAt(l, *setup, 200, l.traces.left + 200, l.strips[1].top + 5));
     EXPECT_FALSE(ReadoutAt(l, *setup, 200, 5, l.strips[1].top + 5));
 }

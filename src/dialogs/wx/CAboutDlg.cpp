@@ -15,7 +15,7 @@ CAboutDlg::CAboutDlg(wxWindow* parent)
     SetTemplateSize(this, 217, 98);
     Place(new wxStaticBitmap(this, wxID_ANY, wxBitmap(tamix_xpm)), 11, 17, 20, 20);
     Place(new wxStaticText(this, wxID_ANY,
-                           wxString::FromUTF8("Tamix adatgy\xC3\xBBjt\xC3\xB5 szoftver")),
+                           wxString::FromUTF8("Tamix adatgy\xC5\xB1jt\xC5\x91 szoftver")),
           40, 10, 119, 8);
     Place(new wxStaticText(this, kVersionLabel, "Version " TAMIX_VERSION), 40, 22, 119, 8);
     AddDefaultButton(this, 176, 6, 32, 14)->SetFocus();

@@ -27,6 +27,7 @@ namespace {
 
 constexpr int kTimerMs = 100;
 constexpr int kMarkerListWidth = 240;
+constexpr int kListPadding = 12;
 constexpr int64_t kScrollSteps = 1'000'000;  // scroll bars count in int
 constexpr double kZoomStep = 2.0;
 
@@ -143,11 +144,17 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     m_scroll->Bind(wxEVT_SCROLL_PAGEUP, &CReviewFrame::OnScroll, this);
     m_scroll->Bind(wxEVT_SCROLL_PAGEDOWN, &CReviewFrame::OnScroll, this);
     m_markers->Bind(wxEVT_LISTBOX, &CReviewFrame::OnMarkerChosen, this);
+    m_markers->Bind(wxEVT_MOTION, &CReviewFrame::OnMarkerListMotion, this);
     Bind(wxEVT_TIMER, &CReviewFrame::OnTimer, this);
     Bind(wxEVT_CLOSE_WINDOW, &CReviewFrame::OnClose, this);
 
     m_canvas->SetRecording(m_reader.get(), nullptr);
-    if (info.incomplete) {
+    if (info.beingRecorded) {
+        // Not a crash: the recorder is still writing, and the window shows
+        // what was on disk when it opened.
+        m_stateText = wxString::Format("Being recorded: %lld scans so far",
+                                       static_cast<long long>(info.scanCount));
+    } else if (info.incomplete) {
         std::string why;
         for (const std::string& note : info.notes) why += (why.empty() ? "" : " ") + note;
         m_stateText = "Cut short: " + W(why);
@@ -266,6 +273,24 @@ void CReviewFrame::OnMarkerStep(wxCommandEvent& event) {
 
 void CReviewFrame::OnMarkerChosen(wxCommandEvent& event) {
     if (event.GetSelection() >= 0) JumpToMarker(static_cast<std::size_t>(event.GetSelection()));
+}
+
+wxString CReviewFrame::MarkerListTip(int item) const {
+    if (item < 0 || static_cast<unsigned>(item) >= m_markers->GetCount()) return {};
+    const wxString text = m_markers->GetString(static_cast<unsigned>(item));
+    // A row shows what fits its width, less the list's own padding.
+    const int room = m_markers->GetClientSize().x - kListPadding;
+    return m_markers->GetTextExtent(text).x > room ? text : wxString();
+}
+
+void CReviewFrame::OnMarkerListMotion(wxMouseEvent& event) {
+    const wxString tip = MarkerListTip(m_markers->HitTest(event.GetPosition()));
+    if (tip.empty()) {
+        m_markers->UnsetToolTip();
+    } else if (m_markers->GetToolTipText() != tip) {
+        m_markers->SetToolTip(tip);
+    }
+    event.Skip();
 }
 
 void CReviewFrame::JumpToMarker(std::size_t m) {

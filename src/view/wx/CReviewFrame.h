@@ -61,6 +61,9 @@ class CReviewFrame final : public wxFrame {
     bool Ready() const { return m_overview != nullptr; }
     wxString StatusText(int field) const;
     std::optional<std::size_t> currentMarker() const { return m_current; }
+    // The whole text of marker row `item` when the list is too narrow to
+    // show it, for its tip; empty when the row shows all of it.
+    wxString MarkerListTip(int item) const;
 
   private:
     CReviewFrame(std::unique_ptr<RecordingReader> reader, std::unique_ptr<RecordingReader> second);
@@ -69,6 +72,7 @@ class CReviewFrame final : public wxFrame {
     void OnClose(wxCloseEvent& event);
     void OnScroll(wxScrollEvent& event);
     void OnMarkerChosen(wxCommandEvent& event);
+    void OnMarkerListMotion(wxMouseEvent& event);
     void OnExport(wxCommandEvent&);
     void OnZoom(wxCommandEvent& event);
     void OnEnds(wxCommandEvent& event);

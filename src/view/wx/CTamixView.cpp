@@ -12,6 +12,7 @@
 #include <wx/utils.h>
 
 #include "acquisition/AcquisitionWorker.h"
+#include "base/ChannelLabel.h"
 #include "control/MeasurementCommands.h"
 #include "control/MeasurementControl.h"
 #include "dialogs/wx/CAboutDlg.h"
@@ -155,10 +156,8 @@ void CTamixView::RenderAll() {
         const ChannelInfo& channel = setup.channels[i];
         const EdgeValues edges =
             StripEdgeValues(s, m_scaling.gain(i), m_scaling.offset(i), channel);
-        std::string_view unit = channel.Unit();
-        while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
-        const wxString name =
-            W(channel.Name()) + (unit.empty() ? wxString() : " [" + W(unit) + "]");
+        const std::string_view unit = channel.Unit();
+        const wxString name = W(ChannelTitle(channel, static_cast<std::size_t>(i)));
         const wxString top = W(FormatValue(edges.top, unit));
         const wxString bottom = W(FormatValue(edges.bottom, unit));
         auto& labels = m_labels[i];

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "base/ChannelLabel.h"
+#include "view/MarkerFlags.h"
 #include "view/ReviewMarkers.h"
 #include "view/ReviewReadout.h"
 #include "view/TimeAxis.h"
@@ -23,6 +25,9 @@ constexpr int kLabelMargin = 2;
 constexpr int kTickPixels = 90;  // the least distance between two time labels
 constexpr int kMarkerHitPixels = 3;
 constexpr std::size_t kFlagChars = 24;
+constexpr int kMaxFlagRows = 4;
+constexpr int kFlagGap = 3;
+constexpr int kValueGap = 8;         // between a strip's label and its value at the pointer
 constexpr double kWheelZoom = 1.25;  // per notch
 
 wxString W(std::string_view s) {
@@ -56,6 +61,9 @@ ReviewCanvas::ReviewCanvas(wxWindow* parent)
     Bind(wxEVT_MOUSE_CAPTURE_LOST, &ReviewCanvas::OnCaptureLost, this);
     Bind(wxEVT_KEY_DOWN, &ReviewCanvas::OnKey, this);
     Bind(wxEVT_LEAVE_WINDOW, [this](wxMouseEvent& e) {
+        if (m_readout) Refresh(false);
+        m_readout.reset();
+        m_pointer.reset();
         if (onReadout) onReadout(wxString());
         e.Skip();
     });
@@ -116,6 +124,8 @@ void ReviewCanvas::LayOutStrips(int width, int height) {
 void ReviewCanvas::ViewChanged() {
     m_dirty = true;
     Refresh(false);
+    // The scan under a pointer that stayed put has changed.
+    if (m_pointer) Readout(m_pointer->x, m_pointer->y);
     if (onViewChanged) onViewChanged();
 }
 
@@ -146,6 +156,7 @@ void ReviewCanvas::RenderAll() {
         m_theme = ViewTheme::For(background);
     }
     LayOutStrips(size.x, size.y);
+    m_flags.clear();
     wxMemoryDC dc(m_buffer);
     dc.SetBackground(wxBrush(m_theme.background));
     dc.Clear();
@@ -204,7 +215,7 @@ void ReviewCanvas::DrawStrip(wxDC& dc, int c) {
     DrawStripFrame(dc, m_layout, m_theme, c);
     if (static_cast<std::size_t>(c) >= m_shown.size()) return;
     const ChannelInfo& shown = m_shown[static_cast<std::size_t>(c)];
-    const wxColour colour = m_theme.trace[shown.inputNumber & 7];
+    const wxColour colour = m_theme.trace[ColourSlot(shown, static_cast<std::size_t>(c))];
     const int g = m_scaling.gain(c);
     const int o = m_scaling.offset(c);
     const int h = m_layout.stripHeight;
@@ -248,10 +259,9 @@ void ReviewCanvas::DrawStrip(wxDC& dc, int c) {
             gc->SetAntialiasMode(smoothing);
         }
     }
-    // Name and unit at the top left, the values of the edges at the right.
-    std::string_view unit = shown.Unit();
-    while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
-    const wxString name = W(shown.Name()) + (unit.empty() ? wxString() : " [" + W(unit) + "]");
+    // Input, name and unit at the top left, the values of the edges at the right.
+    const std::string_view unit = shown.Unit();
+    const wxString name = W(ChannelTitle(shown, static_cast<std::size_t>(c)));
     const EdgeValues edges = StripEdgeValues(s, g, o, shown);
     const auto label = [&](const wxString& text, int x, int y, const wxColour& ink) {
         const wxSize size = dc.GetTextExtent(text);
@@ -264,7 +274,10 @@ void ReviewCanvas::DrawStrip(wxDC& dc, int c) {
         dc.DrawText(text, x, y);
         return size;
     };
-    label(name, s.left + kLabelMargin, s.top + kLabelMargin, colour);
+    const wxSize nameSize = label(name, s.left + kLabelMargin, s.top + kLabelMargin, colour);
+    m_nameBoxes.resize(m_shown.size());
+    m_nameBoxes[static_cast<std::size_t>(c)] =
+        wxRect(s.left + kLabelMargin, s.top + kLabelMargin, nameSize.x, nameSize.y);
     dc.SetFont(*wxSMALL_FONT);
     const wxString top = W(FormatValue(edges.top, unit));
     const wxString bottom = W(FormatValue(edges.bottom, unit));
@@ -283,22 +296,46 @@ void ReviewCanvas::DrawMarkers(wxDC& dc) {
     const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
     const Rect& t = m_layout.traces;
     const int bottom = t.top + m_layout.stripHeight * m_layout.channelCount;
+    m_flags.clear();
+    std::vector<FlagRequest> requests;
+    std::vector<wxString> numbers;
     dc.SetFont(*wxSMALL_FONT);
     for (std::size_t m = 0; m < markers.size(); ++m) {
         const std::optional<int> x = MarkerX(m);
         if (!x) continue;
         dc.SetPen(wxPen(m_theme.ink, 1, wxPENSTYLE_SHORT_DASH));
         dc.DrawLine(*x, t.top, *x, bottom);
-        // The flag hangs from the top, with the marker's number and comment.
         const wxString text = W(MarkerFlagText(m, markers[m], kFlagChars));
-        const wxSize size = dc.GetTextExtent(text);
-        const int flagTop = t.top + kLabelMargin + size.y + 2;
+        numbers.push_back(wxString::Format("%zu", m));
+        requests.push_back(
+            {*x, dc.GetTextExtent(text).x + 4, dc.GetTextExtent(numbers.back()).x + 4});
+        m_flags.push_back({m, wxRect(), text});
+    }
+    // The flags hang in rows below the first strip's label, above its lower
+    // edge value.
+    const int rowHeight = dc.GetTextExtent("0").y + 1;
+    const Rect& first = m_layout.strips[0];
+    const int nameBottom =
+        m_nameBoxes.empty() ? first.top + kLabelMargin : m_nameBoxes[0].GetBottom();
+    const int flagTop = nameBottom + 3;
+    const int room = first.bottom - kLabelMargin - rowHeight - flagTop;
+    const FlagArea area{t.left, t.right, std::clamp(room / rowHeight, 1, kMaxFlagRows), kFlagGap};
+    const std::vector<FlagPlace> places = PlaceFlags(requests, area);
+    std::vector<Label> shown;
+    for (std::size_t i = 0; i < places.size(); ++i) {
+        const FlagPlace& p = places[i];
+        if (!p.shown) continue;
+        Label flag = m_flags[i];
+        if (p.numberOnly) flag.text = numbers[i];
+        flag.box = wxRect(p.left, flagTop + p.row * rowHeight, p.width, rowHeight - 1);
         dc.SetPen(wxPen(m_theme.ink));
         dc.SetBrush(wxBrush(m_theme.ink));
-        dc.DrawRectangle(*x, flagTop, size.x + 4, size.y);
+        dc.DrawRectangle(flag.box);
         dc.SetTextForeground(m_theme.background);
-        dc.DrawText(text, *x + 2, flagTop);
+        dc.DrawText(flag.text, flag.box.x + 2, flag.box.y);
+        shown.push_back(std::move(flag));
     }
+    m_flags = std::move(shown);
     dc.SetFont(*wxNORMAL_FONT);
 }
 
@@ -323,6 +360,43 @@ void ReviewCanvas::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     if (m_dirty || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) RenderAll();
     dc.DrawBitmap(m_buffer, 0, 0);
+    DrawReadout(dc);
+}
+
+std::vector<ReviewCanvas::Label> ReviewCanvas::ReadoutLabels() {
+    wxClientDC dc(this);
+    return LayOutReadout(dc);
+}
+
+std::vector<ReviewCanvas::Label> ReviewCanvas::LayOutReadout(wxDC& dc) const {
+    std::vector<Label> labels;
+    if (!m_readout || m_reader == nullptr) return labels;
+    const std::size_t n = std::min(m_shown.size(), m_nameBoxes.size());
+    // One column for all values, right of the widest label.
+    int x = 0;
+    for (std::size_t c = 0; c < n; ++c) x = std::max(x, m_nameBoxes[c].GetRight() + 1 + kValueGap);
+    dc.SetFont(*wxNORMAL_FONT);
+    for (std::size_t c = 0; c < n; ++c) {
+        const wxString text = W(ReviewValueText(*m_readout, c, m_reader->Info().channels));
+        const wxSize size = dc.GetTextExtent(text);
+        labels.push_back({c, wxRect(x, m_nameBoxes[c].y, size.x, size.y), text});
+    }
+    return labels;
+}
+
+void ReviewCanvas::DrawReadout(wxDC& dc) {
+    if (!m_readout) return;
+    dc.SetFont(*wxNORMAL_FONT);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    for (const Label& label : LayOutReadout(dc)) {
+        wxRect box = label.box;
+        box.Inflate(1, 0);
+        dc.SetPen(*wxTRANSPARENT_PEN);
+        dc.SetBrush(wxBrush(m_theme.background));
+        dc.DrawRectangle(box);
+        dc.SetTextForeground(m_theme.trace[ColourSlot(m_shown[label.index], label.index)]);
+        dc.DrawText(label.text, label.box.x, label.box.y);
+    }
 }
 
 void ReviewCanvas::OnSize(wxSizeEvent& event) {
@@ -385,29 +459,41 @@ void ReviewCanvas::OnMotion(wxMouseEvent& event) {
 }
 
 void ReviewCanvas::Readout(int x, int y) {
-    if (!onReadout) return;
     const Rect& t = m_layout.traces;
     ReviewReadout r;
-    if (m_reader == nullptr || x < t.left || x >= t.right || y < t.top || y >= t.bottom ||
-        !ReadoutAtColumn(*m_reader, m_viewport, x - t.left, r)) {
-        onReadout(wxString());
+    const bool on = m_reader != nullptr && x >= t.left && x < t.right && y >= t.top &&
+                    y < t.bottom && ReadoutAtColumn(*m_reader, m_viewport, x - t.left, r);
+    if (on || m_readout) Refresh(false);
+    m_pointer = wxPoint(x, y);
+    if (!on) {
+        m_readout.reset();
+        if (onReadout) onReadout(wxString());
         return;
     }
-    onReadout(W(ReviewReadoutText(r, m_reader->Info().channels)));
-    // Near a marker, its whole comment as a tip.
-    wxString tip;
-    const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
-    for (std::size_t m = 0; m < markers.size(); ++m) {
-        const std::optional<int> mx = MarkerX(m);
-        if (mx && std::abs(*mx - x) <= kMarkerHitPixels) {
-            tip = wxString::Format("Marker %zu: ", m) + W(markers[m].comment);
-        }
-    }
+    m_readout = r;
+    if (onReadout) onReadout(W(ReviewTimeText(r)));
+    const wxString tip = MarkerTip(x);
     if (tip.empty()) {
         UnsetToolTip();
     } else if (GetToolTipText() != tip) {
         SetToolTip(tip);
     }
+}
+
+wxString ReviewCanvas::MarkerTip(int x) const {
+    // Every marker near the pointer, with its whole comment: flags at one
+    // place may show only their numbers, or none.
+    wxString tip;
+    const std::vector<RecordingMarker>& markers =
+        m_reader != nullptr ? m_reader->Info().markers : std::vector<RecordingMarker>();
+    for (std::size_t m = 0; m < markers.size(); ++m) {
+        const std::optional<int> mx = MarkerX(m);
+        if (mx && std::abs(*mx - x) <= kMarkerHitPixels) {
+            if (!tip.empty()) tip += "\n";
+            tip += wxString::Format("Marker %zu: ", m) + W(markers[m].comment);
+        }
+    }
+    return tip;
 }
 
 // The arrows and pages pan here; the window's accelerators (Home, End, N, P,

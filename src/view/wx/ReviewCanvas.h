@@ -15,6 +15,7 @@
 #include "recording/MinMaxPyramid.h"
 #include "recording/RecordingReader.h"
 #include "view/DisplayScaling.h"
+#include "view/ReviewReadout.h"
 #include "view/ReviewViewport.h"
 #include "view/ViewGeometry.h"
 #include "view/wx/ViewTheme.h"
@@ -24,6 +25,13 @@ namespace tamix {
 class ReviewCanvas final : public wxWindow {
   public:
     static constexpr int kAxisHeight = 20;
+
+    // A text drawn in a box: a marker's flag, a value at the pointer.
+    struct Label {
+        std::size_t index = 0;  // the marker's or the channel's
+        wxRect box;
+        wxString text;
+    };
 
     explicit ReviewCanvas(wxWindow* parent);
 
@@ -58,6 +66,17 @@ class ReviewCanvas final : public wxWindow {
     void FitAll();
     // Paints everything into the buffer now (used by paints, measured by tests).
     void RenderAll();
+    // Each strip's label (input, name, unit) as last drawn.
+    const std::vector<wxRect>& nameBoxes() const { return m_nameBoxes; }
+    // The flags of the markers on screen as last drawn; a marker without room
+    // for a flag has none.
+    const std::vector<Label>& flags() const { return m_flags; }
+    // Each channel's value at the pointer, beside its strip's label; none while
+    // the pointer is off the traces. Drawn over the buffer by every paint.
+    std::vector<Label> ReadoutLabels();
+    void DrawReadout(wxDC& dc);
+    // The tip for client x on the traces: every marker whose line is near.
+    wxString MarkerTip(int x) const;
 
   private:
     void OnPaint(wxPaintEvent&);
@@ -80,12 +99,17 @@ class ReviewCanvas final : public wxWindow {
     bool VisibleRange(std::vector<MinMax>& range);
     void FitStrip(std::size_t c, const MinMax& range);
     void Readout(int x, int y);
+    std::vector<Label> LayOutReadout(wxDC& dc) const;
 
     RecordingReader* m_reader = nullptr;
     MinMaxPyramid* m_overview = nullptr;
     ReviewViewport m_viewport{0, 0, 1};
     DisplayScaling m_scaling;
     std::vector<ChannelInfo> m_shown;  // display calibration per strip
+    std::vector<wxRect> m_nameBoxes;   // each strip's label as last drawn
+    std::vector<Label> m_flags;
+    std::optional<ReviewReadout> m_readout;
+    std::optional<wxPoint> m_pointer;  // where the pointer was last seen on the canvas
     ViewLayout m_layout;
     ViewTheme m_theme;
     wxBitmap m_buffer;
