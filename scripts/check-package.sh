@@ -135,6 +135,16 @@ else
 fi
 check "packaged tamix-sim --help" "$ROOT/usr/bin/tamix-sim" --help
 
+if built tamix; then
+  # The packaged desktop program, driven from outside with X keys and clicks
+  # as a user drives it (tests/app/real_input; the installed tamix-file reads
+  # the recordings back when the package has it).
+  reader="$ROOT/usr/bin/tamix-file"
+  [ -x "$reader" ] || reader="$BUILD/tools/tamix-file"
+  check "real-input tests on the packaged tamix" /usr/bin/python3 tests/app/real_input/run.py \
+    --tamix "$ROOT/usr/bin/tamix" --tamix-file "$reader" --tamix-record "$recorder"
+fi
+
 check "dpkg -i --dry-run" $SUDO dpkg -i --dry-run "$DEB"
 
 for page in "$ROOT"/usr/share/man/man1/*.1.gz; do
