@@ -1,5 +1,6 @@
 """SIGTERM, as a logout or `kill` sends it, while one of the program's modal
-boxes is open: the program ends with status 0 and leaves a complete file."""
+boxes is open, SIGHUP and SIGINT during a run, and the X server going away
+during a run: the program ends with status 0 and leaves a complete file."""
 import signal
 
 from case import BOX_TITLE, RealInputCase, programs, wait_until
@@ -51,3 +52,34 @@ class TerminationSignals(RealInputCase):
         self.start()
         self.open_options()
         self.assertEqual(self.terminate(), 0, self.app.log())
+
+    def start_recording(self, name):
+        main = self.start(name=name)
+        path = self.app.path("ended.wdq")
+        self.start_run(path)
+        wait_until(lambda: self.size(path) > HEADER_BYTES, 30, f"{path} to hold scans")
+        return main, path
+
+    def assert_completed(self, path):
+        info = programs.info(path)
+        self.assertIsNotNone(info, f"{path} does not read")
+        self.assertFalse(info["incomplete"], info["notes"])
+        self.assertGreater(info["scans"], 0)
+
+    def test_sighup_and_sigint_during_a_run(self):
+        for sig in (signal.SIGHUP, signal.SIGINT):
+            with self.subTest(signal=sig.name):
+                self.start_recording(sig.name.lower())
+                self.app.proc.send_signal(sig)
+                self.assertEqual(self.wait_exit(30), 0, self.app.log())
+                self.assert_completed(self.app.path("ended.wdq"))
+
+    def test_the_display_going_away_during_a_run(self):
+        # The end of a session as the program sees it when the server goes
+        # first: its connection breaks; no window can be closed any more.
+        _, path = self.start_recording("display-lost")
+        xvfb = self.desktop.procs[0]
+        xvfb.kill()
+        xvfb.wait(30)
+        self.assertEqual(self.wait_exit(30), 0, self.app.log())
+        self.assert_completed(path)
