@@ -257,7 +257,11 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
             const bool isName = name == "--name";
             const std::string fault = TextLengthFault(text, isName ? kNameChars : kUnitChars);
             if (!fault.empty()) {
-                error = name + " " + v + ": " + fault;
+                error = name;
+                error += ' ';
+                error += v;
+                error += ": ";
+                error += fault;
                 return false;
             }
             InputOptions& in = out.perInput[static_cast<std::size_t>(input)];
