@@ -242,10 +242,18 @@ int Copy(const std::string& path, int fd, std::string& reason) {
 }  // namespace
 
 bool IsStreamTarget(const std::string& out) {
-    if (out == "-" || out.starts_with("/dev/") || out.starts_with("/proc/")) return true;
+    if (out == "-") return true;
     std::error_code ec;
     const fs::file_status status = fs::status(out, ec);
-    return !ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
+    if (!ec && fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) {
+        return true;
+    }
+    // /dev/stdout or /dev/fd/1 lead to whatever standard output is, a regular
+    // file too; anything beside them would land among the devices. A folder
+    // under /dev such as /dev/shm holds ordinary files.
+    const fs::path folder = fs::weakly_canonical(fs::absolute(out, ec).parent_path(), ec);
+    const std::string name = folder.generic_string();
+    return name == "/dev" || name.starts_with("/proc/");
 }
 
 StreamOutcome ExportToStream(const std::string& out, bool spool, const std::string& extension,

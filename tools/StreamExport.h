@@ -13,9 +13,10 @@
 
 namespace tamix::cli {
 
-// Whether `out` names a stream: "-", a path under /dev or /proc (such as
-// /dev/stdout, whose companions would land among the devices), or an existing
-// file that is not a regular file (a FIFO, a device, a socket).
+// Whether `out` names a stream: "-", an existing file that is not a regular
+// file (a FIFO, a device, a socket), or a name in /dev itself or under /proc
+// (such as /dev/stdout, which may lead to a regular file, and whose companions
+// would land among the devices).
 bool IsStreamTarget(const std::string& out);
 
 // One export into `path` through `opener`; false with `error` ("PATH: reason").

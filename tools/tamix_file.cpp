@@ -46,7 +46,7 @@ constexpr const char* kExportHelp =
     "      extension unless --format (or its older name --to) names it. LIST\n"
     "      holds channel numbers from 1 or channel names, separated by commas.\n"
     "      OUT '-' is standard output, and --format is needed then. To standard\n"
-    "      output, a pipe or a device (OUT under /dev, or a FIFO) only the data\n"
+    "      output, a pipe or a device (a FIFO, /dev/stdout) only the data\n"
     "      are written: CSV without its markers file, a text recording without\n"
     "      its info file. CSV and text stream as they are made; WinDaq and EDF+,\n"
     "      whose headers are completed last, are made in the temporary folder\n"

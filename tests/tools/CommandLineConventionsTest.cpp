@@ -260,6 +260,18 @@ std::string ReadFifo(const std::string& path) {
     return text;
 }
 
+// A folder under /dev that holds ordinary files keeps a CSV's markers beside it.
+TEST_F(ConventionsTest, AFileInAFolderUnderDevIsAnOrdinaryFile) {
+    if (!fs::is_directory("/dev/shm")) GTEST_SKIP() << "no /dev/shm here";
+    const std::string name = "/dev/shm/" + dir.path().filename().string();
+    const ProgramResult r = RunProgram({TAMIX_FILE_PATH, "export", Recording(), name + ".csv"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(name + ".csv"));
+    EXPECT_TRUE(fs::is_regular_file(name + "_markers.csv"));
+    fs::remove(name + ".csv");
+    fs::remove(name + "_markers.csv");
+}
+
 TEST_F(ConventionsTest, ExportToAPipeOrADeviceInventsNoFilesBesideIt) {
     for (const char* format : {"csv", "dat", "wdq"}) {
         SCOPED_TRACE(format);
@@ -279,12 +291,22 @@ TEST_F(ConventionsTest, ExportToAPipeOrADeviceInventsNoFilesBesideIt) {
         if (std::string(format) == "dat") expected.insert("x_info.txt");
         EXPECT_EQ(Entries(here.path()), expected);
     }
-    // A device path: its data go there, and nothing lands among the devices.
+    // A device path: its data go there, and nothing lands among the devices,
+    // also when standard output behind /dev/stdout is a regular file.
     const ProgramResult r =
         RunProgram({TAMIX_FILE_PATH, "export", Recording(), "/dev/stdout", "--format", "csv"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("time_s,", 0), 0u) << r.out.substr(0, 80);
+    const std::string csv = dir.File("x.csv");
+    ASSERT_EQ(RunProgram({TAMIX_FILE_PATH, "export", Recording(), csv}).exitCode, 0);
+    const std::string redirected = dir.File("redirected");
+    const ProgramResult toFile =
+        RunProgram({TAMIX_FILE_PATH, "export", Recording(), "/dev/stdout", "--format", "csv"},
+                   test::StdoutTo(redirected));
+    EXPECT_EQ(toFile.exitCode, 0) << toFile.err;
+    EXPECT_EQ(test::ReadText(redirected), test::ReadText(csv));
     EXPECT_FALSE(fs::exists("/dev/stdout_markers.csv"));
+    EXPECT_FALSE(fs::exists(dir.File("redirected_markers.csv")));
     const ProgramResult full =
         RunProgram({TAMIX_FILE_PATH, "export", Recording(), "/dev/full", "--format=csv"});
     EXPECT_EQ(full.exitCode, 1);
