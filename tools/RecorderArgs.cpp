@@ -57,9 +57,9 @@ Options:
   --                   ends the options: a FILE that begins with '-' follows
 
 A value may also follow its option after an equals sign: --time=90,
---cal=B=100,0, --simulate=NORV40 (the one way to name a unit that could be
-mistaken for FILE). A KEY after --simulate that no unit has is refused with
-the list of known ones.
+--cal=B=100,0, --simulate=NORV40. The word after --simulate is its KEY when it
+names a unit, else FILE; one that looks like a mistyped KEY (or leaves two
+FILEs) is refused with the list of known units.
 
 Values the desktop program would repair in the profile (a time out of range,
 an index out of its list, a calibration that is not finite or reads 1 V as

@@ -14,6 +14,9 @@
 #ifndef O_CLOEXEC
 #define O_CLOEXEC 0  // Windows: no descriptors are inherited by exec there
 #endif
+#ifndef O_BINARY
+#define O_BINARY 0  // POSIX: every file is binary; Windows would translate line ends
+#endif
 
 namespace tamix::cli {
 namespace {
@@ -94,30 +97,30 @@ class DiscardedFile final : public OutputFile {
     std::string Error() const override { return {}; }
 };
 
-// The stream for the export's own name, a discarded file for any other.
+// The stream for the first file an export creates (its data: every exporter
+// writes them before any companion, whatever name it gives them on the way),
+// a discarded file for each later one.
 class StreamOpener final : public FileOpener {
   public:
-    StreamOpener(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+    explicit StreamOpener(int fd) : fd_(fd) {}
 
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
-        if (path != name_) {
+    std::unique_ptr<OutputFile> Create(const std::string&, std::string&) override {
+        if (used_) {
             companions_ = true;
             return std::make_unique<DiscardedFile>();
-        }
-        if (used_) {
-            error = "a stream can be written only once";
-            return nullptr;
         }
         used_ = true;
         return std::make_unique<StreamFile>(fd_, failed_);
     }
+    // The names an exporter gives are no files: nothing to look at on disk.
+    bool Exists(const std::string&) override { return false; }
+    bool CanCreate(const std::string&, std::string&) override { return true; }
 
     bool failed() const { return failed_; }
     bool companions() const { return companions_; }
 
   private:
     int fd_;
-    std::string name_;
     bool used_ = false;
     bool failed_ = false;
     bool companions_ = false;
@@ -134,7 +137,7 @@ class Target {
             return;
         }
         name_ = out;
-        fd_ = ::open(out.c_str(), O_WRONLY | O_CLOEXEC);
+        fd_ = ::open(out.c_str(), O_WRONLY | O_BINARY | O_CLOEXEC);
         if (fd_ < 0) error_ = out + ": " + std::strerror(errno);
         own_ = fd_ >= 0;
     }
@@ -175,8 +178,8 @@ class SpoolFile {
         for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
             const fs::path candidate =
                 folder / ("tamix-file-" + std::to_string(random()) + "." + extension);
-            const int fd =
-                ::open(candidate.string().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            const int fd = ::open(candidate.string().c_str(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_BINARY | O_CLOEXEC, 0600);
             if (fd >= 0) {
                 ::close(fd);
                 path_ = candidate.string();
@@ -213,7 +216,7 @@ std::string Renamed(std::string text, const std::string& from, const std::string
 // Copies the file at `path` to the target: 0 done, 1 the file could not be read,
 // 2 the target could not be written.
 int Copy(const std::string& path, int fd, std::string& reason) {
-    const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = ::open(path.c_str(), O_RDONLY | O_BINARY | O_CLOEXEC);
     if (in < 0) {
         reason = std::strerror(errno);
         return 1;
@@ -266,7 +269,7 @@ StreamOutcome ExportToStream(const std::string& out, bool spool, const std::stri
     const StreamOutcome writeFailure =
         target.isStandardOutput() ? StreamOutcome::OutputFailed : StreamOutcome::Failed;
     if (!spool) {
-        StreamOpener opener(target.fd(), target.name());
+        StreamOpener opener(target.fd());
         const bool ok = run(opener, target.name(), report.error);
         report.companionsLeftOut = opener.companions();
         if (!ok) return opener.failed() ? writeFailure : StreamOutcome::Failed;
