@@ -1,16 +1,16 @@
 #include "RecorderArgs.h"
 
 #include <algorithm>
+#include <cctype>
 #include <charconv>
-#include <cmath>
 #include <string_view>
 #include <utility>
+#include <vector>
 
-#include "acquisition/MeasurementSetup.h"
-#include "base/IniFile.h"
+#include "CommandLine.h"
+#include "base/ChannelInfo.h"
 #include "base/ProfileKeys.h"
 #include "base/TextLimits.h"
-#include "base/Utf8Text.h"
 #include "device/DeviceProfile.h"
 #include "device/InstrumentSource.h"
 #include "dialogs/OptionChecks.h"
@@ -53,7 +53,13 @@ Options:
                        ($XDG_CONFIG_HOME/tamix.INI when that is set)
   --quiet              no progress display (it is shown only on a terminal)
   --help               this text
+  --version            the version
   --                   ends the options: a FILE that begins with '-' follows
+
+A value may also follow its option after an equals sign: --time=90,
+--cal=B=100,0, --simulate=NORV40. The word after --simulate is its KEY when it
+names a unit, else FILE; one that looks like a mistyped KEY (or leaves two
+FILEs) is refused with the list of known units.
 
 Values the desktop program would repair in the profile (a time out of range,
 an index out of its list, a calibration that is not finite or reads 1 V as
@@ -71,7 +77,8 @@ settings; 3 the output file cannot be created, or another recording holds it;
 4 the run ended early or incompletely (the instrument was lost, the file could
 not be written, a WinDaq file was full, the info file could not be written);
 5 completed, but scans were lost before they reached the computer (gaps are
-marked in the file).
+marked in the file); 6 standard output could not be written (a full disk, a
+closed pipe).
 )";
 
 namespace {
@@ -102,6 +109,38 @@ bool ParseDuration(std::string_view text, double& seconds) {
     return seconds > 0 && seconds <= kMaxTotalTime * 3600.0;
 }
 
+// Edits between two texts, ignoring case (a few characters at most).
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j < row.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row.back();
+}
+
+// A word that was meant as a unit's key rather than a file: no folder or
+// extension, and at most two edits from a serial or a model name.
+bool LooksLikeUnitKey(std::string_view text) {
+    if (text.find_first_of("./\\") != std::string_view::npos) return false;
+    return std::any_of(KnownUnits().begin(), KnownUnits().end(), [text](const KnownUnit& u) {
+        return EditDistance(text, u.serial) <= 2 || EditDistance(text, u.modelName) <= 2;
+    });
+}
+
+std::string UnknownUnit(std::string_view key) {
+    return "--simulate: unknown unit \"" + std::string(key) + "\"; known are " + KnownUnitKeys() +
+           " (a FILE of such a name goes after --)";
+}
+
 // "A=text" into input and text.
 bool SplitAssignment(const std::string& text, int& input, std::string& value) {
     const std::size_t eq = text.find('=');
@@ -116,20 +155,17 @@ bool SplitAssignment(const std::string& text, int& input, std::string& value) {
 bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                        std::string& error) {
     bool optionsEnded = false;
+    // Where the argument after a --simulate without a key stands: a second
+    // FILE there means that it was a key no unit has.
+    std::size_t afterBareSimulate = args.size();
+    std::size_t outputAt = args.size();
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        const auto value = [&](std::string& v) {
-            if (i + 1 >= args.size()) {
-                error = a + " needs a value";
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        std::string v;
         if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
             if (!out.outputFile.empty()) {
-                error = "only one output file can be given";
+                error = outputAt == afterBareSimulate ? UnknownUnit(out.outputFile)
+                        : i == afterBareSimulate      ? UnknownUnit(a)
+                                                      : "only one output file can be given";
                 return false;
             }
             if (a.empty()) {
@@ -137,37 +173,64 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 return false;
             }
             out.outputFile = a;
-        } else if (a == "--") {
+            outputAt = i;
+            continue;
+        }
+        if (a == "--") {
             optionsEnded = true;
-        } else if (a == "--help" || a == "-h") {
-            out.help = true;
-        } else if (a == "--simulate") {
+            continue;
+        }
+        const cli::Option opt = cli::SplitOption(a);
+        const std::string& name = opt.name;
+        std::string v;
+        const auto value = [&] { return cli::TakeValue(opt, args, i, v, error); };
+        const auto flag = [&](bool& set) {
+            if (!cli::NoValue(opt, error)) return false;
+            set = true;
+            return true;
+        };
+        if (name == "--help" || name == "-h") {
+            if (!flag(out.help)) return false;
+        } else if (name == "--version") {
+            if (!flag(out.version)) return false;
+        } else if (name == "--simulate") {
             // The value is optional: taken when it names a known unit.
             out.simulate = "A30008SN";
-            if (i + 1 < args.size() && FindKnownUnit(args[i + 1]) != nullptr)
+            if (opt.value) {
+                if (FindKnownUnit(*opt.value) == nullptr) {
+                    error = UnknownUnit(*opt.value);
+                    return false;
+                }
+                out.simulate = *opt.value;
+            } else if (i + 1 < args.size() && FindKnownUnit(args[i + 1]) != nullptr) {
                 out.simulate = args[++i];
-        } else if (a.rfind("--simulate=", 0) == 0) {
-            out.simulate = a.substr(11);
-        } else if (a == "--port") {
-            if (!value(v)) return false;
+            } else if (i + 1 < args.size() && LooksLikeUnitKey(args[i + 1])) {
+                error = UnknownUnit(args[i + 1]);
+                return false;
+            } else {
+                afterBareSimulate = i + 1;
+            }
+        } else if (name == "--port") {
+            if (!value()) return false;
             SerialPortInfo port;
             if (!ParsePortSpec(v, port)) {
                 error = "--port takes PATH=SERIAL, e.g. /dev/pts/3=A30008SN";
                 return false;
             }
             out.ports.push_back(port);
-        } else if (a == "--unpaced") {
-            out.unpaced = true;
-        } else if (a == "--quiet") {
-            out.quiet = true;
-        } else if (a == "--profile") {
-            if (!value(out.profilePath)) return false;
+        } else if (name == "--unpaced") {
+            if (!flag(out.unpaced)) return false;
+        } else if (name == "--quiet") {
+            if (!flag(out.quiet)) return false;
+        } else if (name == "--profile") {
+            if (!value()) return false;
+            out.profilePath = v;
             if (out.profilePath.empty()) {
                 error = "--profile takes a path";
                 return false;
             }
-        } else if (a == "--inputs") {
-            if (!value(v)) return false;
+        } else if (name == "--inputs") {
+            if (!value()) return false;
             std::vector<int> inputs;
             std::string_view rest = v;
             while (true) {
@@ -183,30 +246,32 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 rest.remove_prefix(comma + 1);
             }
             out.inputs = inputs;
-        } else if (a == "--name" || a == "--unit") {
-            if (!value(v)) return false;
+        } else if (name == "--name" || name == "--unit") {
+            if (!value()) return false;
             int input = -1;
             std::string text;
             if (!SplitAssignment(v, input, text)) {
-                error = a + " takes INPUT=TEXT, e.g. A=ECG";
+                error = name + " takes INPUT=TEXT, e.g. A=ECG";
                 return false;
             }
-            const std::size_t limit = a == "--name" ? kNameChars : kUnitChars;
-            const std::size_t chars = Utf8Length(text);
-            if (chars > limit) {
-                error = a;
+            const bool isName = name == "--name";
+            const std::string fault = TextLengthFault(text, isName ? kNameChars : kUnitChars);
+            if (!fault.empty()) {
+                error = name;
                 error += ' ';
                 error += v;
-                error += ": " + std::to_string(chars);
-                error += " characters, at most " + std::to_string(limit) + " are possible";
+                error += ": ";
+                error += fault;
                 return false;
             }
-            (a == "--name" ? out.names : out.units).emplace_back(input, text);
-        } else if (a == "--cal") {
-            if (!value(v)) return false;
+            InputOptions& in = out.perInput[static_cast<std::size_t>(input)];
+            (isName ? in.name : in.unit) = text;
+        } else if (name == "--cal") {
+            if (!value()) return false;
             int input = -1;
             std::string text;
-            double v1 = 0, v0 = 0;
+            double v1 = 0;
+            double v0 = 0;
             const bool assigned = SplitAssignment(v, input, text);
             const std::size_t comma = text.find(',');
             if (!assigned || comma == std::string::npos ||
@@ -220,63 +285,62 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 error = "--cal " + v + ": " + std::string(Describe(fault));
                 return false;
             }
-            out.calibrations.push_back({input, {v1, v0}});
-        } else if (a == "--time") {
-            if (!value(v)) return false;
+            out.perInput[static_cast<std::size_t>(input)].calibration =
+                Calibration{.valueAt1V = v1, .valueAt0V = v0};
+        } else if (name == "--time") {
+            if (!value()) return false;
             double seconds = 0;
             if (!ParseDuration(v, seconds)) {
                 error = "--time takes a positive duration up to 6000 h, e.g. 90, 1.5min, 2h";
                 return false;
             }
             out.seconds = seconds;
-        } else if (a == "--format") {
-            if (!value(v)) return false;
+        } else if (name == "--format") {
+            if (!value()) return false;
             if (v != "wdq" && v != "text") {
                 error = "--format takes wdq or text";
                 return false;
             }
-            out.fileType = v == "text" ? 1 : 0;
+            out.fileType = v == "text" ? FileType::Text : FileType::WinDaq;
         } else {
             error = "unknown option " + a + " (a FILE beginning with '-' goes after --)";
             return false;
         }
     }
-    if (!out.help && out.outputFile.empty()) {
+    if (!out.help && !out.version && out.outputFile.empty()) {
         error = "no output file given";
         return false;
     }
     return true;
 }
 
-void ApplyRecorderArgs(const RecorderArgs& args, MeasurementOptions& o) {
+void ApplyRecorderArgs(const RecorderArgs& args, MeasurementChoices& c) {
     if (args.inputs) {
-        o.m_bChannel.fill(0);
-        for (const int input : *args.inputs) o.m_bChannel[input] = 1;
+        for (InputChoice& in : c.inputs) in.recorded = false;
+        for (const int input : *args.inputs)
+            c.inputs[static_cast<std::size_t>(input)].recorded = true;
     }
-    for (const auto& [input, name] : args.names) o.m_strNames[input] = name;
-    for (const auto& [input, unit] : args.units) o.m_strUnits[input] = unit;
-    for (const auto& [input, cal] : args.calibrations) {
-        o.m_dValues1V[input] = cal.first;
-        o.m_dValues0V[input] = cal.second;
+    for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+        const InputOptions& given = args.perInput[i];
+        InputChoice& in = c.inputs[i];
+        if (given.name) in.name = *given.name;
+        if (given.unit) in.unit = *given.unit;
+        if (given.calibration) in.calibration = *given.calibration;
     }
-    if (args.seconds) {
-        o.m_dTotalTime = *args.seconds / 60.0;
-        o.m_nTimeUnit = 0;
-    }
+    if (args.seconds) c.duration = Duration::InSeconds(*args.seconds);
     if (args.fileType) {
-        o.m_nFileType = *args.fileType;
+        c.fileType = *args.fileType;
     } else if (const std::optional<int> named = FileTypeNamed(args.outputFile)) {
         // The profile's type gives way to the one the file's name says.
-        o.m_nFileType = *named;
+        c.fileType = FileTypeOf(*named);
     }
-    o.m_nSaveMode = 1;
-    o.m_strFileName = args.outputFile;
-    // The shown fields follow the arrays, so the checks on OK see the overrides.
-    o.ShowChannel();
+    c.save = SaveMode::ToFile;
+    c.fileName = args.outputFile;
 }
 
 std::string CheckRecorderChoices(const RecorderArgs& args, const IniFile& profile,
-                                 const MeasurementOptions& o) {
+                                 const std::vector<SettingRepair>& repairs,
+                                 const MeasurementChoices& c) {
     const std::string where = "profile " + profile.path();
     if (!profile.LoadError().empty()) return where + " not read: " + profile.LoadError();
     using Field = SettingRepair::Field;
@@ -291,32 +355,24 @@ std::string CheckRecorderChoices(const RecorderArgs& args, const IniFile& profil
             case Field::TotalTime:
             case Field::TimeUnit:
                 return args.seconds.has_value();
-            case Field::Calibration:
-                return o.m_bChannel[r.input] == 0 ||
-                       std::any_of(args.calibrations.begin(), args.calibrations.end(),
-                                   [&](const auto& c) { return c.first == r.input; });
+            case Field::Calibration: {
+                const auto at = static_cast<std::size_t>(r.input);
+                return !c.inputs[at].recorded || args.perInput[at].calibration.has_value();
+            }
         }
         return false;
     };
-    for (const SettingRepair& r : o.Repairs()) {
+    for (const SettingRepair& r : repairs) {
         if (!replaced(r)) return where + ": " + r.found + ": " + r.reason;
     }
     // The options' names and units were checked when parsed: a long one here
-    // is the profile's, which the desktop dialog would not accept either.
-    const auto tooLong = [&](const std::string& key, const std::string& text, std::size_t limit) {
-        const std::size_t chars = Utf8Length(text);
-        if (chars <= limit) return std::string();
-        return where + ": [" + std::string(profile::kChannelInfo) + "] " + key + ": " +
-               std::to_string(chars) + " characters, at most " + std::to_string(limit) +
-               " are possible";
-    };
-    for (int i = 0; i < kMaxChannels; ++i) {
-        if (o.m_bChannel[i] == 0) continue;
-        std::string problem = tooLong(profile::Name(i), o.m_strNames[i], kNameChars);
-        if (problem.empty()) problem = tooLong(profile::Unit(i), o.m_strUnits[i], kUnitChars);
-        if (!problem.empty()) return problem;
+    // is the profile's, which the desktop dialog would shorten.
+    if (const std::optional<TextOverLimit> longText = FirstTextOverLimit(c)) {
+        const int i = longText->input;
+        return where + ": [" + std::string(profile::kChannelInfo) + "] " +
+               (longText->isUnit ? profile::Unit(i) : profile::Name(i)) + ": " + longText->fault;
     }
-    return o.CheckForOk();
+    return CheckChoices(c);
 }
 
 }  // namespace tamix

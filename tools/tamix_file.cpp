@@ -11,6 +11,10 @@
 #include <string_view>
 #include <vector>
 
+#include "CommandLine.h"
+#include "InfoJson.h"
+#include "StandardOutput.h"
+#include "StreamExport.h"
 #include "base/ChannelLabel.h"
 #include "recording/CsvExport.h"
 #include "recording/EdfExport.h"
@@ -25,37 +29,69 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitOutput = 3;
 
-constexpr const char* kHelp =
-    "Usage: tamix-file COMMAND ...\n"
-    "\n"
-    "Commands:\n"
+constexpr const char* kInfoHelp =
     "  info FILE [--json]\n"
     "      Channels with their labels (input and name, or place and name where\n"
     "      the file does not tell the inputs), units and calibration, rate, scans,\n"
     "      duration, start time, markers, and anything odd about the file, such\n"
-    "      as that it is still being recorded.\n"
-    "  export FILE OUT [--to csv|edf|dat|wdq] [--from SECONDS] [--to-time SECONDS]\n"
-    "                  [--channels LIST]\n"
+    "      as that it is still being recorded. With --json the same as one JSON\n"
+    "      object; a number that is not finite (a broken calibration) is given as\n"
+    "      null, and a note says so.\n";
+
+constexpr const char* kExportHelp =
+    "  export FILE OUT [--format csv|edf|dat|wdq] [--from SECONDS]\n"
+    "                  [--to-time SECONDS] [--channels LIST]\n"
     "      Writes the recording (or the part from --from up to --to-time) as CSV\n"
     "      (OUT and OUT_markers.csv), EDF+, a text recording (.dat with its\n"
     "      _info.txt) or a WinDaq file (.wdq). The format comes from OUT's\n"
-    "      extension unless --to names it. LIST holds channel numbers from 1,\n"
-    "      channel names, or input labels (A to D) where the recording tells its\n"
-    "      inputs, separated by commas.\n"
+    "      extension unless --format (or its older name --to) names it. LIST\n"
+    "      holds channel numbers from 1, channel names, or input labels (A to D)\n"
+    "      where the recording tells its inputs, separated by commas.\n"
+    "      OUT '-' is standard output, and --format is needed then. To standard\n"
+    "      output, a pipe or a device (a FIFO, /dev/stdout) only the data\n"
+    "      are written: CSV without its markers file, a text recording without\n"
+    "      its info file. CSV and text stream as they are made; WinDaq and EDF+,\n"
+    "      whose headers are completed last, are made in the temporary folder\n"
+    "      ($TMPDIR) first and then copied.\n";
+
+constexpr const char* kRepairHelp =
     "  repair FILE\n"
     "      Makes a recording cut short by a crash whole again: a WinDaq file gets\n"
     "      its data size and a trailer, a text file loses its partial last line and\n"
     "      gets a missing info file. The original is kept as FILE.bak. Running it\n"
     "      again finds nothing to repair. A file that is still being recorded is\n"
-    "      left alone.\n"
-    "\n"
-    "FILE is a WinDaq (.wdq) or text (.dat) recording.\n"
-    "\n"
+    "      left alone.\n";
+
+constexpr const char* kExitHelp =
     "Exit status:\n"
     "  0  done (for repair also: nothing to repair)\n"
     "  1  a file could not be read, written or repaired (the message names it)\n"
-    "  2  wrong command line\n";
+    "  2  wrong command line\n"
+    "  3  standard output could not be written (a full disk, a closed pipe)\n";
+
+// The whole help, or one command's.
+std::string Help(const char* command) {
+    std::string text = "Usage: tamix-file COMMAND ...\n\n";
+    if (command != nullptr) {
+        // The command's own lines, after the program's name.
+        text = "Usage: tamix-file";
+        text += std::string_view(command).substr(1);
+    } else {
+        text += "Commands:\n";
+        text += kInfoHelp;
+        text += kExportHelp;
+        text += kRepairHelp;
+        text +=
+            "\n"
+            "Options of every command: --opt VALUE and --opt=VALUE are the same; --help\n"
+            "after a command gives its help; --version prints the version.\n";
+    }
+    text += "\nFILE is a WinDaq (.wdq) or text (.dat) recording.\n\n";
+    text += kExitHelp;
+    return text;
+}
 
 int Usage(const std::string& message) {
     std::fprintf(stderr, "tamix-file: %s\nTry 'tamix-file --help'.\n", message.c_str());
@@ -77,24 +113,6 @@ std::string Fixed3(double v) {
     char buf[64];
     const auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 3);
     return {buf, r.ptr};
-}
-
-std::string Json(std::string_view text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out.push_back('\\');
-            out.push_back(c);
-        } else if (u < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", u);
-            out += buf;
-        } else {
-            out.push_back(c);
-        }
-    }
-    return out + "\"";
 }
 
 std::string UtcText(int64_t seconds) {
@@ -161,66 +179,32 @@ void PrintInfo(const RecordingInfo& info) {
     for (const std::string& note : info.notes) std::printf("Note:      %s\n", note.c_str());
 }
 
-void PrintJson(const RecordingInfo& info) {
-    std::string j = "{\n";
-    j += "  \"file\": " + Json(info.fileName) + ",\n";
-    j += "  \"format\": " + Json(info.format == RecordingFormat::Text ? "text" : "wdq") + ",\n";
-    j += std::string("  \"hiRes\": ") + (info.hiRes ? "true" : "false") + ",\n";
-    j += "  \"channels\": [";
-    for (std::size_t k = 0; k < info.channels.size(); ++k) {
-        const ChannelInfo& ch = info.channels[k];
-        const bool input = ch.inputNumber >= 0 && ch.inputNumber < kMaxChannels;
-        j += std::string(k ? ",\n" : "\n") + "    {\"name\": " + Json(ch.Name()) + ", \"input\": " +
-             (input ? Json(kInputLabels[static_cast<std::size_t>(ch.inputNumber)]) : "null") +
-             ", \"label\": " + Json(ChannelLabel(ch, k)) + ", \"unit\": " + Json(ch.Unit()) +
-             ", \"valueAt1V\": " + Number(ch.valueAt1V) +
-             ", \"valueAt0V\": " + Number(ch.valueAt0V) + "}";
-    }
-    j += "\n  ],\n";
-    j += "  \"period_s\": " + Number(info.period) + ",\n";
-    j += "  \"rate_hz\": " + (info.period > 0 ? Number(1.0 / info.period) : "null") + ",\n";
-    j += "  \"scans\": " + std::to_string(info.scanCount) + ",\n";
-    j += "  \"duration_s\": " + Number(static_cast<double>(info.scanCount) * info.period) + ",\n";
-    j += "  \"startTime\": " + (info.startTime > 0 ? std::to_string(info.startTime) : "null") +
-         ",\n";
-    j += std::string("  \"startTimeEstimated\": ") + (info.startTimeEstimated ? "true" : "false") +
-         ",\n";
-    j += "  \"markers\": [";
-    for (std::size_t m = 0; m < info.markers.size(); ++m) {
-        const RecordingMarker& mk = info.markers[m];
-        j += std::string(m ? ",\n" : "\n") + "    {\"scan\": " + std::to_string(mk.scan) +
-             ", \"time_s\": " + Number(static_cast<double>(mk.scan) * info.period) +
-             ", \"timeStamp\": " + (mk.timeStamp ? std::to_string(*mk.timeStamp) : "null") +
-             ", \"comment\": " + Json(mk.comment) + "}";
-    }
-    j += "\n  ],\n";
-    j += std::string("  \"incomplete\": ") + (info.incomplete ? "true" : "false") + ",\n";
-    j += std::string("  \"beingRecorded\": ") + (info.beingRecorded ? "true" : "false") + ",\n";
-    j += "  \"notes\": [";
-    for (std::size_t i = 0; i < info.notes.size(); ++i) {
-        j += (i ? ", " : "") + Json(info.notes[i]);
-    }
-    j += "]\n}\n";
-    std::fputs(j.c_str(), stdout);
-}
-
 int Info(const std::vector<std::string>& args) {
     std::string file;
     bool json = false;
+    bool optionsEnded = false;
+    std::string error;
     for (const std::string& a : args) {
-        if (a == "--json") {
+        const cli::Option opt = cli::SplitOption(a);
+        if (!optionsEnded && opt.name == "--json") {
+            if (!cli::NoValue(opt, error)) return Usage("info: " + error);
             json = true;
-        } else if (a.starts_with("--") || !file.empty()) {
+        } else if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if ((!optionsEnded && a.starts_with("-") && a != "-") || !file.empty()) {
             return Usage("info: unexpected argument '" + a + "'");
         } else {
             file = a;
         }
     }
     if (file.empty()) return Usage("info: no FILE given");
-    std::string error;
     const auto reader = OpenRecording(file, error);
     if (!reader) return Failure(error);
-    json ? PrintJson(reader->Info()) : PrintInfo(reader->Info());
+    if (json) {
+        cli::Print(cli::InfoJson(reader->Info()));
+    } else {
+        PrintInfo(reader->Info());
+    }
     return kExitOk;
 }
 
@@ -256,37 +240,59 @@ std::string Extension(const std::string& path) {
     return ext;
 }
 
+// The file names leave out what a stream cannot hold beside it.
+const char* CompanionOf(const std::string& format) {
+    if (format == "csv") return "the markers file";
+    if (format == "dat") return "the info file";
+    return nullptr;
+}
+
 int Export(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     std::string format;
     std::string channels;
     std::optional<double> from;
     std::optional<double> to;
+    bool optionsEnded = false;
+    std::string error;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
-        const bool hasValue = i + 1 < args.size();
-        bool ok = true;
-        if (a == "--to" && hasValue) {
-            format = args[++i];
-        } else if (a == "--from" && hasValue) {
-            from = Seconds(args[++i], ok);
-        } else if (a == "--to-time" && hasValue) {
-            to = Seconds(args[++i], ok);
-        } else if (a == "--channels" && hasValue) {
-            channels = args[++i];
-        } else if (a.starts_with("--")) {
-            return Usage("export: unknown or incomplete option '" + a + "'");
-        } else {
+        if (optionsEnded || !a.starts_with("-") || a == "-") {
             files.push_back(a);
+            continue;
         }
-        if (!ok) return Usage("export: '" + args[i] + "' is not a number of seconds");
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const cli::Option opt = cli::SplitOption(a);
+        const bool known = opt.name == "--format" || opt.name == "--to" || opt.name == "--from" ||
+                           opt.name == "--to-time" || opt.name == "--channels";
+        if (!known) return Usage("export: unknown option '" + a + "'");
+        std::string value;
+        if (!cli::TakeValue(opt, args, i, value, error)) return Usage("export: " + error);
+        bool ok = true;
+        if (opt.name == "--format" || opt.name == "--to") {
+            format = value;
+        } else if (opt.name == "--from") {
+            from = Seconds(value, ok);
+        } else if (opt.name == "--to-time") {
+            to = Seconds(value, ok);
+        } else {
+            channels = value;
+        }
+        if (!ok) return Usage("export: '" + value + "' is not a number of seconds");
     }
     if (files.size() != 2) return Usage("export: give FILE and OUT");
-    if (format.empty()) format = Extension(files[1]);
-    if (format != "csv" && format != "edf" && format != "dat" && format != "wdq") {
-        return Usage("export: choose the format with --to csv|edf|dat|wdq");
+    const std::string& out = files[1];
+    const bool stream = cli::IsStreamTarget(out);
+    if (format.empty() && out == "-") {
+        return Usage("export: name the format with --format csv|edf|dat|wdq when OUT is -");
     }
-    std::string error;
+    if (format.empty()) format = Extension(out);
+    if (format != "csv" && format != "edf" && format != "dat" && format != "wdq") {
+        return Usage("export: choose the format with --format csv|edf|dat|wdq");
+    }
     const auto reader = OpenRecording(files[0], error);
     if (!reader) return Failure(error);
     const RecordingInfo& info = reader->Info();
@@ -303,37 +309,66 @@ int Export(const std::vector<std::string>& args) {
     }
     const ProgressCallback progress = ProgressBar("exporting");
     std::string note;
-    bool ok = false;
-    if (format == "csv") {
-        ok = ExportCsv(*reader, selection, files[1], DefaultFileOpener(), progress, error);
-    } else if (format == "edf") {
-        ok = ExportEdf(*reader, selection, files[1], progress, note, error);
-    } else if (format == "dat") {
-        ok = ExportText(*reader, selection, files[1], DefaultFileOpener(), progress, error);
-    } else {
-        ok = ExportWdq(*reader, selection, files[1], DefaultFileOpener(), progress, error);
+    const cli::ExportRun run = [&](FileOpener& opener, const std::string& path,
+                                   std::string& failure) {
+        if (format == "csv") return ExportCsv(*reader, selection, path, opener, progress, failure);
+        if (format == "edf") return ExportEdf(*reader, selection, path, progress, note, failure);
+        if (format == "dat") return ExportText(*reader, selection, path, opener, progress, failure);
+        return ExportWdq(*reader, selection, path, opener, progress, failure);
+    };
+    const std::string shownName = out == "-" ? std::string(cli::kStandardOutput) : out;
+    if (stream) {
+        cli::StreamReport report;
+        const bool spool = format == "wdq" || format == "edf";
+        switch (cli::ExportToStream(out, spool, format, run, report)) {
+            case cli::StreamOutcome::Done:
+                break;
+            case cli::StreamOutcome::Failed:
+                return Failure(report.error);
+            case cli::StreamOutcome::OutputFailed:
+                std::fprintf(stderr, "tamix-file: %s\n", report.error.c_str());
+                return kExitOutput;
+        }
+        if (report.companionsLeftOut && CompanionOf(format) != nullptr) {
+            std::fprintf(stderr, "tamix-file: %s: %s was left out (a stream holds the data only)\n",
+                         shownName.c_str(), CompanionOf(format));
+        }
+    } else if (!run(DefaultFileOpener(), out, error)) {
+        return Failure(error);
     }
-    if (!ok) return Failure(error);
-    if (!note.empty()) std::fprintf(stderr, "tamix-file: %s: %s\n", files[1].c_str(), note.c_str());
+    if (!note.empty())
+        std::fprintf(stderr, "tamix-file: %s: %s\n", shownName.c_str(), note.c_str());
     if (info.format == RecordingFormat::Text && (format == "wdq" || format == "edf")) {
         std::fprintf(stderr,
                      "tamix-file: %s: text values are stored as 16-bit samples of a calibration "
                      "fitted to their range\n",
-                     files[1].c_str());
+                     shownName.c_str());
     }
     return kExitOk;
 }
 
 int Repair(const std::vector<std::string>& args) {
-    if (args.size() != 1 || args[0].starts_with("--")) return Usage("repair: give one FILE");
-    const RepairReport report = RepairRecording(args[0]);
+    std::vector<std::string> files;
+    bool optionsEnded = false;
+    for (const std::string& a : args) {
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && a.starts_with("-") && a != "-") {
+            return Usage("repair: unexpected argument '" + a + "'");
+        } else {
+            files.push_back(a);
+        }
+    }
+    if (files.size() != 1) return Usage("repair: give one FILE");
+    const std::string& file = files[0];
+    const RepairReport report = RepairRecording(file);
     switch (report.outcome) {
         case RepairOutcome::NothingToRepair:
-            std::printf("%s: nothing to repair\n", args[0].c_str());
+            std::printf("%s: nothing to repair\n", file.c_str());
             return kExitOk;
         case RepairOutcome::Repaired:
             for (const std::string& action : report.actions) {
-                std::printf("%s: %s\n", args[0].c_str(), action.c_str());
+                std::printf("%s: %s\n", file.c_str(), action.c_str());
             }
             return kExitOk;
         case RepairOutcome::Failed:
@@ -342,20 +377,55 @@ int Repair(const std::vector<std::string>& args) {
     return Failure(report.error);
 }
 
+// Whether `args` asks for help (before any "--"), which then needs nothing else.
+bool AsksForHelp(const std::vector<std::string>& args) {
+    for (const std::string& a : args) {
+        if (a == "--") return false;
+        if (a == "--help" || a == "-h") return true;
+    }
+    return false;
+}
+
+int Run(const std::string& command, const std::vector<std::string>& args) {
+    if (command == "--help" || command == "-h" || command == "help") {
+        cli::Print(Help(nullptr));
+        return kExitOk;
+    }
+    if (command == "--version") {
+        cli::Print(cli::VersionLine("tamix-file"));
+        return kExitOk;
+    }
+    const struct {
+        const char* name;
+        int (*run)(const std::vector<std::string>&);
+        const char* help;
+    } kCommands[] = {{"info", Info, kInfoHelp},
+                     {"export", Export, kExportHelp},
+                     {"repair", Repair, kRepairHelp}};
+    for (const auto& c : kCommands) {
+        if (command != c.name) continue;
+        if (AsksForHelp(args)) {
+            cli::Print(Help(c.help));
+            return kExitOk;
+        }
+        return c.run(args);
+    }
+    return Usage("unknown command '" + command + "'");
+}
+
 }  // namespace
 }  // namespace tamix
 
 int main(int argc, char** argv) {
     using namespace tamix;
+    cli::PrepareStandardOutput();
     if (argc < 2) return Usage("no command given");
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "--help" || command == "-h" || command == "help") {
-        std::fputs(kHelp, stdout);
-        return kExitOk;
+    const int status = Run(argv[1], std::vector<std::string>(argv + 2, argv + argc));
+    std::string reason;
+    if (!cli::FinishStandardOutput(reason)) {
+        std::fprintf(stderr, "tamix-file: %s: %s\n", std::string(cli::kStandardOutput).c_str(),
+                     reason.c_str());
+        return status == kExitOk ? kExitOutput : status;
     }
-    if (command == "info") return Info(args);
-    if (command == "export") return Export(args);
-    if (command == "repair") return Repair(args);
-    return Usage("unknown command '" + command + "'");
+    return status;
 }

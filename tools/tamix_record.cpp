@@ -10,8 +10,10 @@
 #include <string>
 #include <thread>
 
+#include "CommandLine.h"
 #include "RecorderArgs.h"
 #include "RecorderConsole.h"
+#include "StandardOutput.h"
 #include "TerminalInterface.h"
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/MeasurementSetup.h"
@@ -68,30 +70,38 @@ void ShowProgress(const MeasurementSetup& setup, double totalSeconds) {
     std::fflush(stderr);
 }
 
+constexpr int kExitOutput = 6;
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    cli::PrepareStandardOutput();
     RecorderArgs args;
     std::string error;
     if (!ParseRecorderArgs(std::vector<std::string>(argv + 1, argv + argc), args, error)) {
         std::cerr << "tamix-record: " << error << "\nTry 'tamix-record --help'.\n";
         return 2;
     }
-    if (args.help) {
-        std::cout << kRecorderHelp;
-        return 0;
+    if (args.help || args.version) {
+        cli::Print(args.help ? kRecorderHelp : cli::VersionLine("tamix-record"));
+        std::string reason;
+        if (cli::FinishStandardOutput(reason)) return 0;
+        std::cerr << "tamix-record: " << cli::kStandardOutput << ": " << reason << "\n";
+        return kExitOutput;
     }
 
     MeasurementSetup& setup = TheSetup();
     const IniFile profile(args.profilePath.empty() ? DefaultProfilePath() : args.profilePath);
-    MeasurementOptions options(profile);
-    ApplyRecorderArgs(args, options);
-    const std::string problem = CheckRecorderChoices(args, profile, options);
+    MeasurementChoices choices;
+    std::vector<SettingRepair> repairs;
+    LoadChoices(profile, choices, repairs);
+    ApplyRecorderArgs(args, choices);
+    const std::string problem = CheckRecorderChoices(args, profile, repairs, choices);
     if (!problem.empty()) {
         std::cerr << "tamix-record: " << problem << "\n";
         return 2;
     }
-    options.FillSetup(setup);
+    FillSetup(choices, setup);
     const std::string file(setup.OutputFileName());
 
     InstrumentSource source;

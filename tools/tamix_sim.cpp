@@ -5,8 +5,12 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <vector>
 
+#include "CommandLine.h"
+#include "StandardOutput.h"
 #include "base/ChannelInfo.h"
+#include "device/DeviceProfile.h"
 #include "device/PtyUnit.h"
 #include "device/SimulatedDriver.h"
 
@@ -34,32 +38,62 @@ Options:
   --inputs LIST     inputs a TIRQEL streams (it has no channel programming),
                     e.g. 1,2,A; default 1,2,3,4
   --help            this text
+  --version         the version
+
+An option's value may also follow an equals sign: --unit=NORV40.
+
+Exit status: 0 after an interrupt; 1 no pseudo-terminal could be opened;
+2 bad arguments; 3 standard output could not be written (a full disk, a
+closed pipe), so nobody could learn the terminal's path.
 )";
+
+constexpr int kExitOutput = 3;
+
+int Usage(const std::string& message) {
+    std::cerr << "tamix-sim: " << message << "\nTry 'tamix-sim --help'.\n";
+    return 2;
+}
+
+// 0, or the exit status for a standard output that could not be written.
+int FlushedStatus() {
+    std::string reason;
+    if (tamix::cli::FinishStandardOutput(reason)) return 0;
+    std::cerr << "tamix-sim: " << tamix::cli::kStandardOutput << ": " << reason << "\n";
+    return kExitOutput;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    namespace cli = tamix::cli;
+    cli::PrepareStandardOutput();
     tamix::SimulatedUnitOptions unit;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return 0;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const cli::Option opt = cli::SplitOption(args[i]);
+        std::string error;
+        std::string value;
+        if (opt.name == "--help" || opt.name == "-h" || opt.name == "--version") {
+            if (!cli::NoValue(opt, error)) return Usage(error);
+            cli::Print(opt.name == "--version" ? cli::VersionLine("tamix-sim") : kHelp);
+            return FlushedStatus();
         }
-        if (a == "--unit" && i + 1 < argc) {
-            if (!tamix::SimulatedUnitFor(argv[++i], unit)) {
-                std::cerr << "tamix-sim: --unit needs a serial or a model name\n";
-                return 2;
+        if (opt.name == "--unit") {
+            if (!cli::TakeValue(opt, args, i, value, error)) return Usage(error);
+            // A foreign serial would only play a unit no program recognises.
+            if (tamix::FindKnownUnit(value) == nullptr || !tamix::SimulatedUnitFor(value, unit)) {
+                return Usage("--unit: unknown unit \"" + value + "\"; known are " +
+                             tamix::KnownUnitKeys());
             }
-        } else if (a == "--inputs" && i + 1 < argc) {
+        } else if (opt.name == "--inputs") {
+            if (!cli::TakeValue(opt, args, i, value, error)) return Usage(error);
             unit.fixedInputs.clear();
-            for (const char* p = argv[++i]; *p != '\0'; ++p) {
-                const int input = tamix::InputOfLabel(std::string_view(p, 1));
+            for (const char c : value) {
+                const int input = tamix::InputOfLabel(std::string_view(&c, 1));
                 if (input >= 0) unit.fixedInputs.push_back(input);
             }
         } else {
-            std::cerr << "tamix-sim: unknown argument " << a << "\nTry 'tamix-sim --help'.\n";
-            return 2;
+            return Usage("unknown argument " + args[i]);
         }
     }
     tamix::PtyUnit pty(unit);
@@ -68,12 +102,14 @@ int main(int argc, char** argv) {
         std::cerr << "tamix-sim: " << error << "\n";
         return 1;
     }
-    std::cout << pty.path() << "=" << unit.serial << std::endl;
+    // Before the path is printed: whoever reads it may interrupt at once.
     gPty = &pty;
     struct sigaction action {};
     action.sa_handler = OnSignal;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    cli::Print(pty.path() + "=" + unit.serial + "\n");
+    if (const int status = FlushedStatus(); status != 0) return status;
     pty.Serve(gStop);
     if (pty.lostScans() > 0) std::cerr << "tamix-sim: " << pty.lostScans() << " scans were lost\n";
     return 0;

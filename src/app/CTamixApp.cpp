@@ -6,6 +6,9 @@
 #include <wx/gdicmn.h>
 
 #include <wx/log.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include "acquisition/MeasurementSetup.h"
 #include "app/AppEnding.h"
 #include "app/CMainFrame.h"
@@ -97,6 +100,16 @@ void SetOpenFilePicker(OpenFilePicker picker) {
     gOpenFilePicker = picker ? std::move(picker) : PickFileToOpen;
 }
 
+bool CTamixApp::Initialize(int& argc, wxChar** argv) {
+    for (int i = 1; i < argc && wxString(argv[i]) != "--"; ++i) {
+        if (wxString(argv[i]) == "--version") {
+            std::fputs("tamix " TAMIX_VERSION "\n", stdout);
+            std::exit(std::fflush(stdout) == 0 ? 0 : 1);
+        }
+    }
+    return wxApp::Initialize(argc, argv);
+}
+
 void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
     parser.AddOption(
         "", "simulate",
@@ -108,6 +121,7 @@ void CTamixApp::OnInitCmdLine(wxCmdLineParser& parser) {
                      "SERIAL (PATH=SERIAL)");
     parser.AddOption("", "profile", "profile file to use instead of ~/.config/tamix.INI");
     parser.AddSwitch("h", "help", "show this help", wxCMD_LINE_OPTION_HELP);
+    parser.AddSwitch("", "version", "print the version and exit");
     parser.AddParam("recording to open for review", wxCMD_LINE_VAL_STRING,
                     wxCMD_LINE_PARAM_OPTIONAL);
 }

@@ -28,6 +28,8 @@ bool OpenForReview(const wxString& path);
 
 class CTamixApp : public wxApp {
   public:
+    // --version is answered here, before the toolkit wants a display.
+    bool Initialize(int& argc, wxChar** argv) override;
     bool OnInit() override;
     int OnExit() override;
     void OnInitCmdLine(wxCmdLineParser& parser) override;

@@ -1,7 +1,9 @@
 #include "device/DeviceProfile.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
+#include <vector>
 
 namespace tamix {
 namespace {
@@ -53,6 +55,22 @@ const KnownUnit* FindKnownUnit(std::string_view key) {
         if (unit.serial == key || unit.modelName == key) return &unit;
     }
     return nullptr;
+}
+
+std::string KnownUnitKeys() {
+    std::string serials;
+    std::vector<std::string_view> models;
+    for (const KnownUnit& unit : kUnits) {
+        serials += (serials.empty() ? "" : ", ") + std::string(unit.serial);
+        if (std::find(models.begin(), models.end(), unit.modelName) == models.end()) {
+            models.push_back(unit.modelName);
+        }
+    }
+    std::string text = "serials " + serials + "; model names ";
+    for (std::size_t i = 0; i < models.size(); ++i) {
+        text += (i ? ", " : "") + std::string(models[i]);
+    }
+    return text;
 }
 
 }  // namespace tamix

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace tamix {
@@ -53,5 +54,9 @@ int IdentifyDevice(std::string_view serial, DeviceProfile& profile);
 // The known unit whose serial or model name is `key` (model names pick the
 // first row of that model), or nullptr.
 const KnownUnit* FindKnownUnit(std::string_view key);
+
+// Every key FindKnownUnit knows, for messages: "serials A30008SN, ...; model
+// names KPR-T310, ...", each model once.
+std::string KnownUnitKeys();
 
 }  // namespace tamix

@@ -1,19 +1,14 @@
 #include "dialogs/MeasurementOptions.h"
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cmath>
 
-#include "acquisition/MeasurementSetup.h"
-#include "base/ProfileKeys.h"
-#include "base/Utf8Text.h"
 #include "dialogs/OptionChecks.h"
 
 namespace tamix {
 
 namespace id = options_id;
-namespace key = profile;
 
 MeasurementOptions::MeasurementOptions(const IniFile& profile) {
     m_strNames.fill("chn");
@@ -28,20 +23,6 @@ MeasurementOptions::MeasurementOptions(const IniFile& profile) {
 
 namespace {
 
-// "key=value" as the file has it, for messages; long values shortened.
-std::string KeyValue(const IniFile& p, std::string_view section, std::string_view key,
-                     std::string_view fallback) {
-    constexpr std::size_t kShown = 40;
-    const std::string value = p.GetString(section, key, fallback);
-    const std::string_view shown = Utf8Prefix(value, kShown, kShown * 4);
-    return std::string(key) + "=" + std::string(shown) + (shown.size() < value.size() ? "..." : "");
-}
-
-std::string Found(const IniFile& p, std::string_view section, std::string_view key,
-                  std::string_view fallback) {
-    return "[" + std::string(section) + "] " + KeyValue(p, section, key, fallback);
-}
-
 // A number typed into the dialog must also be finite; "Please enter a number."
 // as for text without one, and the member keeps its value.
 bool FiniteNumber(ControlAccess& c, int id, bool save, double& value) {
@@ -55,86 +36,45 @@ bool FiniteNumber(ControlAccess& c, int id, bool save, double& value) {
     return true;
 }
 
-std::string CalibrationMessage(CalibrationFault fault) {
-    return "The calibration is not usable: " + std::string(Describe(fault)) + ".";
-}
-
 }  // namespace
 
-void MeasurementOptions::Repair(SettingRepair::Field field, int input, std::string found,
-                                std::string_view reason) {
-    repairs_.push_back({field, input, std::move(found), std::string(reason)});
-}
-
 void MeasurementOptions::LoadSettings(const IniFile& p) {
-    using Field = SettingRepair::Field;
-    repairs_.clear();
-    for (int i = 0; i < 8; ++i) {
-        const int fallback = i < 4 ? 1 : 0;
-        m_bChannel[i] = p.GetInt(key::kOptions, key::ChannelTicked(i), fallback);
-        if (m_bChannel[i] != 0 && m_bChannel[i] != 1) {
-            Repair(Field::ChannelTicked, i, Found(p, key::kOptions, key::ChannelTicked(i), ""),
-                   "not 0 or 1");
-            m_bChannel[i] = fallback;
-        }
+    MeasurementChoices c;
+    LoadChoices(p, c, repairs_);
+    for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+        const InputChoice& in = c.inputs[i];
+        m_bChannel[i] = in.recorded ? 1 : 0;
+        m_strNames[i] = in.name;
+        m_strUnits[i] = in.unit;
+        m_dValues1V[i] = in.calibration.valueAt1V;
+        m_dValues0V[i] = in.calibration.valueAt0V;
     }
-    m_nFreqIndex = p.GetInt(key::kOptions, key::kFreq, 2);
-    m_nFileType = p.GetInt(key::kOptions, key::kFileType, 0);
-    m_dTotalTime = p.GetReal(key::kOptions, key::kTime, "30.0");
-    m_nTimeUnit = p.GetInt(key::kOptions, key::kTimeUnit, 0);
-    for (int i = 0; i < 8; ++i) {
-        m_strNames[i] = p.GetString(key::kChannelInfo, key::Name(i), "chn");
-        m_strUnits[i] = p.GetString(key::kChannelInfo, key::Unit(i), "Volt");
-        m_dValues1V[i] = p.GetReal(key::kChannelInfo, key::ValueAt1V(i), "1.0");
-        m_dValues0V[i] = p.GetReal(key::kChannelInfo, key::ValueAt0V(i), "0.0");
-        const CalibrationFault fault = CheckCalibration(m_dValues1V[i], m_dValues0V[i]);
-        if (fault != CalibrationFault::None) {
-            Repair(Field::Calibration, i,
-                   Found(p, key::kChannelInfo, key::ValueAt1V(i), "1.0") + ", " +
-                       KeyValue(p, key::kChannelInfo, key::ValueAt0V(i), "0.0"),
-                   Describe(fault));
-            m_dValues1V[i] = 1.0;
-            m_dValues0V[i] = 0.0;
-        }
-    }
-    if (m_nFileType < 0 || m_nFileType > 1) {
-        Repair(Field::FileType, -1, Found(p, key::kOptions, key::kFileType, ""),
-               "not 0 (WinDaq binary) or 1 (text)");
-        m_nFileType = 0;
-    }
-    if (m_nFreqIndex < 0 || m_nFreqIndex >= kFreqIndexes) {
-        Repair(Field::FreqIndex, -1, Found(p, key::kOptions, key::kFreq, ""),
-               "not a list index from 0 to " + std::to_string(kFreqIndexes - 1));
-        m_nFreqIndex = std::clamp(m_nFreqIndex, 0, kFreqIndexes - 1);
-    }
-    // The time and its unit make one duration: a bad one gives the default 30 min.
-    if (m_nTimeUnit != 0 && m_nTimeUnit != 1) {
-        Repair(Field::TimeUnit, -1, Found(p, key::kOptions, key::kTimeUnit, ""),
-               "not 0 (minutes) or 1 (hours)");
-        m_nTimeUnit = 0;
-        m_dTotalTime = 30.0;
-    }
-    if (!TotalTimeAllowed(m_dTotalTime)) {
-        Repair(Field::TotalTime, -1, Found(p, key::kOptions, key::kTime, "30.0"),
-               "not a number from " + ddx::FormatNumber(kMinTotalTime) + " to " +
-                   ddx::FormatNumber(kMaxTotalTime));
-        m_dTotalTime = 30.0;
-        m_nTimeUnit = 0;
-    }
+    m_nFreqIndex = c.freqIndex;
+    m_nFileType = static_cast<int>(c.fileType);
+    // The profile holds minutes or hours only.
+    m_dTotalTime = c.duration.amount;
+    m_nTimeUnit = c.duration.unit == TimeUnit::Hours ? 1 : 0;
 }
 
 void MeasurementOptions::SaveSettings(IniFile& p) const {
-    for (int i = 0; i < 8; ++i) p.SetInt(key::kOptions, key::ChannelTicked(i), m_bChannel[i]);
-    p.SetInt(key::kOptions, key::kFreq, m_nFreqIndex);
-    p.SetInt(key::kOptions, key::kFileType, m_nFileType);
-    p.SetReal(key::kOptions, key::kTime, m_dTotalTime);
-    p.SetInt(key::kOptions, key::kTimeUnit, m_nTimeUnit);
-    for (int i = 0; i < 8; ++i) {
-        p.SetString(key::kChannelInfo, key::Name(i), m_strNames[i]);
-        p.SetString(key::kChannelInfo, key::Unit(i), m_strUnits[i]);
-        p.SetReal(key::kChannelInfo, key::ValueAt1V(i), m_dValues1V[i]);
-        p.SetReal(key::kChannelInfo, key::ValueAt0V(i), m_dValues0V[i]);
+    SaveChoices(Choices(), p);
+}
+
+MeasurementChoices MeasurementOptions::Choices() const {
+    MeasurementChoices c;
+    for (std::size_t i = 0; i < c.inputs.size(); ++i) {
+        InputChoice& in = c.inputs[i];
+        in.recorded = m_bChannel[i] != 0;
+        in.name = m_strNames[i];
+        in.unit = m_strUnits[i];
+        in.calibration = {m_dValues1V[i], m_dValues0V[i]};
     }
+    c.freqIndex = m_nFreqIndex;
+    c.fileType = FileTypeOf(m_nFileType);
+    c.duration = {m_dTotalTime, m_nTimeUnit != 0 ? TimeUnit::Hours : TimeUnit::Minutes};
+    c.save = m_nSaveMode != 0 ? SaveMode::ToFile : SaveMode::ScreenOnly;
+    c.fileName = m_strFileName;
+    return c;
 }
 
 bool MeasurementOptions::Exchange(ControlAccess& c, bool save) {
@@ -253,51 +193,14 @@ bool MeasurementOptions::ApplyFileNameRule() {
     return false;
 }
 
-std::optional<int> FileTypeNamed(std::string_view name) {
-    const auto endsWith = [name](std::string_view ext) {
-        if (name.size() <= ext.size()) return false;
-        const std::string_view tail = name.substr(name.size() - ext.size());
-        return std::equal(tail.begin(), tail.end(), ext.begin(), [](char a, char b) {
-            return std::tolower(static_cast<unsigned char>(a)) == b;
-        });
-    };
-    if (endsWith(".wdq")) return 0;
-    if (endsWith(".dat")) return 1;
-    return std::nullopt;
-}
-
-std::string ApplyExtension(std::string_view name, int fileType) {
-    const std::string_view ext = fileType == 1 ? ".dat" : ".wdq";
-    std::string result(name);
-    if (result.find(ext) == std::string::npos) result += ext;
-    return result;
-}
-
 std::string MeasurementOptions::CheckForOk() const {
-    for (int i = 0; i < 8; ++i) {
-        if (m_bChannel[i] == 0) continue;
-        // The shown input's fields reach its entry only in TransferToSetup.
-        const bool shown = i == m_nChannelRadio;
-        const CalibrationFault fault = CheckCalibration(shown ? m_dValueAt1V : m_dValues1V[i],
-                                                        shown ? m_dValueAt0V : m_dValues0V[i]);
-        if (fault != CalibrationFault::None) {
-            return "Input " + std::string(kInputLabels[i]) + ": " + CalibrationMessage(fault);
-        }
+    MeasurementChoices c = Choices();
+    // The shown input's fields reach its entry only in TransferToSetup.
+    if (m_nChannelRadio >= 0 && m_nChannelRadio < kMaxChannels) {
+        c.inputs[static_cast<std::size_t>(m_nChannelRadio)].calibration = {m_dValueAt1V,
+                                                                           m_dValueAt0V};
     }
-    if (m_nSaveMode == 0) return {};
-    // An empty name would make a hidden ".wdq" or ".dat" in the working folder.
-    const std::size_t slash = m_strFileName.find_last_of("/\\");
-    const std::string_view base =
-        std::string_view(m_strFileName).substr(slash == std::string::npos ? 0 : slash + 1);
-    if (base.find_first_not_of(" \t") == std::string_view::npos) {
-        return "Please enter a name for the output file.";
-    }
-    const std::string name = ApplyExtension(m_strFileName, m_nFileType);
-    if (name.size() >= kPathBytes) {
-        return "The output file name is too long: at most " + std::to_string(kPathBytes - 1) +
-               " bytes are possible.";
-    }
-    return {};
+    return CheckChoices(c);
 }
 
 void MeasurementOptions::TransferToSetup(MeasurementSetup& setup, IniFile& profile) {
@@ -308,28 +211,7 @@ void MeasurementOptions::TransferToSetup(MeasurementSetup& setup, IniFile& profi
 }
 
 void MeasurementOptions::FillSetup(MeasurementSetup& setup) const {
-    setup.channelCount = 0;
-    for (int i = 0; i < 8; ++i) {
-        if (m_bChannel[i] == 0) continue;
-        ChannelInfo& ch = setup.channels[setup.channelCount];
-        ch.inputNumber = i;
-        CopyText(ch.name, m_strNames[i], kNameChars);
-        // Right-aligned in four characters, as the file formats show units.
-        const std::string_view unit = Utf8Prefix(m_strUnits[i], kUnitChars, kUnitBytes - 2);
-        const std::size_t chars = Utf8Length(unit);
-        CopyText(ch.unit,
-                 std::string(kUnitChars - std::min(chars, kUnitChars), ' ') + std::string(unit),
-                 kUnitChars);
-        ch.valueAt1V = m_dValues1V[i];
-        ch.valueAt0V = m_dValues0V[i];
-        ++setup.channelCount;
-    }
-    setup.freqIndex = m_nFreqIndex;
-    setup.fileType = FileTypeOf(m_nFileType);
-    setup.SetOutputFileName(m_nSaveMode != 0 ? ApplyExtension(m_strFileName, m_nFileType)
-                                             : std::string());
-    setup.totalTime = m_dTotalTime * (m_nTimeUnit == 0 ? 60.0 : 3600.0);
-    setup.saveToFile = m_nSaveMode != 0 ? SaveMode::ToFile : SaveMode::ScreenOnly;
+    tamix::FillSetup(Choices(), setup);
 }
 
 std::string MeasurementOptions::BrowseInitialName() const {

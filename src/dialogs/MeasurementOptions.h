@@ -1,7 +1,8 @@
-// The logic of the Measurement Options dialog: its members, the profile it
-// loads and saves, the exchange with its controls in their fixed order with
-// validation, per-input editing, the size estimate, the time-unit conversion,
-// the file-name and extension rules, and the transfer into the shared record.
+// The logic of the Measurement Options dialog: its members, the exchange with
+// its controls in their fixed order with validation, per-input editing, the
+// size estimate, the time-unit conversion and the file-name rules. The profile,
+// the checks on OK and the transfer into the shared record go through the
+// measurement choices the recorder shares.
 #pragma once
 
 #include <array>
@@ -11,7 +12,9 @@
 #include <vector>
 
 #include "base/IniFile.h"
+#include "dialogs/ChoicesProfile.h"
 #include "dialogs/ControlAccess.h"
+#include "dialogs/MeasurementChoices.h"
 
 namespace tamix {
 
@@ -40,24 +43,13 @@ inline constexpr int kChannelRadio0 = 1043;  // 1043..1050
 inline constexpr int kTimeUnit = 1052;
 }  // namespace options_id
 
-// A profile value that LoadSettings could not use as found and replaced by its
-// default, so that a caller that must not guess (the recorder) can refuse it.
-struct SettingRepair {
-    enum class Field { ChannelTicked, FreqIndex, FileType, TotalTime, TimeUnit, Calibration };
-    Field field;
-    int input = -1;      // ChannelTicked and Calibration
-    std::string found;   // as in the file, e.g. "[Options] time=abc"
-    std::string reason;  // e.g. "not a number from 0.01 to 6000"
-};
-
 class MeasurementOptions {
   public:
     // Defaults, then the profile, the estimate, and input 1 shown.
     explicit MeasurementOptions(const IniFile& profile);
 
-    // Reads the profile; a value the dialog would not accept (a time out of its
-    // range or not a number, an index out of its list, a calibration that is
-    // not finite or reads 1 V as 0 V) becomes its default and is listed in Repairs().
+    // Reads the profile's choices into the members (LoadChoices, whose repairs
+    // Repairs() lists).
     void LoadSettings(const IniFile& profile);
     const std::vector<SettingRepair>& Repairs() const { return repairs_; }
     void SaveSettings(IniFile& profile) const;
@@ -76,8 +68,11 @@ class MeasurementOptions {
     // The file-name rule: an entered name selects "Save data to file", an
     // emptied one "View data on screen only". True when the save mode changed.
     bool ApplyFileNameRule();
-    // Extra checks on OK (the path's length, the calibration of every ticked
-    // input, the shown one from its fields): a message to show, or empty.
+    // The members as measurement choices: the inputs' entries as stored (the
+    // shown fields reach them only through StoreShownChannel).
+    MeasurementChoices Choices() const;
+    // Extra checks on OK (CheckChoices, with the shown input taken from its
+    // fields): a message to show, or empty.
     std::string CheckForOk() const;
     // After OK: the choices put into `profile` (the caller saves it) and the
     // results written into `setup`.
@@ -120,17 +115,9 @@ class MeasurementOptions {
 
   private:
     void UpdateUnitLabels(ControlAccess& c);
-    void Repair(SettingRepair::Field field, int input, std::string found, std::string_view reason);
 
     std::vector<SettingRepair> repairs_;
 };
-
-// The file type a name's own extension names: ".wdq" 0, ".dat" 1, in any case.
-std::optional<int> FileTypeNamed(std::string_view name);
-
-// ".wdq" (binary) or ".dat" (text) appended when the name does not contain it
-// anywhere (case-sensitive).
-std::string ApplyExtension(std::string_view name, int fileType);
 
 // The size estimate in bytes for the dialog's choices.
 double EstimateBytes(int channels, int fileType, int freqIndex, double totalTime, int timeUnit);
