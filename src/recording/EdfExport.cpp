@@ -222,7 +222,8 @@ bool ExportEdf(RecordingReader& reader, const ExportSelection& selection, const 
     }
     if (shape.rateError != 0) {
         notes.push_back("the rate is stored as " + Fixed(shape.StoredRate(), 6) + " Hz, " +
-                        Text(shape.rateError * 1e6, 2) + " ppm off the recorded " +
+                        Text(std::abs(shape.rateError) * 1e6, 2) +
+                        (shape.rateError > 0 ? " ppm above" : " ppm below") + " the recorded " +
                         Fixed(1.0 / info.period, 6) +
                         " Hz: " + Text(std::abs(shape.rateError) * 3600e3, 2) +
                         " ms of drift per hour against the recording's clock");
