@@ -11,8 +11,11 @@
 
 namespace tamix {
 
-// False with `error` ("FILE: reason"). `note` tells about padding of the last
-// data record or a rate EDF cannot express exactly.
+// False with `error` ("FILE: reason"), before the file is created, where the
+// header cannot state a channel's values to within half a digital step or the
+// rate to within a millionth. `note` tells what the file states otherwise than
+// the recording: a channel in another prefix of its unit, the stored rate and
+// its drift, the padded end of the last data record, cut marker comments.
 bool ExportEdf(RecordingReader& reader, const ExportSelection& selection, const std::string& path,
                const ProgressCallback& progress, std::string& note, std::string& error);
 
