@@ -12,11 +12,9 @@
 #include <vector>
 
 #include "base/ChannelLabel.h"
-#include "recording/CsvExport.h"
-#include "recording/EdfExport.h"
+#include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
-#include "recording/RecordingExport.h"
 #include "recording/RecordingRepair.h"
 
 namespace tamix {
@@ -283,9 +281,8 @@ int Export(const std::vector<std::string>& args) {
     }
     if (files.size() != 2) return Usage("export: give FILE and OUT");
     if (format.empty()) format = Extension(files[1]);
-    if (format != "csv" && format != "edf" && format != "dat" && format != "wdq") {
-        return Usage("export: choose the format with --to csv|edf|dat|wdq");
-    }
+    const std::optional<ExportFormat> chosen = ExportFormatNamed(format);
+    if (!chosen) return Usage("export: choose the format with --to csv|edf|dat|wdq");
     std::string error;
     const auto reader = OpenRecording(files[0], error);
     if (!reader) return Failure(error);
@@ -303,19 +300,13 @@ int Export(const std::vector<std::string>& args) {
     }
     const ProgressCallback progress = ProgressBar("exporting");
     std::string note;
-    bool ok = false;
-    if (format == "csv") {
-        ok = ExportCsv(*reader, selection, files[1], DefaultFileOpener(), progress, error);
-    } else if (format == "edf") {
-        ok = ExportEdf(*reader, selection, files[1], progress, note, error);
-    } else if (format == "dat") {
-        ok = ExportText(*reader, selection, files[1], DefaultFileOpener(), progress, error);
-    } else {
-        ok = ExportWdq(*reader, selection, files[1], DefaultFileOpener(), progress, error);
+    if (!ExportRecording(*reader, selection, *chosen, files[1], DefaultFileOpener(), progress, note,
+                         error)) {
+        return Failure(error);
     }
-    if (!ok) return Failure(error);
     if (!note.empty()) std::fprintf(stderr, "tamix-file: %s: %s\n", files[1].c_str(), note.c_str());
-    if (info.format == RecordingFormat::Text && (format == "wdq" || format == "edf")) {
+    if (info.format == RecordingFormat::Text &&
+        (*chosen == ExportFormat::WinDaq || *chosen == ExportFormat::Edf)) {
         std::fprintf(stderr,
                      "tamix-file: %s: text values are stored as 16-bit samples of a calibration "
                      "fitted to their range\n",
