@@ -196,8 +196,9 @@ std::string ResolvedTarget(const std::string& target) {
     return ec ? target : resolved.string();
 }
 
-// The target's lock, the one a recorder takes: an open file description of
-// the target held under flock. -1 without error when there is no target yet.
+// Takes the target's lock, the one a recorder takes: `guard` becomes an open
+// file description of the target held under flock, or -1 (and the answer
+// true) when there is no target yet.
 bool LockTarget(const std::string& target, int& guard, std::string& error) {
     guard = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
     if (guard < 0) {

@@ -143,10 +143,13 @@ std::string TemporaryName(const std::string& target) {
     return folder + "." + base + tag;
 }
 
-// The target's lock as a recorder would meet it: a handle that denies other
-// writers. INVALID_HANDLE_VALUE without error when there is no target yet.
+// Takes the target's lock as a recorder would meet it: `guard` becomes a
+// handle that shares no writing, so that a recorder's open fails while it is
+// there, and that is refused while a recorder has the file; or
+// INVALID_HANDLE_VALUE (and the answer true) when there is no target yet.
+// Reading only, so that HeldByRecorder does not take it for a recorder.
 bool LockTarget(const std::string& target, HANDLE& guard, std::string& error) {
-    guard = ::CreateFileW(WideFromUtf8(target).c_str(), GENERIC_WRITE,
+    guard = ::CreateFileW(WideFromUtf8(target).c_str(), GENERIC_READ,
                           FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (guard != INVALID_HANDLE_VALUE) return true;
