@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/ChannelLabel.h"
+#include "recording/ExportChecks.h"
 #include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
@@ -291,6 +292,8 @@ int Export(const std::vector<std::string>& args) {
     if (!SelectExport(info, from, to, channels, selection, error)) {
         return Usage("export: " + error);
     }
+    // Refused before a word about what would be exported.
+    if (!CheckExport(info, selection, *chosen, files[1], error)) return Failure(error);
     if (info.beingRecorded) {
         std::fprintf(stderr, "tamix-file: %s is being recorded; exporting its %lld scans so far\n",
                      files[0].c_str(), static_cast<long long>(info.scanCount));

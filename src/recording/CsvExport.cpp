@@ -85,10 +85,7 @@ std::string CsvField(std::string_view text) {
 bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const std::string& path,
                FileOpener& opener, const ProgressCallback& progress, std::string& error) {
     const RecordingInfo& info = reader.Info();
-    if (!CheckOutputsApart(info, ExportFormat::Csv, path, error) ||
-        !CheckExportLimits(info, selection, ExportFormat::Csv, error)) {
-        return false;
-    }
+    if (!CheckExport(info, selection, ExportFormat::Csv, path, error)) return false;
     std::unique_ptr<ReplacementFile> file = opener.CreateReplacement(path, error);
     if (!file) {
         error = path + ": " + error;

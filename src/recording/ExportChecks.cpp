@@ -142,6 +142,12 @@ bool CheckExportLimits(const RecordingInfo& info, const ExportSelection& selecti
     return true;
 }
 
+bool CheckExport(const RecordingInfo& info, const ExportSelection& selection, ExportFormat format,
+                 const std::string& path, std::string& error) {
+    return CheckOutputsApart(info, format, path, error) &&
+           CheckExportLimits(info, selection, format, error);
+}
+
 bool CheckFiniteValues(const RecordingInfo& info, std::span<const double> values, int64_t firstScan,
                        std::span<const int> exported, std::string& error) {
     const std::size_t n = info.channels.size();

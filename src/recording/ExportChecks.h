@@ -42,6 +42,10 @@ inline constexpr double kMaxEdfPeriod = 60.0;
 bool CheckExportLimits(const RecordingInfo& info, const ExportSelection& selection,
                        ExportFormat format, std::string& error);
 
+// Both checks above, as every export makes them before it opens anything.
+bool CheckExport(const RecordingInfo& info, const ExportSelection& selection, ExportFormat format,
+                 const std::string& path, std::string& error);
+
 // False with `error` naming the recording, the scan (a text recording's line),
 // the channel and the value, for the first value of the `exported` channels
 // (positions in the recording) that is not a finite number. `values` holds

@@ -69,10 +69,7 @@ bool ExportRecording(RecordingReader& reader, const ExportSelection& selection, 
                      const std::string& path, FileOpener& opener, const ProgressCallback& progress,
                      std::string& note, std::string& error) {
     const RecordingInfo& info = reader.Info();
-    if (!CheckOutputsApart(info, format, path, error) ||
-        !CheckExportLimits(info, selection, format, error)) {
-        return false;
-    }
+    if (!CheckExport(info, selection, format, path, error)) return false;
     switch (format) {
         case ExportFormat::Csv:
             return ExportCsv(reader, selection, path, opener, progress, error);

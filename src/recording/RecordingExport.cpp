@@ -39,8 +39,7 @@ bool Check(const RecordingInfo& info, const ExportSelection& selection, ExportFo
                 " channels; choose them with --channels";
         return false;
     }
-    return CheckOutputsApart(info, format, path, error) &&
-           CheckExportLimits(info, selection, format, error);
+    return CheckExport(info, selection, format, path, error);
 }
 
 // A text file stores no start time; readers estimate it from the file's last

@@ -214,7 +214,8 @@ TEST(ExportSafety, AnExportOntoAFileOfTheRecordingIsRefusedBeforeItWritesAByte) 
         SCOPED_TRACE(c.args[0] + " -> " + c.args[1]);
         const Outcome out = RunFile(dir, args);
         EXPECT_EQ(out.exitCode, 1) << out.errors;
-        EXPECT_NE(out.errors.find("tamix-file: " + c.output), std::string::npos) << out.errors;
+        // The refusal comes before any word about what would be exported.
+        EXPECT_EQ(out.errors.rfind("tamix-file: " + c.output, 0), 0u) << out.errors;
         EXPECT_NE(out.errors.find("(" + c.input + ")"), std::string::npos) << out.errors;
         EXPECT_NE(out.errors.find("being exported"), std::string::npos) << out.errors;
         EXPECT_EQ(Differences(before, Contents(dir.path())), "") << "every file as it was";
