@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <charconv>
 #include <chrono>
 #include <cstdio>
@@ -9,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <set>
-#include <thread>
 
 #include "../support/TempDir.h"
 #include "base/MarkerTable.h"
@@ -357,40 +354,6 @@ TEST_F(ExportTest, AFailedExportLeavesTheOldFilesWholeAndNothingBehind) {
             EXPECT_EQ(ReadBytes(out), ReadBytes(format == ExportFormat::Text ? datPath : wdqPath));
         }
     }
-}
-
-// The replaced file is the one a symbolic link names, with its permissions; a
-// pipe is written as a pipe, never renamed over.
-TEST_F(ExportTest, AReplacementKeepsLinksPermissionsAndPipes) {
-    namespace fs = std::filesystem;
-    auto reader = Open(wdqPath);
-    ExportSelection all;
-    std::string error;
-    std::string note;
-    ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "", all, error));
-    const std::string real = dir.File("real.wdq");
-    std::ofstream(real) << "earlier export";
-    fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    const std::string link = dir.File("link.wdq");
-    fs::create_symlink(real, link);
-    ASSERT_TRUE(ExportRecording(*reader, all, ExportFormat::WinDaq, link, DefaultFileOpener(), {},
-                                note, error))
-        << error;
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_EQ(ReadBytes(real), ReadBytes(wdqPath));
-    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-
-    const std::string pipe = dir.File("pipe.dat");
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
-    std::string received;
-    std::thread drain([&] { received = ReadText(pipe); });
-    const bool ok = ExportRecording(*reader, all, ExportFormat::Text, pipe, DefaultFileOpener(), {},
-                                    note, error);
-    drain.join();
-    ASSERT_TRUE(ok) << error;
-    EXPECT_TRUE(fs::is_fifo(pipe));
-    EXPECT_EQ(received, ReadText(datPath));
 }
 
 }  // namespace

@@ -34,6 +34,8 @@
 #include "base/MarkerTable.h"
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
+#include "recording/ExportFormat.h"
+#include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
 #include "recording/WdqWriter.h"
 
@@ -536,6 +538,53 @@ TEST(ExportSafety, ARepairTakesTheRecordersLockFirst) {
     const auto repaired = test::ReadWdq(test::ReadBytes(path), error);
     ASSERT_TRUE(repaired) << error;
     EXPECT_EQ(repaired->ScanCount(), 200);
+}
+
+// The replaced file is the one a symbolic link names, with its permissions; a
+// pipe is written as a pipe, never renamed over.
+TEST(ExportSafety, AReplacementKeepsLinksPermissionsAndPipes) {
+    test::TempDir dir;
+    const std::string wdq = dir.File("run.wdq");
+    WriteWdq(wdq, {});
+    const std::string dat = dir.File("run.dat");
+    WriteText(dat, "0.000 1.5 \r\n0.002 2.5 \r\n0.004 -3.25 \r\n");
+    WriteText(dir.File("run_info.txt"),
+              "Channel name: Chn0\r\nMarker #0: Acquisition start at 0.000 sec\r\n");
+    const auto exportTo = [&](const std::string& from, ExportFormat format,
+                              const std::string& out) {
+        std::string error;
+        const auto reader = OpenRecording(from, error);
+        EXPECT_TRUE(reader) << error;
+        if (!reader) return false;
+        ExportSelection all;
+        EXPECT_TRUE(SelectExport(reader->Info(), {}, {}, "", all, error)) << error;
+        std::string note;
+        const bool ok =
+            ExportRecording(*reader, all, format, out, DefaultFileOpener(), {}, note, error);
+        EXPECT_TRUE(ok) << error;
+        return ok;
+    };
+
+    const std::string real = dir.File("real.wdq");
+    WriteText(real, "earlier export");
+    const fs::perms mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(real, mode);
+    const std::string link = dir.File("link.wdq");
+    fs::create_symlink(real, link);
+    ASSERT_TRUE(exportTo(wdq, ExportFormat::WinDaq, link));
+    EXPECT_TRUE(fs::is_symlink(link));
+    EXPECT_EQ(test::ReadBytes(real), test::ReadBytes(wdq));
+    EXPECT_EQ(fs::status(real).permissions() & fs::perms::all, mode);
+
+    const std::string pipe = dir.File("pipe.dat");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    std::string received;
+    std::thread drain([&] { received = test::ReadText(pipe); });
+    const bool ok = exportTo(dat, ExportFormat::Text, pipe);
+    drain.join();
+    ASSERT_TRUE(ok);
+    EXPECT_TRUE(fs::is_fifo(pipe));
+    EXPECT_EQ(received, test::ReadText(dat));
 }
 
 }  // namespace
