@@ -16,11 +16,10 @@
 #include "StandardOutput.h"
 #include "StreamExport.h"
 #include "base/ChannelLabel.h"
-#include "recording/CsvExport.h"
-#include "recording/EdfExport.h"
+#include "recording/ExportChecks.h"
+#include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
-#include "recording/RecordingExport.h"
 #include "recording/RecordingRepair.h"
 
 namespace tamix {
@@ -290,9 +289,9 @@ int Export(const std::vector<std::string>& args) {
         return Usage("export: name the format with --format csv|edf|dat|wdq when OUT is -");
     }
     if (format.empty()) format = Extension(out);
-    if (format != "csv" && format != "edf" && format != "dat" && format != "wdq") {
-        return Usage("export: choose the format with --format csv|edf|dat|wdq");
-    }
+    const std::optional<ExportFormat> chosen = ExportFormatNamed(format);
+    if (!chosen) return Usage("export: choose the format with --format csv|edf|dat|wdq");
+    for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     const auto reader = OpenRecording(files[0], error);
     if (!reader) return Failure(error);
     const RecordingInfo& info = reader->Info();
@@ -300,6 +299,8 @@ int Export(const std::vector<std::string>& args) {
     if (!SelectExport(info, from, to, channels, selection, error)) {
         return Usage("export: " + error);
     }
+    // Refused before a word about what would be exported.
+    if (!CheckExport(info, selection, *chosen, files[1], error)) return Failure(error);
     if (info.beingRecorded) {
         std::fprintf(stderr, "tamix-file: %s is being recorded; exporting its %lld scans so far\n",
                      files[0].c_str(), static_cast<long long>(info.scanCount));
@@ -333,7 +334,10 @@ int Export(const std::vector<std::string>& args) {
             std::fprintf(stderr, "tamix-file: %s: %s was left out (a stream holds the data only)\n",
                          shownName.c_str(), CompanionOf(format));
         }
-    } else if (!run(DefaultFileOpener(), out, error)) {
+    } else if (!ExportRecording(*reader, selection, *chosen, out, DefaultFileOpener(), progress,
+                                note, error)) {
+        // A file is written as a replacement that takes its target's place
+        // only once complete; a stream cannot be, and is written as it comes.
         return Failure(error);
     }
     if (!note.empty())

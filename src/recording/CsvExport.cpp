@@ -9,6 +9,7 @@
 
 #include "base/ChannelLabel.h"
 #include "recording/EngineeringValue.h"
+#include "recording/ExportChecks.h"
 
 namespace tamix {
 namespace {
@@ -84,7 +85,8 @@ std::string CsvField(std::string_view text) {
 bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const std::string& path,
                FileOpener& opener, const ProgressCallback& progress, std::string& error) {
     const RecordingInfo& info = reader.Info();
-    std::unique_ptr<OutputFile> file = opener.Create(path, error);
+    if (!CheckExport(info, selection, ExportFormat::Csv, path, error)) return false;
+    std::unique_ptr<ReplacementFile> file = opener.CreateReplacement(path, error);
     if (!file) {
         error = path + ": " + error;
         return false;
@@ -115,6 +117,12 @@ bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const 
             error = reader.Error();
             return false;
         }
+        if (!bySample &&
+            !CheckFiniteValues(
+                info, std::span<const double>(values).first(static_cast<std::size_t>(count) * n), s,
+                selection.channels, error)) {
+            return false;
+        }
         text.clear();
         for (int64_t i = 0; i < count; ++i) {
             AppendFixed(text, static_cast<double>(s + i) * info.period, decimals);
@@ -139,14 +147,14 @@ bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const 
     if (!file->Close()) return Fail(*file, path, error);
 
     const std::string markersPath = MarkersCsvName(path);
-    std::unique_ptr<OutputFile> markers = opener.Create(markersPath, error);
+    std::unique_ptr<ReplacementFile> markers = opener.CreateReplacement(markersPath, error);
     if (!markers) {
         error = markersPath + ": " + error;
         return false;
     }
     text = "scan,time_s,comment\n";
     for (const RecordingMarker& m : info.markers) {
-        if (m.scan < selection.firstScan || m.scan > selection.endScan) continue;
+        if (!MarkerExported(selection, m.scan)) continue;
         text += std::to_string(m.scan) + ",";
         AppendFixed(text, static_cast<double>(m.scan) * info.period, decimals);
         text += "," + CsvField(m.comment) + "\n";
@@ -154,6 +162,9 @@ bool ExportCsv(RecordingReader& reader, const ExportSelection& selection, const 
     if (!markers->Write(text.data(), text.size()) || !markers->Close()) {
         return Fail(*markers, markersPath, error);
     }
+    // Both complete: only now does either take the place of an earlier export.
+    if (!file->Commit()) return Fail(*file, path, error);
+    if (!markers->Commit()) return Fail(*markers, markersPath, error);
     return true;
 }
 

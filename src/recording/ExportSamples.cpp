@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "recording/EngineeringValue.h"
+#include "recording/ExportChecks.h"
 
 namespace tamix {
 namespace {
@@ -39,6 +40,9 @@ bool ExportSamples::Values(int64_t first, int64_t count, std::vector<double>& ou
     allValues_.resize(static_cast<std::size_t>(count) * n_);
     if (!reader_.ReadValues(first, count, allValues_)) {
         error = reader_.Error();
+        return false;
+    }
+    if (!CheckFiniteValues(reader_.Info(), allValues_, first, selection_.channels, error)) {
         return false;
     }
     Pick(allValues_, count, out);
@@ -81,8 +85,9 @@ bool ExportSamples::Prepare(std::string& error) {
     constexpr double kFullScale = 32767.0 / kCountsPerVolt;
     for (std::size_t k = 0; k < m; ++k) {
         if (lo[k] >= -kFullScale && hi[k] <= kFullScale) continue;
-        const double half = (hi[k] - lo[k]) / 2;
-        channels_[k].valueAt0V = (hi[k] + lo[k]) / 2;
+        // Halved first: the span of two huge values of opposite sign overflows.
+        const double half = hi[k] / 2 - lo[k] / 2;
+        channels_[k].valueAt0V = hi[k] / 2 + lo[k] / 2;
         channels_[k].valueAt1V = half > 0 ? half / kFullScale : 1.0;
     }
     return true;

@@ -71,6 +71,10 @@ std::vector<ChannelInfo> SelectedChannels(const RecordingInfo& info,
     return channels;
 }
 
+bool MarkerExported(const ExportSelection& selection, int64_t scan) {
+    return scan >= selection.firstScan && scan < selection.endScan;
+}
+
 int SelectedMarkers(const RecordingInfo& info, const ExportSelection& selection,
                     MarkerTable& markers) {
     int count = 0;
@@ -82,14 +86,12 @@ int SelectedMarkers(const RecordingInfo& info, const ExportSelection& selection,
         ++count;
     };
     const bool startMarked =
-        std::any_of(info.markers.begin(), info.markers.end(),
-                    [&](const RecordingMarker& m) { return m.scan == selection.firstScan; });
+        std::any_of(info.markers.begin(), info.markers.end(), [&](const RecordingMarker& m) {
+            return m.scan == selection.firstScan && MarkerExported(selection, m.scan);
+        });
     if (!startMarked) add(0, "Acquisition start", 0);
     for (const RecordingMarker& m : info.markers) {
-        if (m.scan < selection.firstScan ||
-            m.scan >= std::max(selection.endScan, selection.firstScan + 1)) {
-            continue;
-        }
+        if (!MarkerExported(selection, m.scan)) continue;
         const int64_t wall =
             (m.timeStamp && info.startTime > 0) ? info.startTime + *m.timeStamp : 0;
         add(m.scan - selection.firstScan, m.comment, wall);

@@ -31,8 +31,16 @@ bool SelectExport(const RecordingInfo& info, std::optional<double> from, std::op
 std::vector<ChannelInfo> SelectedChannels(const RecordingInfo& info,
                                           const ExportSelection& selection);
 
-// The markers inside the range, moved so that the range starts at scan 0, with
-// a start marker at scan 0 as the recorder always has one. Returns the count.
+// Whether a marker at `scan` goes into an export of `selection`, in every
+// export format: markers from the range's first scan up to its end, not
+// including the end, which is the first scan left out. A marker set after a
+// recording's last scan has no scan in any range; WinDaq readers would take
+// its position in a file for a comment pointer.
+bool MarkerExported(const ExportSelection& selection, int64_t scan);
+
+// The markers that MarkerExported keeps, moved so that the range starts at
+// scan 0, with a start marker at scan 0 as the recorder always has one.
+// Returns the count.
 int SelectedMarkers(const RecordingInfo& info, const ExportSelection& selection,
                     MarkerTable& markers);
 

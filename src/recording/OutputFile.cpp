@@ -5,13 +5,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 namespace tamix {
 namespace {
 
-constexpr const char* kInUse = "it is being recorded by another program";
+const std::string kInUse(kBeingRecordedReason);
 
 // A file written through a buffer of its own: a record handed to Write is never
 // split between two writes to the system, so a file cut off by a crash ends
@@ -71,14 +75,23 @@ class PosixFile final : public OutputFile {
 
     bool Close() override {
         if (fd_ < 0) return !failed_;
-        if (!failed_) Flush();
-        if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && !failed_) Fail();
+        Sync();
         if (::close(fd_) != 0 && !failed_) Fail();
         fd_ = -1;
         return !failed_;
     }
 
     std::string Error() const override { return error_; }
+
+    // Flushes and hands the bytes to the disk, keeping the file open.
+    bool Sync() {
+        if (fd_ < 0) return !failed_;
+        if (!failed_) Flush();
+        if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && !failed_) Fail();
+        return !failed_;
+    }
+    int Descriptor() const { return fd_; }
+    bool Failed() const { return failed_; }
 
   private:
     static constexpr std::size_t kBufferBytes = std::size_t{1} << 16;
@@ -142,6 +155,193 @@ int OpenLocked(const std::string& path, int flags, std::string& error) {
     return fd;
 }
 
+std::string ReasonOf(int err) {
+    return std::strerror(err != 0 ? err : EIO);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A name beside `target`, hidden from plain listings, that is unlikely to be
+// taken; whoever creates it does so exclusively and tries another when it is.
+std::string TemporaryName(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+    char tag[64];
+    std::snprintf(tag, sizeof tag, ".%ld.%u.%llx.tmp", static_cast<long>(::getpid()),
+                  counter.fetch_add(1), static_cast<unsigned long long>(now));
+    return folder + "." + base + tag;
+}
+
+// Makes a rename or link in `folder` durable, as far as the system allows.
+void SyncFolder(const std::string& folder) {
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    static_cast<void>(::fsync(fd));
+    ::close(fd);
+}
+
+// The file a replacement takes the place of: through symbolic links, so that
+// a link to a file keeps pointing at its (new) contents.
+std::string ResolvedTarget(const std::string& target) {
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(target, ec)) return target;
+    const std::filesystem::path resolved = std::filesystem::canonical(target, ec);
+    return ec ? target : resolved.string();
+}
+
+// Takes the target's lock, the one a recorder takes: `guard` becomes an open
+// file description of the target held under flock, or -1 (and the answer
+// true) when there is no target yet.
+bool LockTarget(const std::string& target, int& guard, std::string& error) {
+    guard = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (guard < 0) {
+        if (errno == ENOENT) return true;
+        error = ReasonOf(errno);
+        return false;
+    }
+    if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
+        error = errno == EWOULDBLOCK ? kInUse : ReasonOf(errno);
+        ::close(guard);
+        guard = -1;
+        return false;
+    }
+    return true;
+}
+
+// Written through a descriptor of its own: an unnamed file in the target's
+// folder (O_TMPFILE) where the file system has them, so that a process killed
+// while writing leaves nothing; else a hidden temporary file beside the target.
+class PosixReplacement final : public ReplacementFile {
+  public:
+    PosixReplacement(int fd, std::string target, std::string temporary, int guard)
+        : file_(fd), target_(std::move(target)), temporary_(std::move(temporary)), guard_(guard) {}
+    ~PosixReplacement() override {
+        if (!temporary_.empty()) ::unlink(temporary_.c_str());
+        if (guard_ >= 0) ::close(guard_);
+    }
+    PosixReplacement(const PosixReplacement&) = delete;
+    PosixReplacement& operator=(const PosixReplacement&) = delete;
+
+    bool Write(const void* data, std::size_t size) override { return file_.Write(data, size); }
+    bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+        return file_.PatchAt(offset, data, size);
+    }
+    bool Flush() override { return file_.Flush(); }
+    uint64_t DurableSize() override { return file_.DurableSize(); }
+    bool Close() override {
+        closed_ = true;
+        return file_.Sync();
+    }
+    std::string Error() const override { return error_.empty() ? file_.Error() : error_; }
+
+    bool Commit() override {
+        if (!closed_ || file_.Failed() || !error_.empty()) {
+            if (error_.empty() && file_.Error().empty()) error_ = "the file was not completed";
+            return false;
+        }
+        const bool placed = Place();
+        if (!file_.Close() && placed) return false;
+        if (placed) SyncFolder(FolderOf(target_));
+        return placed;
+    }
+
+    std::string WritablePath() const override {
+        return temporary_.empty() ? DescriptorPath() : temporary_;
+    }
+
+  private:
+    std::string DescriptorPath() const {
+        return "/proc/self/fd/" + std::to_string(file_.Descriptor());
+    }
+
+    bool Fail(int err) {
+        error_ = ReasonOf(err);
+        return false;
+    }
+
+    // Gives the unnamed file a name: the target's where there was no target
+    // and still is none, else a temporary one for the rename below.
+    bool NameUnnamed(bool& done) {
+        const std::string fdPath = DescriptorPath();
+        if (guard_ < 0) {
+            if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, target_.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
+                done = true;
+                return true;
+            }
+            if (errno != EEXIST) return Fail(errno);
+            // Created meanwhile: it may be a recording that has just begun.
+            if (!LockTarget(target_, guard_, error_)) return false;
+        }
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string name = TemporaryName(target_);
+            if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
+                temporary_ = name;
+                return true;
+            }
+            if (errno != EEXIST) return Fail(errno);
+        }
+        return Fail(EEXIST);
+    }
+
+    bool Place() {
+        bool done = false;
+        if (temporary_.empty()) {
+            if (!NameUnnamed(done)) return false;
+            if (done) return true;
+        } else if (guard_ < 0) {
+            // No target when the export began: take the name only while it is free.
+            if (::link(temporary_.c_str(), target_.c_str()) == 0) {
+                ::unlink(temporary_.c_str());
+                temporary_.clear();
+                return true;
+            }
+            if (errno == EEXIST && !LockTarget(target_, guard_, error_)) return false;
+            // Where the file system has no hard links, the rename below is the way.
+        }
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) return Fail(errno);
+        temporary_.clear();
+        return true;
+    }
+
+    PosixFile file_;
+    std::string target_;
+    std::string temporary_;  // empty while the file has no name, and once it is in place
+    int guard_;
+    bool closed_ = false;
+    std::string error_;
+};
+
+// A target that is no regular file (a device, a pipe) is written where it is:
+// renaming over it would replace the device itself.
+class InPlaceReplacement final : public ReplacementFile {
+  public:
+    InPlaceReplacement(int fd, std::string target) : file_(fd), target_(std::move(target)) {}
+
+    bool Write(const void* data, std::size_t size) override { return file_.Write(data, size); }
+    bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+        return file_.PatchAt(offset, data, size);
+    }
+    bool Flush() override { return file_.Flush(); }
+    uint64_t DurableSize() override { return file_.DurableSize(); }
+    bool Close() override { return file_.Close(); }
+    std::string Error() const override { return file_.Error(); }
+    bool Commit() override { return file_.Close(); }
+    std::string WritablePath() const override { return target_; }
+
+  private:
+    PosixFile file_;
+    std::string target_;
+};
+
 }  // namespace
 
 bool FileOpener::Exists(const std::string& path) {
@@ -174,6 +374,51 @@ std::unique_ptr<OutputFile> DiskFileOpener::Create(const std::string& path, std:
         return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
+}
+
+std::unique_ptr<ReplacementFile> FileOpener::CreateReplacement(const std::string& path,
+                                                               std::string& error) {
+    const std::string target = ResolvedTarget(path);
+    struct stat st {};
+    const bool exists = ::stat(target.c_str(), &st) == 0;
+    if (exists && S_ISDIR(st.st_mode)) {
+        error = ReasonOf(EISDIR);
+        return nullptr;
+    }
+    if (exists && !S_ISREG(st.st_mode)) {
+        const int fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (fd < 0) {
+            error = ReasonOf(errno);
+            return nullptr;
+        }
+        return std::make_unique<InPlaceReplacement>(fd, target);
+    }
+    int guard = -1;
+    if (!LockTarget(target, guard, error)) return nullptr;
+    const std::string folder = FolderOf(target);
+    std::string temporary;
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    // The unnamed file is named later through /proc; without it, a name now.
+    if (fd >= 0 && ::access(("/proc/self/fd/" + std::to_string(fd)).c_str(), F_OK) != 0) {
+        ::close(fd);
+        fd = -1;
+        errno = EOPNOTSUPP;
+    }
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            temporary = TemporaryName(target);
+            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+    }
+    if (fd < 0) {
+        error = ReasonOf(errno);
+        if (guard >= 0) ::close(guard);
+        return nullptr;
+    }
+    // A replaced file keeps its permissions.
+    if (exists) static_cast<void>(::fchmod(fd, st.st_mode & 07777));
+    return std::make_unique<PosixReplacement>(fd, target, temporary, guard);
 }
 
 bool HeldByRecorder(const std::string& path) {

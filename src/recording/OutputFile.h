@@ -1,6 +1,7 @@
 // The output-file seam: a buffered binary file, locked while open, that
-// reports every failed write, patch, flush and close with the system's reason.
-// Tests replace it to simulate a full disk.
+// reports every failed write, patch, flush and close with the system's reason;
+// and files that replace another only once they are complete. Tests replace
+// it to simulate a full disk.
 #pragma once
 
 #include <cstddef>
@@ -29,12 +30,40 @@ class OutputFile {
     virtual std::string Error() const = 0;
 };
 
-// Creates (truncating) files; the worker asks it for its output files.
+// The reason a file that a recorder holds cannot be written.
+inline constexpr std::string_view kBeingRecordedReason = "it is being recorded by another program";
+
+// A new file that takes the place of its target only once it is complete:
+// written under no name, or a temporary one in the target's folder, and
+// renamed over the target by Commit. Until then the target keeps every byte,
+// and a recorder cannot start on it. Dropped without Commit, or after a
+// failure, it leaves nothing behind (a process killed meanwhile leaves at most
+// a temporary file where the system cannot write a file without a name).
+class ReplacementFile : public OutputFile {
+  public:
+    // Close() makes the bytes durable without naming the file.
+    // Puts the file in its target's place; false with Error() set. After Close.
+    virtual bool Commit() = 0;
+    // A name that opens this file for writing, for writers that want a name
+    // rather than bytes; whatever they write there is what Commit puts in place.
+    virtual std::string WritablePath() const = 0;
+};
+
+// Creates output files; the worker asks it for its recordings, exports and
+// repairs for replacements.
 class FileOpener {
   public:
     virtual ~FileOpener() = default;
-    // nullptr when the file cannot be created; `error` then holds the reason.
+    // Created or truncated in place, locked against a second recorder; nullptr
+    // when the file cannot be created, `error` then holding the reason.
     virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) = 0;
+    // A file that will replace `target` (or create it) once committed. Takes
+    // the recorder's lock on an existing target first, without waiting: a file
+    // being recorded gives nullptr and kBeingRecordedReason in `error`, as does
+    // any other failure its own reason. A symbolic link's file is replaced, not
+    // the link.
+    virtual std::unique_ptr<ReplacementFile> CreateReplacement(const std::string& target,
+                                                               std::string& error);
     // Whether `path` names an existing file.
     virtual bool Exists(const std::string& path);
     // Whether `path` could be created or overwritten, found out without

@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "base/WindowsText.h"
 #include "recording/OutputFile.h"
@@ -12,7 +15,7 @@
 namespace tamix {
 namespace {
 
-constexpr const char* kInUse = "it is being recorded by another program";
+const std::string kInUse(kBeingRecordedReason);
 
 // A record handed to Write is never split between two writes to the system, so
 // a file cut off by a crash ends after a whole scan or line.
@@ -127,6 +130,109 @@ HANDLE OpenLocked(const std::string& path, DWORD disposition, std::string& error
     return h;
 }
 
+// A name beside `target` that is unlikely to be taken; it is created
+// exclusively, and another is tried when it is.
+std::string TemporaryName(const std::string& target) {
+    static std::atomic<unsigned> counter{0};
+    const std::size_t slash = target.find_last_of("/\\");
+    const std::string folder = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    char tag[48];
+    std::snprintf(tag, sizeof tag, ".%lu.%u.%llx.tmp", ::GetCurrentProcessId(),
+                  counter.fetch_add(1), static_cast<unsigned long long>(::GetTickCount64()));
+    return folder + "." + base + tag;
+}
+
+// Takes the target's lock as a recorder would meet it: `guard` becomes a
+// handle that shares no writing, so that a recorder's open fails while it is
+// there, and that is refused while a recorder has the file; or
+// INVALID_HANDLE_VALUE (and the answer true) when there is no target yet.
+// Reading only, so that HeldByRecorder does not take it for a recorder.
+bool LockTarget(const std::string& target, HANDLE& guard, std::string& error) {
+    guard = ::CreateFileW(WideFromUtf8(target).c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (guard != INVALID_HANDLE_VALUE) return true;
+    const DWORD code = ::GetLastError();
+    if (code == ERROR_FILE_NOT_FOUND) return true;
+    error = code == ERROR_SHARING_VIOLATION ? kInUse : WindowsErrorText(code);
+    return false;
+}
+
+// Written under a temporary name beside the target, moved over it by Commit.
+class WindowsReplacement final : public ReplacementFile {
+  public:
+    WindowsReplacement(HANDLE h, std::string target, std::string temporary, HANDLE guard)
+        : file_(std::make_unique<WindowsFile>(h)),
+          target_(std::move(target)),
+          temporary_(std::move(temporary)),
+          guard_(guard) {}
+    ~WindowsReplacement() override {
+        file_.reset();
+        if (!temporary_.empty()) ::DeleteFileW(WideFromUtf8(temporary_).c_str());
+        if (guard_ != INVALID_HANDLE_VALUE) ::CloseHandle(guard_);
+    }
+    WindowsReplacement(const WindowsReplacement&) = delete;
+    WindowsReplacement& operator=(const WindowsReplacement&) = delete;
+
+    bool Write(const void* data, std::size_t size) override { return file_->Write(data, size); }
+    bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+        return file_->PatchAt(offset, data, size);
+    }
+    bool Flush() override { return file_->Flush(); }
+    uint64_t DurableSize() override { return file_->DurableSize(); }
+    bool Close() override {
+        closed_ = true;
+        closedOk_ = file_->Close();
+        return closedOk_;
+    }
+    std::string Error() const override { return error_.empty() ? file_->Error() : error_; }
+
+    bool Commit() override {
+        if (!closed_ || !closedOk_) {
+            if (file_->Error().empty()) error_ = "the file was not completed";
+            return false;
+        }
+        const std::wstring from = WideFromUtf8(temporary_);
+        const std::wstring to = WideFromUtf8(target_);
+        if (guard_ == INVALID_HANDLE_VALUE) {
+            // No target when the export began: take the name only while it is free.
+            if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+                temporary_.clear();
+                return true;
+            }
+            const DWORD code = ::GetLastError();
+            if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) return Fail(code);
+            if (!LockTarget(target_, guard_, error_)) return false;
+        }
+        // The move needs the target without open handles of this process.
+        ::CloseHandle(guard_);
+        guard_ = INVALID_HANDLE_VALUE;
+        if (!::MoveFileExW(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return Fail(::GetLastError());
+        }
+        temporary_.clear();
+        return true;
+    }
+
+    std::string WritablePath() const override { return temporary_; }
+
+  private:
+    bool Fail(DWORD code) {
+        error_ = WindowsErrorText(code != 0 ? code : ERROR_WRITE_FAULT);
+        return false;
+    }
+
+    std::unique_ptr<WindowsFile> file_;
+    std::string target_;
+    std::string temporary_;  // empty once the file is in place
+    HANDLE guard_;
+    bool closed_ = false;
+    bool closedOk_ = false;
+    std::string error_;
+};
+
 }  // namespace
 
 bool FileOpener::Exists(const std::string& path) {
@@ -162,6 +268,36 @@ std::unique_ptr<OutputFile> DiskFileOpener::Create(const std::string& path, std:
         return nullptr;
     }
     return std::make_unique<WindowsFile>(h);
+}
+
+std::unique_ptr<ReplacementFile> FileOpener::CreateReplacement(const std::string& path,
+                                                               std::string& error) {
+    std::error_code ec;
+    std::string target = path;
+    if (std::filesystem::is_symlink(WideFromUtf8(path), ec)) {
+        const auto resolved = std::filesystem::canonical(WideFromUtf8(path), ec);
+        if (!ec) target = Utf8FromWide(resolved.wstring());
+    }
+    if (std::filesystem::is_directory(WideFromUtf8(target), ec)) {
+        error = WindowsErrorText(ERROR_DIRECTORY);
+        return nullptr;
+    }
+    HANDLE guard = INVALID_HANDLE_VALUE;
+    if (!LockTarget(target, guard, error)) return nullptr;
+    // Shared for writing, so that a writer given the temporary name can open it.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = TemporaryName(target);
+        const HANDLE h = ::CreateFileW(WideFromUtf8(temporary).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            return std::make_unique<WindowsReplacement>(h, target, temporary, guard);
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    error = WindowsErrorText(::GetLastError());
+    if (guard != INVALID_HANDLE_VALUE) ::CloseHandle(guard);
+    return nullptr;
 }
 
 bool HeldByRecorder(const std::string& path) {

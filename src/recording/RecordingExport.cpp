@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/MarkerTable.h"
+#include "recording/ExportChecks.h"
 #include "recording/ExportSamples.h"
 #include "recording/NumberFormat.h"
 #include "recording/TextWriter.h"
@@ -24,20 +25,21 @@ bool Fail(OutputFile& file, const std::string& path, std::string& error) {
     return false;
 }
 
-std::unique_ptr<OutputFile> Create(FileOpener& opener, const std::string& path,
-                                   std::string& error) {
-    std::unique_ptr<OutputFile> file = opener.Create(path, error);
+std::unique_ptr<ReplacementFile> Create(FileOpener& opener, const std::string& path,
+                                        std::string& error) {
+    std::unique_ptr<ReplacementFile> file = opener.CreateReplacement(path, error);
     if (!file) error = path + ": " + error;
     return file;
 }
 
-bool CheckChannels(const ExportSelection& selection, std::string& error) {
+bool Check(const RecordingInfo& info, const ExportSelection& selection, ExportFormat format,
+           const std::string& path, std::string& error) {
     if (selection.channels.empty() || selection.channels.size() > kMaxChannels) {
         error = "a recording holds 1 to " + std::to_string(kMaxChannels) +
                 " channels; choose them with --channels";
         return false;
     }
-    return true;
+    return CheckExport(info, selection, format, path, error);
 }
 
 // A text file stores no start time; readers estimate it from the file's last
@@ -59,10 +61,10 @@ void KeepStartTime(const std::string& path, const RecordingInfo& info,
 
 bool ExportText(RecordingReader& reader, const ExportSelection& selection, const std::string& path,
                 FileOpener& opener, const ProgressCallback& progress, std::string& error) {
-    if (!CheckChannels(selection, error)) return false;
     const RecordingInfo& info = reader.Info();
+    if (!Check(info, selection, ExportFormat::Text, path, error)) return false;
     const std::vector<ChannelInfo> channels = SelectedChannels(info, selection);
-    std::unique_ptr<OutputFile> file = Create(opener, path, error);
+    std::unique_ptr<ReplacementFile> file = Create(opener, path, error);
     if (!file) return false;
     ExportSamples chunks(reader, selection);
     std::vector<int16_t> samples;
@@ -107,7 +109,7 @@ bool ExportText(RecordingReader& reader, const ExportSelection& selection, const
     if (!file->Close()) return Fail(*file, path, error);
 
     const std::string infoPath = InfoFileName(path);
-    std::unique_ptr<OutputFile> infoFile = Create(opener, infoPath, error);
+    std::unique_ptr<ReplacementFile> infoFile = Create(opener, infoPath, error);
     if (!infoFile) return false;
     auto markers = std::make_unique<MarkerTable>();
     const int markerCount = SelectedMarkers(info, selection, *markers);
@@ -115,14 +117,17 @@ bool ExportText(RecordingReader& reader, const ExportSelection& selection, const
         !infoFile->Close()) {
         return Fail(*infoFile, infoPath, error);
     }
+    // Both complete: only now does either take the place of an earlier export.
+    if (!file->Commit()) return Fail(*file, path, error);
+    if (!infoFile->Commit()) return Fail(*infoFile, infoPath, error);
     KeepStartTime(path, info, selection);
     return true;
 }
 
 bool ExportWdq(RecordingReader& reader, const ExportSelection& selection, const std::string& path,
                FileOpener& opener, const ProgressCallback& progress, std::string& error) {
-    if (!CheckChannels(selection, error)) return false;
     const RecordingInfo& info = reader.Info();
+    if (!Check(info, selection, ExportFormat::WinDaq, path, error)) return false;
     ExportSamples source(reader, selection);
     const auto m = static_cast<int>(selection.channels.size());
     const int64_t total = selection.endScan - selection.firstScan;
@@ -134,7 +139,7 @@ bool ExportWdq(RecordingReader& reader, const ExportSelection& selection, const 
     if (!source.Prepare(error)) return false;
     const std::vector<ChannelInfo>& channels = source.Channels();
 
-    std::unique_ptr<OutputFile> file = Create(opener, path, error);
+    std::unique_ptr<ReplacementFile> file = Create(opener, path, error);
     if (!file) return false;
     std::array<uint8_t, kWdqHeaderBytes> header{};
     BuildWdqHeader(header, total, m, info.period, channels, info.startTime);
@@ -158,7 +163,7 @@ bool ExportWdq(RecordingReader& reader, const ExportSelection& selection, const 
     auto markers = std::make_unique<MarkerTable>();
     const int markerCount = SelectedMarkers(info, selection, *markers);
     if (!WriteWdqTrailer(*file, *markers, markerCount, channels, info.startTime) ||
-        !PatchWdqDataSize(*file, written) || !file->Close()) {
+        !PatchWdqDataSize(*file, written) || !file->Close() || !file->Commit()) {
         return Fail(*file, path, error);
     }
     return true;

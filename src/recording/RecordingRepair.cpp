@@ -1,12 +1,7 @@
 #include "recording/RecordingRepair.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 
@@ -23,33 +18,63 @@
 namespace tamix {
 namespace {
 
-bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0;
+namespace fs = std::filesystem;
+
+std::string BeingRecorded(const std::string& path) {
+    return path + ": it is being recorded; repair it once the recording has ended";
 }
 
-// Moves the original aside; the repaired file is written under its name.
-bool MakeBackup(const std::string& path, RepairReport& report) {
+// A symbolic link's file is repaired, and its original kept beside it.
+std::string ResolvedPath(const std::string& path) {
+    std::error_code ec;
+    if (!fs::is_symlink(path, ec)) return path;
+    const fs::path resolved = fs::canonical(path, ec);
+    return ec ? path : resolved.string();
+}
+
+bool BackupFree(const std::string& path, RepairReport& report) {
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(path + ".bak", ec))) return true;
+    report.error = path + ".bak: already exists; move it away before repairing " + path;
+    return false;
+}
+
+// Keeps the original as FILE.bak before the repaired file takes its name: as a
+// second name of the same file where the file system has them, so that FILE
+// names the whole original until the very rename that replaces it; else moved.
+bool KeepOriginal(const std::string& path, bool& linked, RepairReport& report) {
     const std::string backup = path + ".bak";
-    if (Exists(backup)) {
-        report.error = backup + ": already exists; move it away before repairing " + path;
-        return false;
-    }
-    if (std::rename(path.c_str(), backup.c_str()) != 0) {
-        report.error =
-            path + ": cannot keep the original as " + backup + " (" + std::strerror(errno) + ")";
-        return false;
+    std::error_code ec;
+    fs::create_hard_link(path, backup, ec);
+    linked = !ec;
+    if (!linked) {
+        std::error_code moved;
+        fs::rename(path, backup, moved);
+        if (moved) {
+            report.error =
+                path + ": cannot keep the original as " + backup + " (" + moved.message() + ")";
+            return false;
+        }
     }
     report.actions.push_back("Kept the original as " + backup + ".");
     return true;
 }
 
-// Puts the original back after a failed repair.
-void RestoreBackup(const std::string& path, RepairReport& report) {
-    std::remove(path.c_str());
-    std::rename((path + ".bak").c_str(), path.c_str());
+// Puts the repaired file in place of the original, which is kept as FILE.bak;
+// after a failure the original is under its own name again.
+bool PutInPlace(ReplacementFile& repaired, const std::string& path, RepairReport& report) {
+    bool linked = false;
+    if (!KeepOriginal(path, linked, report)) return false;
+    if (repaired.Commit()) return true;
+    report.error = path + ": " + repaired.Error();
+    std::error_code ec;
+    if (linked) {
+        fs::remove(path + ".bak", ec);
+    } else {
+        fs::rename(path + ".bak", path, ec);
+    }
     report.actions.clear();
-    report.outcome = RepairOutcome::Failed;
+    return false;
 }
 
 std::unique_ptr<MarkerTable> StartMarker() {
@@ -60,32 +85,26 @@ std::unique_ptr<MarkerTable> StartMarker() {
     return markers;
 }
 
-bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
+bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, const std::string& path,
                       RepairReport& report) {
     const RecordingInfo& info = original.Info();
     const WdqLayout& layout = original.Layout();
     const auto bytes = original.Bytes();
-    std::string error;
-    std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(path, error);
-    if (!file) {
-        report.error = path + ": " + error;
-        return false;
-    }
     const uint64_t dataBytes = static_cast<uint64_t>(info.scanCount) * layout.scanBytes;
     std::vector<uint8_t> header(bytes.begin(),
                                 bytes.begin() + static_cast<std::ptrdiff_t>(layout.headerBytes));
     // Sizes are patched below as the writer patches them.
     std::fill_n(header.begin() + 8, 10, uint8_t{0});
-    bool ok = file->Write(header.data(), header.size());
+    bool ok = file.Write(header.data(), header.size());
     constexpr uint64_t kChunk = 1 << 20;
     for (uint64_t p = 0; ok && p < dataBytes; p += kChunk) {
-        ok = file->Write(bytes.data() + layout.dataOffset + p, std::min(kChunk, dataBytes - p));
+        ok = file.Write(bytes.data() + layout.dataOffset + p, std::min(kChunk, dataBytes - p));
     }
     const auto markers = StartMarker();
-    ok = ok && WriteWdqTrailer(*file, *markers, 1, info.channels, info.startTime) &&
-         PatchWdqDataSize(*file, dataBytes) && file->Close();
+    ok = ok && WriteWdqTrailer(file, *markers, 1, info.channels, info.startTime) &&
+         PatchWdqDataSize(file, dataBytes) && file.Close();
     if (!ok) {
-        report.error = path + ": " + file->Error();
+        report.error = path + ": " + file.Error();
         return false;
     }
     report.actions.push_back("Set the data size to the " + std::to_string(info.scanCount) +
@@ -101,102 +120,119 @@ bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
     return true;
 }
 
-RepairReport RepairWdq(const std::string& path) {
+RepairReport RepairWdq(const std::string& path, std::unique_ptr<RecordingReader> recording,
+                       ReplacementFile& repaired) {
     RepairReport report;
-    if (!MakeBackup(path, report)) return report;
-    std::string error;
-    const auto original = WdqFileReader::Open(path + ".bak", error);
-    if (!original || !WriteRepairedWdq(*original, path, report)) {
-        if (!original) report.error = error;
-        RestoreBackup(path, report);
-        return report;
-    }
+    if (!BackupFree(path, report)) return report;
+    const auto& original = static_cast<const WdqFileReader&>(*recording);
+    if (!WriteRepairedWdq(original, repaired, path, report)) return report;
+    // Some systems keep a mapped file from being renamed or replaced.
+    recording.reset();
+    if (!PutInPlace(repaired, path, report)) return report;
     report.outcome = RepairOutcome::Repaired;
     return report;
 }
 
-bool WriteInfo(const std::string& dataPath, const RecordingInfo& info, RepairReport& report) {
+std::unique_ptr<ReplacementFile> WriteInfo(const std::string& dataPath, const RecordingInfo& info,
+                                           RepairReport& report) {
     const std::string infoPath = InfoFileName(dataPath);
     std::string error;
-    std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(infoPath, error);
+    std::unique_ptr<ReplacementFile> file = DefaultFileOpener().CreateReplacement(infoPath, error);
     if (!file) {
         report.error = infoPath + ": " + error;
-        return false;
+        return nullptr;
     }
     const auto markers = StartMarker();
     if (!WriteInfoFile(*file, info.channels, *markers, 1, info.period) || !file->Close()) {
         report.error = infoPath + ": " + file->Error();
-        std::remove(infoPath.c_str());
-        return false;
+        return nullptr;
     }
     report.actions.push_back("Wrote the missing info file " + infoPath + " with " +
                              std::to_string(info.channels.size()) +
                              " default channel names and the start marker.");
-    return true;
+    return file;
 }
 
-RepairReport RepairText(const std::string& path, const TextFileReader& reader) {
+RepairReport RepairText(const std::string& path, std::unique_ptr<RecordingReader> recording,
+                        ReplacementFile& repaired) {
     RepairReport report;
+    const auto& reader = static_cast<const TextFileReader&>(*recording);
     const RecordingInfo& info = reader.Info();
     const auto bytes = reader.Bytes();
-    if (reader.WholeBytes() < bytes.size()) {
-        if (!MakeBackup(path, report)) return report;
-        // The mapping still shows the original, now named FILE.bak.
-        std::string error;
-        std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(path, error);
-        bool ok = file && file->Write(bytes.data(), reader.WholeBytes()) && file->Close();
-        if (!ok) {
-            report.error = path + ": " + (file ? file->Error() : error);
-            RestoreBackup(path, report);
+    const bool cut = reader.WholeBytes() < bytes.size();
+    const uint64_t partial = bytes.size() - reader.WholeBytes();
+    if (cut && !BackupFree(path, report)) return report;
+    if (cut && (!repaired.Write(bytes.data(), reader.WholeBytes()) || !repaired.Close())) {
+        report.error = path + ": " + repaired.Error();
+        return report;
+    }
+    std::unique_ptr<ReplacementFile> infoFile;
+    if (!reader.HasInfoFile()) {
+        infoFile = WriteInfo(path, info, report);
+        if (!infoFile) {
+            report.actions.clear();
             return report;
         }
+    }
+    std::vector<std::string> infoActions = report.actions;
+    report.actions.clear();
+    recording.reset();
+    if (cut) {
+        if (!PutInPlace(repaired, path, report)) return report;
         // A text recording's start time is estimated from its last change
         // (TextFileReader): the repaired file keeps the original's.
         std::error_code ec;
-        const auto changed = std::filesystem::last_write_time(path + ".bak", ec);
-        if (!ec) std::filesystem::last_write_time(path, changed, ec);
+        const auto changed = fs::last_write_time(path + ".bak", ec);
+        if (!ec) fs::last_write_time(path, changed, ec);
         if (ec) {
             report.actions.push_back("Could not keep the original's modification time (" +
                                      ec.message() +
                                      "): its start time is now estimated from the repair.");
         }
-        report.actions.push_back("Removed the partial last line (" +
-                                 std::to_string(bytes.size() - reader.WholeBytes()) + " bytes).");
+        report.actions.push_back("Removed the partial last line (" + std::to_string(partial) +
+                                 " bytes).");
     }
-    if (!reader.HasInfoFile() && !WriteInfo(path, info, report)) {
-        report.outcome = RepairOutcome::Failed;
+    if (infoFile && !infoFile->Commit()) {
+        report.error = InfoFileName(path) + ": " + infoFile->Error();
         return report;
     }
+    report.actions.insert(report.actions.end(), infoActions.begin(), infoActions.end());
     report.outcome = RepairOutcome::Repaired;
     return report;
 }
 
 }  // namespace
 
-RepairReport RepairRecording(const std::string& path) {
+RepairReport RepairRecording(const std::string& given) {
+    const std::string path = ResolvedPath(given);
+    RepairReport report;
     std::string error;
+    // The recorder's lock before anything else, held until the repaired file is
+    // in place: a recording that is going on is refused, and none can start on
+    // the file meanwhile. What the repair writes stays unnamed until then.
+    std::unique_ptr<ReplacementFile> repaired = DefaultFileOpener().CreateReplacement(path, error);
+    if (!repaired) {
+        report.error = error == kBeingRecordedReason ? BeingRecorded(given) : path + ": " + error;
+        return report;
+    }
     auto recording = OpenRecording(path, error);
     if (!recording) {
-        RepairReport report;
         report.error = error;
         return report;
     }
     if (recording->Info().beingRecorded) {
         // Its recorder would go on writing into the file moved aside.
-        RepairReport report;
-        report.error = path + ": it is being recorded; repair it once the recording has ended";
+        report.error = BeingRecorded(given);
         return report;
     }
     if (!recording->Info().incomplete) {
-        RepairReport report;
         report.outcome = RepairOutcome::NothingToRepair;
         return report;
     }
     if (recording->Info().format == RecordingFormat::WinDaq) {
-        recording.reset();
-        return RepairWdq(path);
+        return RepairWdq(path, std::move(recording), *repaired);
     }
-    return RepairText(path, static_cast<const TextFileReader&>(*recording));
+    return RepairText(path, std::move(recording), *repaired);
 }
 
 }  // namespace tamix

@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <set>
 
 #include "../support/TempDir.h"
 #include "base/MarkerTable.h"
 #include "base/Utf8Text.h"
 #include "recording/CsvExport.h"
 #include "recording/EngineeringValue.h"
+#include "recording/ExportFormat.h"
 #include "recording/OpenRecording.h"
 #include "recording/RecordingExport.h"
 #include "recording/TextWriter.h"
@@ -228,6 +231,129 @@ TEST_F(ExportTest, BadSelectionsAreRefused) {
     EXPECT_FALSE(
         ExportCsv(*reader, sel, dir.File("missing/x.csv"), DefaultFileOpener(), {}, error));
     EXPECT_NE(error.find("missing/x.csv"), std::string::npos) << error;
+}
+
+// Replacement files that meet a full disk: a write past `budget` bytes (over
+// all files of the export) fails, as the real file's write does once its
+// buffer goes to the system, and so does the close of file number
+// `failingClose` (from 1), where a small file's bytes first reach the disk.
+class FullDiskOpener final : public FileOpener {
+  public:
+    FullDiskOpener(std::size_t budget, int failingClose)
+        : budget_(budget), failingClose_(failingClose) {}
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
+        return DefaultFileOpener().Create(path, error);
+    }
+    std::unique_ptr<ReplacementFile> CreateReplacement(const std::string& target,
+                                                       std::string& error) override {
+        auto real = DefaultFileOpener().CreateReplacement(target, error);
+        if (!real) return nullptr;
+        return std::make_unique<File>(*this, std::move(real), ++files_);
+    }
+
+  private:
+    class File final : public ReplacementFile {
+      public:
+        File(FullDiskOpener& disk, std::unique_ptr<ReplacementFile> real, int number)
+            : disk_(disk), real_(std::move(real)), number_(number) {}
+        bool Write(const void* data, std::size_t size) override {
+            if (failed_ || disk_.used_ + size > disk_.budget_) return Fail();
+            disk_.used_ += size;
+            return real_->Write(data, size);
+        }
+        bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+            return !failed_ && real_->PatchAt(offset, data, size);
+        }
+        bool Flush() override { return !failed_ && real_->Flush(); }
+        uint64_t DurableSize() override { return real_->DurableSize(); }
+        bool Close() override {
+            if (number_ == disk_.failingClose_) Fail();
+            return real_->Close() && !failed_;
+        }
+        bool Commit() override { return !failed_ && real_->Commit(); }
+        std::string WritablePath() const override { return real_->WritablePath(); }
+        std::string Error() const override {
+            return failed_ ? "No space left on device" : real_->Error();
+        }
+
+      private:
+        bool Fail() {
+            failed_ = true;
+            return false;
+        }
+        FullDiskOpener& disk_;
+        std::unique_ptr<ReplacementFile> real_;
+        int number_;
+        bool failed_ = false;
+    };
+
+    std::size_t budget_;
+    int failingClose_;
+    std::size_t used_ = 0;
+    int files_ = 0;
+};
+
+std::set<std::string> Listing(const std::filesystem::path& dir) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        names.insert(entry.path().filename().string());
+    }
+    return names;
+}
+
+// An export that fails at any point, in the data or in its companion file,
+// leaves the files it would have replaced byte for byte and nothing else.
+TEST_F(ExportTest, AFailedExportLeavesTheOldFilesWholeAndNothingBehind) {
+    struct Case {
+        const char* what;
+        std::size_t budget;
+        int failingClose;
+    };
+    const Case cases[] = {
+        {"the first write", 0, 0},
+        {"a write amid the data", 10000, 0},
+        {"the data file's close", SIZE_MAX, 1},
+        {"the companion's close", SIZE_MAX, 2},
+    };
+    for (const ExportFormat format :
+         {ExportFormat::Csv, ExportFormat::Text, ExportFormat::WinDaq}) {
+        const std::string out = dir.File(format == ExportFormat::Csv    ? "old.csv"
+                                         : format == ExportFormat::Text ? "old.dat"
+                                                                        : "old.wdq");
+        const std::vector<std::string> outputs = ExportOutputs(format, out);
+        for (const std::string& path : outputs) std::ofstream(path) << "earlier export " << path;
+        for (const Case& c : cases) {
+            if (c.failingClose > static_cast<int>(outputs.size())) continue;
+            SCOPED_TRACE(out + ", failing at " + c.what);
+            const std::set<std::string> before = Listing(dir.path());
+            auto reader = Open(wdqPath);
+            ExportSelection all;
+            std::string error;
+            ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "", all, error));
+            FullDiskOpener disk(c.budget, c.failingClose);
+            std::string note;
+            EXPECT_FALSE(ExportRecording(*reader, all, format, out, disk, {}, note, error));
+            EXPECT_NE(error.find("No space left on device"), std::string::npos) << error;
+            EXPECT_NE(error.find(dir.path().string()), std::string::npos) << error;
+            for (const std::string& path : outputs) {
+                EXPECT_EQ(ReadText(path), "earlier export " + path);
+            }
+            EXPECT_EQ(Listing(dir.path()), before);
+        }
+        // With room on the disk the same export replaces them.
+        auto reader = Open(wdqPath);
+        ExportSelection all;
+        std::string error;
+        std::string note;
+        ASSERT_TRUE(SelectExport(reader->Info(), {}, {}, "", all, error));
+        FullDiskOpener room(SIZE_MAX, 0);
+        ASSERT_TRUE(ExportRecording(*reader, all, format, out, room, {}, note, error)) << error;
+        if (format == ExportFormat::Csv) {
+            EXPECT_EQ(ReadText(out).rfind("time_s,", 0), 0u);
+        } else {
+            EXPECT_EQ(ReadBytes(out), ReadBytes(format == ExportFormat::Text ? datPath : wdqPath));
+        }
+    }
 }
 
 }  // namespace

@@ -249,6 +249,52 @@ TEST_F(SurvivalTest, AFileBeingRecordedIsToldFromOneCutShort) {
     EXPECT_FALSE(HeldByRecorder(dir.File("no-such-file.wdq")));
 }
 
+// An export onto a file that is being recorded would leave its recorder
+// writing into a file that no longer has a name; a repair would move it aside.
+// Both are refused, and the recording goes on to its end untouched.
+TEST_F(SurvivalTest, NoExportOrRepairWritesOverARecordingThatIsGoingOn) {
+    const std::string other = dir.File("other.wdq");
+    {
+        test::ChildProcess rec(Recorder(other, "1"));
+        ASSERT_EQ(rec.ExitCode(), 0);
+    }
+    for (const std::string name : {"live.wdq", "live.dat"}) {
+        SCOPED_TRACE(name);
+        const std::string live = dir.File(name);
+        test::ChildProcess rec(Recorder(live, "60"));
+        WaitForFile(live, 1156 + 4 * 600);
+        const std::string errors = dir.File("errors.txt");
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{TAMIX_FILE_PATH, "export", other, live},
+              std::vector<std::string>{TAMIX_FILE_PATH, "repair", live}}) {
+            SCOPED_TRACE(args[1]);
+            test::ChildProcess writer(args, "/dev/null", errors);
+            EXPECT_EQ(writer.ExitCode(), 1);
+            EXPECT_NE(test::ReadText(errors).find(live + ": it is being recorded"),
+                      std::string::npos)
+                << test::ReadText(errors);
+            EXPECT_TRUE(HeldByRecorder(live)) << "the recorder's file still has its name";
+        }
+        EXPECT_FALSE(fs::exists(live + ".bak"));
+        rec.Signal(SIGINT);
+        EXPECT_EQ(rec.ExitCode(), 0);
+        if (name.ends_with(".wdq")) {
+            std::string error;
+            const auto f = test::ReadWdq(test::ReadBytes(live), error);
+            ASSERT_TRUE(f) << error;
+            EXPECT_GE(f->ScanCount(), 600);
+            EXPECT_EQ(f->markers.size(), 1u) << "completed by its recorder";
+            ExpectIntended(*f);
+        } else {
+            // Every line whole and as the unit sent it, at least those waited for.
+            EXPECT_GE(CheckTextLines(live), (1156 + 4 * 600) / 24);
+            EXPECT_NE(
+                test::ReadText(dir.File("live_info.txt")).find("Marker #0: Acquisition start"),
+                std::string::npos);
+        }
+    }
+}
+
 TEST_F(SurvivalTest, AStartThatFailsOrIsRefusedLeavesAnExistingFileAsItWas) {
     const std::string out = dir.File("precious.wdq");
     std::ofstream(out) << "a finished recording";

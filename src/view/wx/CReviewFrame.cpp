@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "base/Messages.h"
-#include "recording/CsvExport.h"
-#include "recording/EdfExport.h"
+#include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
@@ -328,8 +327,9 @@ void CReviewFrame::OnExport(wxCommandEvent&) {
         const ProgressCallback report = [&](int64_t done, int64_t total) {
             return progress.Update(static_cast<int>(1000 * done / std::max<int64_t>(total, 1)));
         };
-        ok = ext == "csv" ? ExportCsv(*m_reader, selection, out, DefaultFileOpener(), report, error)
-                          : ExportEdf(*m_reader, selection, out, report, note, error);
+        ok = ExportRecording(*m_reader, selection,
+                             ext == "csv" ? ExportFormat::Csv : ExportFormat::Edf, out,
+                             DefaultFileOpener(), report, note, error);
     }
     if (!ok) {
         m_ui.ShowMessage(error, UserInterface::Icon::Error);
