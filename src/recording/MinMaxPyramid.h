@@ -62,6 +62,10 @@ class MinMaxPyramid {
                     std::span<SampleMinMax> perChannel);
     bool RawValues(RecordingReader& reader, int64_t first, int64_t last,
                    std::span<MinMax> perChannel);
+    bool NarrowColumns(RecordingReader& reader, int64_t first, int64_t last, int columns,
+                       std::span<MinMax> out);
+    // Sample extents (event bits cleared here) to the channels' values.
+    void Calibrate(std::span<SampleMinMax> extents, std::span<MinMax> out) const;
 
     int baseShift_;
     std::size_t channels_ = 0;
@@ -77,6 +81,7 @@ class MinMaxPyramid {
     std::vector<std::vector<MinMax>> valueLevels_;
     std::vector<int16_t> sampleScratch_;
     std::vector<SampleMinMax> rangeScratch_;
+    std::vector<SampleMinMax> columnScratch_;
     std::vector<double> scratch_;
 };
 

@@ -64,7 +64,6 @@ bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
                       RepairReport& report) {
     const RecordingInfo& info = original.Info();
     const WdqLayout& layout = original.Layout();
-    const auto bytes = original.Bytes();
     std::string error;
     std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(path, error);
     if (!file) {
@@ -72,14 +71,25 @@ bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
         return false;
     }
     const uint64_t dataBytes = static_cast<uint64_t>(info.scanCount) * layout.scanBytes;
-    std::vector<uint8_t> header(bytes.begin(),
-                                bytes.begin() + static_cast<std::ptrdiff_t>(layout.headerBytes));
+    std::vector<uint8_t> header(layout.headerBytes);
+    if (!original.ReadBytes(0, header, error)) {
+        report.error = error;
+        return false;
+    }
     // Sizes are patched below as the writer patches them.
     std::fill_n(header.begin() + 8, 10, uint8_t{0});
     bool ok = file->Write(header.data(), header.size());
     constexpr uint64_t kChunk = 1 << 20;
-    for (uint64_t p = 0; ok && p < dataBytes; p += kChunk) {
-        ok = file->Write(bytes.data() + layout.dataOffset + p, std::min(kChunk, dataBytes - p));
+    std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, dataBytes)));
+    bool readOk = true;
+    for (uint64_t p = 0; ok && readOk && p < dataBytes; p += kChunk) {
+        const auto count = static_cast<std::size_t>(std::min(kChunk, dataBytes - p));
+        readOk = original.ReadBytes(layout.dataOffset + p, std::span(chunk).first(count), error);
+        ok = readOk && file->Write(chunk.data(), count);
+    }
+    if (!readOk) {
+        report.error = error;
+        return false;
     }
     const auto markers = StartMarker();
     ok = ok && WriteWdqTrailer(*file, *markers, 1, info.channels, info.startTime) &&
@@ -90,7 +100,7 @@ bool WriteRepairedWdq(const WdqFileReader& original, const std::string& path,
     }
     report.actions.push_back("Set the data size to the " + std::to_string(info.scanCount) +
                              " whole scans on disk (" + std::to_string(dataBytes) + " bytes).");
-    const uint64_t dropped = bytes.size() - layout.dataOffset - dataBytes;
+    const uint64_t dropped = original.FileSize() - layout.dataOffset - dataBytes;
     if (dropped > 0) {
         report.actions.push_back("Left out " + std::to_string(dropped) +
                                  " bytes after the last whole scan.");
@@ -138,15 +148,24 @@ bool WriteInfo(const std::string& dataPath, const RecordingInfo& info, RepairRep
 RepairReport RepairText(const std::string& path, const TextFileReader& reader) {
     RepairReport report;
     const RecordingInfo& info = reader.Info();
-    const auto bytes = reader.Bytes();
-    if (reader.WholeBytes() < bytes.size()) {
+    const uint64_t size = reader.FileSize();
+    if (reader.WholeBytes() < size) {
         if (!MakeBackup(path, report)) return report;
-        // The mapping still shows the original, now named FILE.bak.
+        // The open reader still reads the original, now named FILE.bak.
         std::string error;
         std::unique_ptr<OutputFile> file = DefaultFileOpener().Create(path, error);
-        bool ok = file && file->Write(bytes.data(), reader.WholeBytes()) && file->Close();
+        bool ok = file != nullptr;
+        bool readOk = true;
+        constexpr uint64_t kChunk = 1 << 20;
+        std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, reader.WholeBytes())));
+        for (uint64_t p = 0; ok && p < reader.WholeBytes(); p += kChunk) {
+            const auto count = static_cast<std::size_t>(std::min(kChunk, reader.WholeBytes() - p));
+            readOk = reader.ReadBytes(p, std::span(chunk).first(count), error);
+            ok = readOk && file->Write(chunk.data(), count);
+        }
+        ok = ok && file->Close();
         if (!ok) {
-            report.error = path + ": " + (file ? file->Error() : error);
+            report.error = !readOk ? error : path + ": " + (file ? file->Error() : error);
             RestoreBackup(path, report);
             return report;
         }
@@ -161,7 +180,7 @@ RepairReport RepairText(const std::string& path, const TextFileReader& reader) {
                                      "): its start time is now estimated from the repair.");
         }
         report.actions.push_back("Removed the partial last line (" +
-                                 std::to_string(bytes.size() - reader.WholeBytes()) + " bytes).");
+                                 std::to_string(size - reader.WholeBytes()) + " bytes).");
     }
     if (!reader.HasInfoFile() && !WriteInfo(path, info, report)) {
         report.outcome = RepairOutcome::Failed;
