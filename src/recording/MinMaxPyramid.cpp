@@ -16,6 +16,8 @@ constexpr MinMax kEmpty{std::numeric_limits<float>::infinity(),
 
 // Scans summarised between two progress reports and cancel checks.
 constexpr int64_t kChunkScans = int64_t{1} << 16;
+// Scans read at once outside the summary: a few hundred KiB, inside the caches.
+constexpr int64_t kRawChunk = int64_t{1} << 14;
 // More threads than this only wait for the memory bus.
 constexpr unsigned kMaxThreads = 4;
 
@@ -99,6 +101,8 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     // samples, so the extent of the samples gives the extent of the values.
     bySample_ = info.format == RecordingFormat::WinDaq;
     sampleMask_ = bySample_ && !info.hiRes ? 0xFFFCu : 0xFFFFu;
+    std::string probe;
+    copyable_ = bySample_ && reader.CopyStoredSamples(0, 0, {}, probe);
     const bool built =
         bySample_ ? BuildSamples(reader, progress, error) : BuildValues(reader, progress, error);
     // A cancel in answer to the last report counts too: the caller asked for it.
@@ -130,8 +134,7 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     };
 
     // Readers that copy their stored words on any thread share the pass out.
-    std::string probe;
-    if (!reader.CopyStoredSamples(0, 0, {}, probe)) {
+    if (!copyable_) {
         sampleScratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
         for (int64_t b = 0; b < blocks; b += chunkBlocks) {
             const int64_t count = std::min(chunkBlocks, blocks - b);
@@ -257,14 +260,21 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
 bool MinMaxPyramid::RawSamples(RecordingReader& reader, int64_t first, int64_t last,
                                std::span<SampleMinMax> perChannel) {
     const std::size_t n = channels_;
-    constexpr int64_t kChunk = 4096;
-    sampleScratch_.resize(static_cast<std::size_t>(std::min(kChunk, last - first)) * n);
-    for (int64_t s = first; s < last; s += kChunk) {
-        const int64_t count = std::min(kChunk, last - s);
-        if (!reader.ReadSamples(s, count, sampleScratch_)) return false;
+    sampleScratch_.resize(static_cast<std::size_t>(std::min(kRawChunk, last - first)) * n);
+    for (int64_t s = first; s < last; s += kRawChunk) {
+        const int64_t count = std::min(kRawChunk, last - s);
+        if (!ReadStored(reader, s, count)) return false;
         ScanSampleMinMax(sampleScratch_.data(), count, n, perChannel);
     }
     return true;
+}
+
+bool MinMaxPyramid::ReadStored(RecordingReader& reader, int64_t first, int64_t count) {
+    std::string error;
+    if (copyable_ && reader.CopyStoredSamples(first, count, sampleScratch_, error)) return true;
+    // The reader's own read gives the same words less their event bits, and
+    // on failure sets the reason that the caller reports.
+    return reader.ReadSamples(first, count, sampleScratch_);
 }
 
 bool MinMaxPyramid::RawValues(RecordingReader& reader, int64_t first, int64_t last,
@@ -350,7 +360,7 @@ bool MinMaxPyramid::Columns(RecordingReader& reader, int64_t first, int64_t last
 bool MinMaxPyramid::NarrowColumns(RecordingReader& reader, int64_t first, int64_t last, int columns,
                                   std::span<MinMax> out) {
     const std::size_t n = channels_;
-    constexpr int64_t kChunk = 4096;
+    constexpr int64_t kChunk = kRawChunk;
     const auto cols = static_cast<std::size_t>(columns);
     if (bySample_) {
         columnScratch_.assign(cols * n, kNoSamples);
@@ -362,8 +372,7 @@ bool MinMaxPyramid::NarrowColumns(RecordingReader& reader, int64_t first, int64_
     int c0 = 0;  // columns before it have all their scans
     for (int64_t s = first; s < last; s += kChunk) {
         const int64_t count = std::min(kChunk, last - s);
-        if (bySample_ ? !reader.ReadSamples(s, count, sampleScratch_)
-                      : !reader.ReadValues(s, count, scratch_)) {
+        if (bySample_ ? !ReadStored(reader, s, count) : !reader.ReadValues(s, count, scratch_)) {
             return false;
         }
         for (int c = c0; c < columns; ++c) {

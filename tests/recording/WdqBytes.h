@@ -12,6 +12,7 @@ namespace tamix::test {
 
 struct WdqBytesSpec {
     uint8_t channelByte = 0x22;  // two channels, bit 5 set
+    uint8_t channelByte1 = 0;    // set in headers with room for 144 channels or more
     int channels = 2;
     uint16_t flags = 0;  // header word at offset 100
     double period = 0.002;
@@ -33,6 +34,7 @@ inline void PutLe(std::vector<uint8_t>& b, std::size_t at, const void* v, std::s
 inline std::vector<uint8_t> MakeWdqBytes(const WdqBytesSpec& s) {
     std::vector<uint8_t> b(s.headerBytes, 0);
     b[0] = s.channelByte;
+    b[1] = s.channelByte1;
     b[4] = 110;
     b[5] = 36;
     PutLe(b, 6, &s.headerBytes, 2);
