@@ -42,6 +42,7 @@ std::string DefaultName(std::size_t position) {
 constexpr uint16_t kHiResBit = 0x0002;
 constexpr uint16_t kPackedBit = 0x4000;
 constexpr uint64_t kFixedHeader = 110;     // the fields before the first channel entry
+constexpr uint64_t kOpenedAt = 36;         // when the writer opened the file
 constexpr uint64_t kEndMarkBytes = 2;      // the word that closes the header
 constexpr uint64_t kChannelEntryUse = 30;  // calibration and unit: bytes 0..29 of an entry
 constexpr std::size_t kWdqUnitChars = 5;   // the format's unit field holds five characters
@@ -150,7 +151,7 @@ bool ParseWdqFile(uint64_t size, const WdqByteSource& read, RecordingInfo& info,
     info.format = RecordingFormat::WinDaq;
     info.period = period;
     info.hiRes = (flags & kHiResBit) != 0;
-    info.startTime = Get<uint32_t>(b, 36);
+    info.startTime = Get<uint32_t>(b, kOpenedAt);
     info.channels.assign(static_cast<std::size_t>(n), ChannelInfo{});
     for (int i = 0; i < n; ++i) {
         const uint64_t e = entryOffset + uint64_t{entrySize} * static_cast<uint64_t>(i);
@@ -253,6 +254,7 @@ std::unique_ptr<WdqFileReader> WdqFileReader::Open(const std::string& path, std:
         return nullptr;
     }
     reader->info_.fileName = path;
+    reader->opened_ = static_cast<uint32_t>(reader->info_.startTime);
     NoteRecorderHold(path, reader->info_);
     return reader;
 }
@@ -272,9 +274,16 @@ bool WdqFileReader::CheckRange(int64_t first, int64_t count, std::size_t outSize
 bool WdqFileReader::ReadWords(int64_t first, int64_t count, std::span<uint8_t> out,
                               std::string& error) const {
     const uint64_t bytes = static_cast<uint64_t>(count) * layout_.scanBytes;
+    uint32_t opened = 0;
     if (!file_.ReadAt(layout_.dataOffset + static_cast<uint64_t>(first) * layout_.scanBytes,
-                      out.first(bytes), error)) {
+                      out.first(bytes), error) ||
+        !file_.ReadAt(kOpenedAt, std::span(reinterpret_cast<uint8_t*>(&opened), sizeof opened),
+                      error)) {
         error = info_.fileName + ": " + error;
+        return false;
+    }
+    if (opened != opened_) {
+        error = info_.fileName + ": " + std::string(kFileChangedReason);
         return false;
     }
     return true;

@@ -71,6 +71,10 @@ class WdqFileReader final : public RecordingReader {
     bool ReadWords(int64_t first, int64_t count, std::span<uint8_t> out, std::string& error) const;
 
     ReadOnlyFile file_;
+    // Header bytes 36..39, the time the file was opened by its writer: a new
+    // recording onto the same name has another, even once it has grown past
+    // what this reader reads.
+    uint32_t opened_ = 0;
     RecordingInfo info_;
     WdqLayout layout_;
     std::vector<uint8_t> scratch_;

@@ -35,9 +35,10 @@ int16_t Word(int64_t scan, std::size_t channel) {
            static_cast<int16_t>(~3);
 }
 
-void MakeWdq(const std::string& path) {
+void MakeWdqOf(const std::string& path, int64_t scans, uint32_t opened) {
     test::WdqBytesSpec spec;
-    for (int64_t s = 0; s < kScans; ++s) {
+    spec.opened = opened;
+    for (int64_t s = 0; s < scans; ++s) {
         for (std::size_t k = 0; k < kChannels; ++k) spec.samples.push_back(Word(s, k));
     }
     spec.slopes = {1 / 819.2, 1 / 819.2};  // volts, as the text file holds them
@@ -45,6 +46,10 @@ void MakeWdq(const std::string& path) {
     spec.events = {0, 0};
     const std::vector<uint8_t> bytes = test::MakeWdqBytes(spec);
     WriteBytes(path, bytes.data(), bytes.size());
+}
+
+void MakeWdq(const std::string& path) {
+    MakeWdqOf(path, kScans, 1700000000);
 }
 
 void MakeText(const std::string& path) {
@@ -64,6 +69,9 @@ struct Case {
     void (*make)(const std::string&);
     // The size the file is cut to, as a share of its size; negative: it grows.
     double keep;
+    // Written anew in place, as a new recording onto the same name: longer,
+    // opened a second later.
+    bool rewritten = false;
 };
 
 const Case kCases[] = {
@@ -71,6 +79,7 @@ const Case kCases[] = {
     {"WinDaq cut inside its header", "b.wdq", MakeWdq, 0.0005},
     {"WinDaq cut to half", "c.wdq", MakeWdq, 0.5},
     {"WinDaq grown", "d.wdq", MakeWdq, -1},
+    {"WinDaq recorded anew", "e.wdq", MakeWdq, 0, true},
     {"text emptied", "a.dat", MakeText, 0.0},
     {"text cut inside line 1", "b.dat", MakeText, 0.000001},
     {"text cut to half", "c.dat", MakeText, 0.5},
@@ -99,7 +108,9 @@ TEST(FileChangedUnderReader, ReadsPastTheNewEndAreErrorsThatNameTheFile) {
         auto builder = OpenRecording(path, error);
         ASSERT_TRUE(reader && builder) << c.what << ": " << error;
         const auto size = std::filesystem::file_size(path);
-        if (c.keep < 0) {
+        if (c.rewritten) {
+            MakeWdqOf(path, 2 * kScans, 1700000001);
+        } else if (c.keep < 0) {
             // A recorder goes on appending, whole scans and a partial one.
             std::FILE* f = std::fopen(path.c_str(), "ab");
             ASSERT_NE(f, nullptr);
@@ -138,7 +149,10 @@ TEST(FileChangedUnderReader, ReadsPastTheNewEndAreErrorsThatNameTheFile) {
         }
         // A reader opened after the cut sees the file as it now is.
         auto after = OpenRecording(path, error);
-        if (c.keep == 0) {
+        if (c.rewritten) {
+            ASSERT_TRUE(after) << c.what << ": " << error;
+            EXPECT_EQ(after->Info().scanCount, 2 * kScans) << c.what;
+        } else if (c.keep == 0) {
             EXPECT_FALSE(after) << c.what;
             EXPECT_EQ(error, path + ": the file is empty") << c.what;
         } else if (grown) {
