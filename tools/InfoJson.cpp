@@ -41,14 +41,14 @@ std::string InfoJson(const RecordingInfo& info) {
         const ChannelInfo& ch = info.channels[k];
         const std::string which = "Channel " + std::to_string(k + 1);
         const bool input = ch.inputNumber >= 0 && ch.inputNumber < kMaxChannels;
-        channels.push_back({{"name", std::string(ch.Name())},
-                            {"input", input ? Json(kInputLabels[static_cast<std::size_t>(
-                                                  ch.inputNumber)])
-                                            : Json(nullptr)},
-                            {"label", ChannelLabel(ch, k)},
-                            {"unit", std::string(ch.Unit())},
-                            {"valueAt1V", numbers.Of(ch.valueAt1V, which + "'s value at 1 V")},
-                            {"valueAt0V", numbers.Of(ch.valueAt0V, which + "'s value at 0 V")}});
+        channels.push_back(
+            {{"name", std::string(ch.Name())},
+             {"input",
+              input ? Json(kInputLabels[static_cast<std::size_t>(ch.inputNumber)]) : Json(nullptr)},
+             {"label", ChannelLabel(ch, k)},
+             {"unit", std::string(ch.Unit())},
+             {"valueAt1V", numbers.Of(ch.valueAt1V, which + "'s value at 1 V")},
+             {"valueAt0V", numbers.Of(ch.valueAt0V, which + "'s value at 0 V")}});
     }
     j["channels"] = std::move(channels);
     j["period_s"] = numbers.Of(info.period, "The sample period");

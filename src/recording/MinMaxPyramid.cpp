@@ -16,6 +16,8 @@ constexpr MinMax kEmpty{std::numeric_limits<float>::infinity(),
 
 // Scans summarised between two progress reports and cancel checks.
 constexpr int64_t kChunkScans = int64_t{1} << 16;
+// Scans read at once outside the summary: a few hundred KiB, inside the caches.
+constexpr int64_t kRawChunk = int64_t{1} << 14;
 // More threads than this only wait for the memory bus.
 constexpr unsigned kMaxThreads = 4;
 
@@ -99,6 +101,8 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     // samples, so the extent of the samples gives the extent of the values.
     bySample_ = info.format == RecordingFormat::WinDaq;
     sampleMask_ = bySample_ && !info.hiRes ? 0xFFFCu : 0xFFFFu;
+    std::string probe;
+    copyable_ = bySample_ && reader.CopyStoredSamples(0, 0, {}, probe);
     const bool built =
         bySample_ ? BuildSamples(reader, progress, error) : BuildValues(reader, progress, error);
     // A cancel in answer to the last report counts too: the caller asked for it.
@@ -130,8 +134,7 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     };
 
     // Readers that copy their stored words on any thread share the pass out.
-    std::string probe;
-    if (!reader.CopyStoredSamples(0, 0, {}, probe)) {
+    if (!copyable_) {
         sampleScratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
         for (int64_t b = 0; b < blocks; b += chunkBlocks) {
             const int64_t count = std::min(chunkBlocks, blocks - b);
@@ -256,22 +259,22 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
 
 bool MinMaxPyramid::RawSamples(RecordingReader& reader, int64_t first, int64_t last,
                                std::span<SampleMinMax> perChannel) {
-    if (first >= last) return true;
     const std::size_t n = channels_;
-    const std::span<const int16_t> stored = reader.StoredSamples();
-    if (!stored.empty()) {
-        ScanSampleMinMax(stored.data() + static_cast<std::size_t>(first) * n, last - first, n,
-                         perChannel);
-        return true;
-    }
-    constexpr int64_t kChunk = 4096;
-    sampleScratch_.resize(static_cast<std::size_t>(kChunk) * n);
-    for (int64_t s = first; s < last; s += kChunk) {
-        const int64_t count = std::min(kChunk, last - s);
-        if (!reader.ReadSamples(s, count, sampleScratch_)) return false;
+    sampleScratch_.resize(static_cast<std::size_t>(std::min(kRawChunk, last - first)) * n);
+    for (int64_t s = first; s < last; s += kRawChunk) {
+        const int64_t count = std::min(kRawChunk, last - s);
+        if (!ReadStored(reader, s, count)) return false;
         ScanSampleMinMax(sampleScratch_.data(), count, n, perChannel);
     }
     return true;
+}
+
+bool MinMaxPyramid::ReadStored(RecordingReader& reader, int64_t first, int64_t count) {
+    std::string error;
+    if (copyable_ && reader.CopyStoredSamples(first, count, sampleScratch_, error)) return true;
+    // The reader's own read gives the same words less their event bits, and
+    // on failure sets the reason that the caller reports.
+    return reader.ReadSamples(first, count, sampleScratch_);
 }
 
 bool MinMaxPyramid::RawValues(RecordingReader& reader, int64_t first, int64_t last,
@@ -311,6 +314,11 @@ bool MinMaxPyramid::Range(RecordingReader& reader, int64_t first, int64_t last,
                    [&](int64_t a, int64_t b) { return RawSamples(reader, a, b, extents); })) {
         return false;
     }
+    Calibrate(extents, out);
+    return true;
+}
+
+void MinMaxPyramid::Calibrate(std::span<SampleMinMax> extents, std::span<MinMax> out) const {
     ClearEventBits(extents, sampleMask_);
     for (std::size_t k = 0; k < channels_; ++k) {
         const auto lo = static_cast<float>(EngineeringValue(extents[k].min, calibration_[k]));
@@ -318,7 +326,6 @@ bool MinMaxPyramid::Range(RecordingReader& reader, int64_t first, int64_t last,
         // A negative calibration slope turns the smallest sample into the largest value.
         out[k] = lo <= hi ? MinMax{lo, hi} : MinMax{hi, lo};
     }
-    return true;
 }
 
 int64_t MinMaxPyramid::ColumnStart(int64_t first, int64_t last, int columns, int c) const {
@@ -334,11 +341,68 @@ int64_t MinMaxPyramid::ColumnStart(int64_t first, int64_t last, int columns, int
 bool MinMaxPyramid::Columns(RecordingReader& reader, int64_t first, int64_t last, int columns,
                             std::span<MinMax> out) {
     if (columns <= 0 || out.size() < static_cast<std::size_t>(columns) * channels_) return false;
+    const int64_t block = int64_t{1} << baseShift_;
+    if (first >= 0 && first < last && last <= scans_ && (last - first) / columns < 2 * block) {
+        return NarrowColumns(reader, first, last, columns, out);
+    }
     for (int c = 0; c < columns; ++c) {
         const int64_t a = ColumnStart(first, last, columns, c);
         const int64_t b = std::max(ColumnStart(first, last, columns, c + 1), a + 1);
         if (!Range(reader, a, std::min(b, scans_), out.subspan(c * channels_, channels_))) {
             return false;
+        }
+    }
+    return true;
+}
+
+// Columns this narrow are read scan by scan: one pass over [first, last) in
+// chunks, each chunk one read call, instead of a read for every column.
+bool MinMaxPyramid::NarrowColumns(RecordingReader& reader, int64_t first, int64_t last, int columns,
+                                  std::span<MinMax> out) {
+    const std::size_t n = channels_;
+    constexpr int64_t kChunk = kRawChunk;
+    const auto cols = static_cast<std::size_t>(columns);
+    if (bySample_) {
+        columnScratch_.assign(cols * n, kNoSamples);
+        sampleScratch_.resize(static_cast<std::size_t>(std::min(kChunk, last - first)) * n);
+    } else {
+        std::fill_n(out.begin(), cols * n, kEmpty);
+        scratch_.resize(static_cast<std::size_t>(std::min(kChunk, last - first)) * n);
+    }
+    int c0 = 0;  // columns before it have all their scans
+    for (int64_t s = first; s < last; s += kChunk) {
+        const int64_t count = std::min(kChunk, last - s);
+        if (bySample_ ? !ReadStored(reader, s, count) : !reader.ReadValues(s, count, scratch_)) {
+            return false;
+        }
+        for (int c = c0; c < columns; ++c) {
+            const int64_t a = ColumnStart(first, last, columns, c);
+            if (a >= s + count) break;
+            // A column narrower than a scan covers the one scan it starts on.
+            const int64_t b = std::max(ColumnStart(first, last, columns, c + 1), a + 1);
+            const int64_t lo = std::max(a, s);
+            const int64_t hi = std::min(b, s + count);
+            const auto at = static_cast<std::size_t>(lo - s) * n;
+            const auto column = static_cast<std::size_t>(c) * n;
+            if (bySample_) {
+                ScanSampleMinMax(sampleScratch_.data() + at, hi - lo, n,
+                                 std::span(columnScratch_).subspan(column, n));
+            } else {
+                const double* v = scratch_.data() + at;
+                for (int64_t i = lo; i < hi; ++i, v += n) {
+                    for (std::size_t k = 0; k < n; ++k) {
+                        const auto f = static_cast<float>(v[k]);
+                        out[column + k].min = std::min(out[column + k].min, f);
+                        out[column + k].max = std::max(out[column + k].max, f);
+                    }
+                }
+            }
+            if (b <= s + count) c0 = c + 1;
+        }
+    }
+    if (bySample_) {
+        for (std::size_t c = 0; c < cols; ++c) {
+            Calibrate(std::span(columnScratch_).subspan(c * n, n), out.subspan(c * n, n));
         }
     }
     return true;

@@ -62,6 +62,12 @@ class MinMaxPyramid {
                     std::span<SampleMinMax> perChannel);
     bool RawValues(RecordingReader& reader, int64_t first, int64_t last,
                    std::span<MinMax> perChannel);
+    // Scans [first, first + count) of stored words into sampleScratch_.
+    bool ReadStored(RecordingReader& reader, int64_t first, int64_t count);
+    bool NarrowColumns(RecordingReader& reader, int64_t first, int64_t last, int columns,
+                       std::span<MinMax> out);
+    // Sample extents (event bits cleared here) to the channels' values.
+    void Calibrate(std::span<SampleMinMax> extents, std::span<MinMax> out) const;
 
     int baseShift_;
     std::size_t channels_ = 0;
@@ -69,6 +75,7 @@ class MinMaxPyramid {
     // WinDaq recordings: exact stored samples (event bits cleared), calibrated
     // per query. Other recordings: engineering values as floats.
     bool bySample_ = false;
+    bool copyable_ = false;  // the reader copies its stored words on any thread
     uint16_t sampleMask_ = 0xFFFF;
     std::vector<ChannelInfo> calibration_;
     // levels[l] holds blocks of 2^(baseShift + l) scans, `channels_` entries each;
@@ -77,6 +84,7 @@ class MinMaxPyramid {
     std::vector<std::vector<MinMax>> valueLevels_;
     std::vector<int16_t> sampleScratch_;
     std::vector<SampleMinMax> rangeScratch_;
+    std::vector<SampleMinMax> columnScratch_;
     std::vector<double> scratch_;
 };
 

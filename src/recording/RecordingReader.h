@@ -74,16 +74,12 @@ class RecordingReader {
     // The same scans as engineering values.
     virtual bool ReadValues(int64_t first, int64_t count, std::span<double> out) = 0;
 
-    // Every whole scan's sample words as stored, interleaved by channel and
-    // without a copy; outside HiRes WinDaq files their two lowest bits are
-    // still event flags. Empty when the reader has no such view.
-    virtual std::span<const int16_t> StoredSamples() const { return {}; }
-
-    // Copies scans [first, first + count) of the same words into `out` through
-    // the system's read call, which is cheaper than the view for passes over a
-    // whole file. Unlike the reads above, any number of threads may call it at
-    // once. False with `error` ("FILE: reason") when the reader has no stored
-    // words or they cannot be read there.
+    // Copies scans [first, first + count) of the sample words as stored into
+    // `out`, interleaved by channel; outside HiRes WinDaq files their two
+    // lowest bits are still event flags. Unlike the reads above, any number of
+    // threads may call it at once, so that a pass over a whole file can be
+    // shared out. False with `error` ("FILE: reason") when the reader has no
+    // stored words or they cannot be read there.
     virtual bool CopyStoredSamples(int64_t first, int64_t count, std::span<int16_t> out,
                                    std::string& error) const {
         static_cast<void>(first);

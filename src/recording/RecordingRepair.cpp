@@ -89,16 +89,27 @@ bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, cons
                       RepairReport& report) {
     const RecordingInfo& info = original.Info();
     const WdqLayout& layout = original.Layout();
-    const auto bytes = original.Bytes();
+    std::string error;
     const uint64_t dataBytes = static_cast<uint64_t>(info.scanCount) * layout.scanBytes;
-    std::vector<uint8_t> header(bytes.begin(),
-                                bytes.begin() + static_cast<std::ptrdiff_t>(layout.headerBytes));
+    std::vector<uint8_t> header(layout.headerBytes);
+    if (!original.ReadBytes(0, header, error)) {
+        report.error = error;
+        return false;
+    }
     // Sizes are patched below as the writer patches them.
     std::fill_n(header.begin() + 8, 10, uint8_t{0});
     bool ok = file.Write(header.data(), header.size());
     constexpr uint64_t kChunk = 1 << 20;
-    for (uint64_t p = 0; ok && p < dataBytes; p += kChunk) {
-        ok = file.Write(bytes.data() + layout.dataOffset + p, std::min(kChunk, dataBytes - p));
+    std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, dataBytes)));
+    bool readOk = true;
+    for (uint64_t p = 0; ok && readOk && p < dataBytes; p += kChunk) {
+        const auto count = static_cast<std::size_t>(std::min(kChunk, dataBytes - p));
+        readOk = original.ReadBytes(layout.dataOffset + p, std::span(chunk).first(count), error);
+        ok = readOk && file.Write(chunk.data(), count);
+    }
+    if (!readOk) {
+        report.error = error;
+        return false;
     }
     const auto markers = StartMarker();
     ok = ok && WriteWdqTrailer(file, *markers, 1, info.channels, info.startTime) &&
@@ -109,7 +120,7 @@ bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, cons
     }
     report.actions.push_back("Set the data size to the " + std::to_string(info.scanCount) +
                              " whole scans on disk (" + std::to_string(dataBytes) + " bytes).");
-    const uint64_t dropped = bytes.size() - layout.dataOffset - dataBytes;
+    const uint64_t dropped = original.FileSize() - layout.dataOffset - dataBytes;
     if (dropped > 0) {
         report.actions.push_back("Left out " + std::to_string(dropped) +
                                  " bytes after the last whole scan.");
@@ -158,13 +169,26 @@ RepairReport RepairText(const std::string& path, std::unique_ptr<RecordingReader
     RepairReport report;
     const auto& reader = static_cast<const TextFileReader&>(*recording);
     const RecordingInfo& info = reader.Info();
-    const auto bytes = reader.Bytes();
-    const bool cut = reader.WholeBytes() < bytes.size();
-    const uint64_t partial = bytes.size() - reader.WholeBytes();
+    const uint64_t size = reader.FileSize();
+    const bool cut = reader.WholeBytes() < size;
+    const uint64_t partial = size - reader.WholeBytes();
     if (cut && !BackupFree(path, report)) return report;
-    if (cut && (!repaired.Write(bytes.data(), reader.WholeBytes()) || !repaired.Close())) {
-        report.error = path + ": " + repaired.Error();
-        return report;
+    if (cut) {
+        std::string error;
+        bool ok = true;
+        bool readOk = true;
+        constexpr uint64_t kChunk = 1 << 20;
+        std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, reader.WholeBytes())));
+        for (uint64_t p = 0; ok && p < reader.WholeBytes(); p += kChunk) {
+            const auto count = static_cast<std::size_t>(std::min(kChunk, reader.WholeBytes() - p));
+            readOk = reader.ReadBytes(p, std::span(chunk).first(count), error);
+            ok = readOk && repaired.Write(chunk.data(), count);
+        }
+        ok = ok && repaired.Close();
+        if (!ok) {
+            report.error = !readOk ? error : path + ": " + repaired.Error();
+            return report;
+        }
     }
     std::unique_ptr<ReplacementFile> infoFile;
     if (!reader.HasInfoFile()) {

@@ -15,6 +15,14 @@
 namespace tamix {
 namespace {
 
+// Bytes read at once: the index pass, and the window reads of lines come from.
+constexpr std::size_t kIndexChunk = std::size_t{1} << 20;
+constexpr std::size_t kWindowBytes = std::size_t{256} << 10;
+// The first line is looked for in this many bytes; no recorder writes longer.
+constexpr std::size_t kFirstLineBytes = 4096;
+// An info file holds channel names and at most a few thousand markers.
+constexpr uint64_t kMaxInfoBytes = uint64_t{16} << 20;
+
 std::string_view Chomp(std::string_view line) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
     return line;
@@ -35,6 +43,10 @@ int64_t EstimatedStartTime(const std::string& path, double seconds) {
     const double since1970 =
         std::chrono::duration<double>(end.time_since_epoch()).count() - seconds;
     return since1970 > 0 ? std::llround(since1970) : 0;
+}
+
+std::span<uint8_t> Bytes(std::vector<char>& buffer, std::size_t size) {
+    return {reinterpret_cast<uint8_t*>(buffer.data()), size};
 }
 
 }  // namespace
@@ -58,6 +70,34 @@ int ParseTextLine(std::string_view line, std::span<double> out) {
     }
 }
 
+// One pass over the file: where every 1024th line starts, the start of the
+// last whole line, and where the whole lines end.
+bool TextFileReader::IndexLines(uint64_t& lastStart, std::string& reason) {
+    const uint64_t size = file_.Size();
+    std::vector<char> chunk(static_cast<std::size_t>(std::min<uint64_t>(size, kIndexChunk)));
+    int64_t lines = 0;
+    uint64_t lineStart = 0;
+    lastStart = 0;
+    for (uint64_t at = 0; at < size;) {
+        const auto got = static_cast<std::size_t>(std::min<uint64_t>(chunk.size(), size - at));
+        if (!file_.ReadAt(at, Bytes(chunk, got), reason)) return false;
+        for (const char* p = chunk.data(); p < chunk.data() + got;) {
+            const auto* nl = static_cast<const char*>(
+                std::memchr(p, '\n', static_cast<std::size_t>(chunk.data() + got - p)));
+            if (nl == nullptr) break;
+            if ((lines & ((int64_t{1} << kIndexShift) - 1)) == 0) index_.push_back(lineStart);
+            lastStart = lineStart;
+            ++lines;
+            lineStart = at + static_cast<uint64_t>(nl - chunk.data()) + 1;
+            p = nl + 1;
+        }
+        at += got;
+    }
+    wholeBytes_ = lineStart;
+    info_.scanCount = lines;
+    return true;
+}
+
 std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, std::string& error) {
     auto reader = std::unique_ptr<TextFileReader>(new TextFileReader());
     RecordingInfo& info = reader->info_;
@@ -68,26 +108,22 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         error = path + ": " + reason;
         return nullptr;
     }
-    const auto bytes = reader->file_.Bytes();
-    const auto* text = reinterpret_cast<const char*>(bytes.data());
-    if (bytes.empty()) {
+    const uint64_t size = reader->file_.Size();
+    if (size == 0) {
         error = path + ": the file is empty";
         return nullptr;
     }
     reader->file_.AdviseSequential();
-    int64_t lines = 0;
+    std::vector<char> head(static_cast<std::size_t>(std::min<uint64_t>(size, kFirstLineBytes)));
     uint64_t lastStart = 0;
-    for (uint64_t p = 0; p < bytes.size();) {
-        const auto* nl = static_cast<const char*>(std::memchr(text + p, '\n', bytes.size() - p));
-        if (nl == nullptr) break;
-        if ((lines & ((int64_t{1} << kIndexShift) - 1)) == 0) reader->index_.push_back(p);
-        lastStart = p;
-        ++lines;
-        p = static_cast<uint64_t>(nl - text) + 1;
-        reader->wholeBytes_ = p;
+    if (!reader->file_.ReadAt(0, Bytes(head, head.size()), reason) ||
+        !reader->IndexLines(lastStart, reason)) {
+        error = path + ": " + reason;
+        return nullptr;
     }
+    const int64_t lines = info.scanCount;
     std::array<double, kMaxChannels + 2> fields{};
-    const std::string_view firstLine(text, std::min<uint64_t>(bytes.size(), 4096));
+    const std::string_view firstLine(head.data(), head.size());
     const int firstFields = ParseTextLine(firstLine.substr(0, firstLine.find('\n')), fields);
     if (firstFields < 2 || firstFields > kMaxChannels + 1) {
         error = path + ": it is not a text recording (line 1 is not a time and values)";
@@ -99,15 +135,17 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         error = path + ": the file holds no whole line (cut short before its first scan)";
         return nullptr;
     }
-    if (reader->wholeBytes_ < bytes.size()) {
+    if (reader->wholeBytes_ < size) {
         info.incomplete = true;
         info.notes.push_back("The file ends inside a line; its last " +
-                             std::to_string(bytes.size() - reader->wholeBytes_) +
-                             " bytes are left out.");
+                             std::to_string(size - reader->wholeBytes_) + " bytes are left out.");
     }
-    info.scanCount = lines;
     if (lines >= 2) {
-        const std::string_view last(text + lastStart, reader->wholeBytes_ - lastStart);
+        std::string_view last;
+        if (!reader->LineAt(lastStart, last)) {
+            error = reader->error_;
+            return nullptr;
+        }
         if (ParseTextLine(last, fields) != firstFields) {
             error = path + ": its last line does not hold " + std::to_string(n) + " values";
             return nullptr;
@@ -117,6 +155,7 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         const double period = (fields[0] - firstTime) / static_cast<double>(lines - 1);
         info.period = std::round(period * 1e9) / 1e9;
     }
+    reader->nextLine_ = 0;
     if (info.period <= 0)
         info.notes.push_back("The sample period is unknown (fewer than 2 lines).");
     info.startTime = EstimatedStartTime(path, static_cast<double>(lines) * info.period);
@@ -140,11 +179,12 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
 }
 
 bool TextFileReader::ReadInfoFile(const std::string& path) {
-    MappedFile infoFile;
+    ReadOnlyFile infoFile;
     std::string reason;
     if (!infoFile.Open(path, reason)) return false;
-    const auto bytes = infoFile.Bytes();
-    std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::vector<char> bytes(static_cast<std::size_t>(std::min(infoFile.Size(), kMaxInfoBytes)));
+    if (!infoFile.ReadAt(0, Bytes(bytes, bytes.size()), reason)) return false;
+    std::string_view text(bytes.data(), bytes.size());
     std::size_t channel = 0;
     constexpr std::string_view kName = "Channel name: ";
     constexpr std::string_view kMarker = "Marker #";
@@ -186,16 +226,61 @@ bool TextFileReader::ReadInfoFile(const std::string& path) {
     return true;
 }
 
-uint64_t TextFileReader::LineStart(int64_t line) const {
-    const auto bytes = file_.Bytes();
-    const auto* text = reinterpret_cast<const char*>(bytes.data());
-    uint64_t p = index_[static_cast<std::size_t>(line >> kIndexShift)];
-    for (int64_t skip = line & ((int64_t{1} << kIndexShift) - 1); skip > 0; --skip) {
-        p = static_cast<uint64_t>(
-                static_cast<const char*>(std::memchr(text + p, '\n', wholeBytes_ - p)) - text) +
-            1;
+bool TextFileReader::ReadBytes(uint64_t offset, std::span<uint8_t> out, std::string& error) const {
+    if (!file_.ReadAt(offset, out, error)) {
+        error = info_.fileName + ": " + error;
+        return false;
     }
-    return p;
+    return true;
+}
+
+bool TextFileReader::LineAt(uint64_t p, std::string_view& line) {
+    const auto find = [&]() -> const char* {
+        if (p < windowStart_ || p >= windowStart_ + windowBytes_) return nullptr;
+        const char* from = window_.data() + (p - windowStart_);
+        return static_cast<const char*>(std::memchr(
+            from, '\n', static_cast<std::size_t>(window_.data() + windowBytes_ - from)));
+    };
+    const char* nl = find();
+    if (nl == nullptr) {
+        // Refill the window from the line's start.
+        window_.resize(kWindowBytes);
+        windowStart_ = p;
+        windowBytes_ = static_cast<std::size_t>(std::min<uint64_t>(kWindowBytes, wholeBytes_ - p));
+        std::string reason;
+        if (!file_.ReadAt(p, Bytes(window_, windowBytes_), reason)) {
+            windowBytes_ = 0;
+            error_ = info_.fileName + ": " + reason;
+            return false;
+        }
+        nl = find();
+    }
+    if (nl == nullptr) {
+        // Every whole line ended in a line feed when the file was opened.
+        error_ = info_.fileName + ": " +
+                 (windowBytes_ < kWindowBytes
+                      ? std::string(kFileChangedReason)
+                      : "a line of more than " + std::to_string(kWindowBytes) + " bytes");
+        windowBytes_ = 0;
+        return false;
+    }
+    const char* from = window_.data() + (p - windowStart_);
+    line = std::string_view(from, static_cast<std::size_t>(nl + 1 - from));
+    return true;
+}
+
+bool TextFileReader::LineStart(int64_t line, uint64_t& p) {
+    if (line == nextLine_) {
+        p = nextLineStart_;
+        return true;
+    }
+    p = index_[static_cast<std::size_t>(line >> kIndexShift)];
+    for (int64_t skip = line & ((int64_t{1} << kIndexShift) - 1); skip > 0; --skip) {
+        std::string_view text;
+        if (!LineAt(p, text)) return false;
+        p += text.size();
+    }
+    return true;
 }
 
 bool TextFileReader::ReadValues(int64_t first, int64_t count, std::span<double> out) {
@@ -207,20 +292,22 @@ bool TextFileReader::ReadValues(int64_t first, int64_t count, std::span<double> 
         return false;
     }
     if (count == 0) return true;
-    const auto* text = reinterpret_cast<const char*>(file_.Bytes().data());
-    uint64_t p = LineStart(first);
+    uint64_t p = 0;
+    if (!LineStart(first, p)) return false;
     std::array<double, kMaxChannels + 2> fields{};
     for (int64_t s = 0; s < count; ++s) {
-        const auto* nl = static_cast<const char*>(std::memchr(text + p, '\n', wholeBytes_ - p));
-        const auto end = static_cast<uint64_t>(nl - text) + 1;
-        if (ParseTextLine({text + p, end - p}, fields) != static_cast<int>(n + 1)) {
+        std::string_view line;
+        if (!LineAt(p, line)) return false;
+        if (ParseTextLine(line, fields) != static_cast<int>(n + 1)) {
             error_ = info_.fileName + ": line " + std::to_string(first + s + 1) +
                      " does not hold a time and " + std::to_string(n) + " values";
             return false;
         }
         std::copy_n(fields.begin() + 1, n, out.begin() + static_cast<std::ptrdiff_t>(s * n));
-        p = end;
+        p += line.size();
     }
+    nextLine_ = first + count;
+    nextLineStart_ = p;
     return true;
 }
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "recording/MappedFile.h"
+#include "recording/ReadOnlyFile.h"
 #include "recording/RecordingReader.h"
 
 namespace tamix {
@@ -19,7 +19,8 @@ namespace tamix {
 // the number of fields read (at most out.size()), or -1 for a malformed field.
 int ParseTextLine(std::string_view line, std::span<double> out);
 
-// A text recording mapped from disk; owned by whoever opened it.
+// A text recording on disk, read with the system's read calls; owned by
+// whoever opened it.
 class TextFileReader final : public RecordingReader {
   public:
     // nullptr with `error` ("FILE: reason") when the file cannot be read.
@@ -34,19 +35,34 @@ class TextFileReader final : public RecordingReader {
     // Bytes of the whole lines; a partial last line lies beyond them.
     uint64_t WholeBytes() const { return wholeBytes_; }
     bool HasInfoFile() const { return hasInfoFile_; }
-    std::span<const uint8_t> Bytes() const { return file_.Bytes(); }
+    // The file's size as it was opened, and its bytes, for copying it whole.
+    uint64_t FileSize() const { return file_.Size(); }
+    bool ReadBytes(uint64_t offset, std::span<uint8_t> out, std::string& error) const;
 
   private:
     static constexpr int kIndexShift = 10;  // one index entry per 1024 lines
 
+    // One pass over the file: the index, the whole lines' end and count, and
+    // where the last whole line starts.
+    bool IndexLines(uint64_t& lastStart, std::string& reason);
     bool ReadInfoFile(const std::string& path);
-    uint64_t LineStart(int64_t line) const;
+    // The whole line that starts at byte `p`, with its line end; false with
+    // error_ set when it cannot be read.
+    bool LineAt(uint64_t p, std::string_view& line);
+    bool LineStart(int64_t line, uint64_t& p);
 
-    MappedFile file_;
+    ReadOnlyFile file_;
     RecordingInfo info_;
     std::vector<uint64_t> index_;
     uint64_t wholeBytes_ = 0;
     bool hasInfoFile_ = false;
+    // A window of the file's lines, so that neighbouring reads share one read call.
+    std::vector<char> window_;
+    uint64_t windowStart_ = 0;
+    std::size_t windowBytes_ = 0;
+    // Where the last read ended, so that reading on from there skips no lines.
+    int64_t nextLine_ = -1;
+    uint64_t nextLineStart_ = 0;
     std::vector<double> scratch_;
     std::string error_;
 };

@@ -1,5 +1,6 @@
 #include "recording/WdqFileReader.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -30,18 +31,30 @@ std::string_view CText(std::span<const uint8_t> b, uint64_t offset, uint64_t end
     return {start, nul != nullptr ? static_cast<std::size_t>(nul - start) : end - offset};
 }
 
+std::span<uint8_t> Bytes(std::span<int16_t> words) {
+    return {reinterpret_cast<uint8_t*>(words.data()), words.size() * sizeof(int16_t)};
+}
+
 std::string DefaultName(std::size_t position) {
     return "Chn" + std::to_string(position);
 }
 
 constexpr uint16_t kHiResBit = 0x0002;
 constexpr uint16_t kPackedBit = 0x4000;
+constexpr uint64_t kFixedHeader = 110;     // the fields before the first channel entry
+constexpr uint64_t kOpenedAt = 36;         // when the writer opened the file
+constexpr uint64_t kEndMarkBytes = 2;      // the word that closes the header
 constexpr uint64_t kChannelEntryUse = 30;  // calibration and unit: bytes 0..29 of an entry
 constexpr std::size_t kWdqUnitChars = 5;   // the format's unit field holds five characters
+// A trailer beyond this is no marker list a recorder wrote; it is left out
+// rather than read into memory.
+constexpr uint64_t kMaxTrailerBytes = uint64_t{64} << 20;
 
-void ParseTrailer(std::span<const uint8_t> b, uint64_t start, uint64_t eventBytes,
-                  uint64_t annotationBytes, RecordingInfo& info) {
-    const uint64_t annotations = start + eventBytes;
+// `b` holds the trailer: the event area from its first byte, the annotations
+// after it and the comments after those, up to the end of the file.
+void ParseTrailer(std::span<const uint8_t> b, uint64_t eventBytes, uint64_t annotationBytes,
+                  RecordingInfo& info) {
+    const uint64_t annotations = eventBytes;
     const uint64_t names = annotations + annotationBytes;
     uint64_t p = annotations;
     for (std::size_t i = 0; i < info.channels.size() && p < names; ++i) {
@@ -55,7 +68,7 @@ void ParseTrailer(std::span<const uint8_t> b, uint64_t start, uint64_t eventByte
     // the next word; a word beyond every scan with bit 31 set points at the
     // comment of the marker before it, counting from the annotation area.
     const int64_t scans = info.scanCount;
-    for (uint64_t q = start; q + 4 <= annotations;) {
+    for (uint64_t q = 0; q + 4 <= annotations;) {
         const auto v = Get<int32_t>(b, q);
         q += 4;
         if (v < 0 && -static_cast<int64_t>(v) > scans) {
@@ -88,25 +101,31 @@ void ParseTrailer(std::span<const uint8_t> b, uint64_t start, uint64_t eventByte
 
 }  // namespace
 
-bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout,
-              std::string& reason) {
-    const uint64_t size = b.size();
+int WdqChannelCount(uint8_t byte0, uint8_t byte1) {
+    return byte1 == 0 ? (byte0 & 0x1F) : byte0;
+}
+
+bool ParseWdqFile(uint64_t size, const WdqByteSource& read, RecordingInfo& info, WdqLayout& layout,
+                  std::string& reason) {
     if (size == 0) {
         reason = "the file is empty";
         return false;
     }
-    if (size < 110) {
+    if (size < kFixedHeader) {
         reason = "the file ends inside its header (" + std::to_string(size) + " bytes)";
         return false;
     }
-    // Bit 5 set: the channel count is in bits 0..4; clear: the whole byte counts.
-    const uint8_t first = b[0];
-    const int n = (first & 0x20) != 0 ? (first & 0x1F) : first;
-    const uint8_t entryOffset = b[4];
-    const uint8_t entrySize = b[5];
-    const uint16_t headerBytes = Get<uint16_t>(b, 6);
-    if (n < 1 || entrySize < kChannelEntryUse || entryOffset < 110 ||
-        uint64_t{entryOffset} + uint64_t{entrySize} * static_cast<uint64_t>(n) + 2 > headerBytes) {
+    std::vector<uint8_t> head(kFixedHeader);
+    if (!read(0, head, reason)) return false;
+    const int n = WdqChannelCount(head[0], head[1]);
+    const uint8_t entryOffset = head[4];
+    const uint8_t entrySize = head[5];
+    const auto headerBytes = Get<uint16_t>(head, 6);
+    // The header says where its channel entries lie; all of them, and the word
+    // that closes the header, must fit in it.
+    if (n < 1 || entrySize < kChannelEntryUse || entryOffset < kFixedHeader ||
+        uint64_t{entryOffset} + uint64_t{entrySize} * static_cast<uint64_t>(n) + kEndMarkBytes >
+            headerBytes) {
         reason = "it is not a WinDaq file (its header does not describe channels)";
         return false;
     }
@@ -115,6 +134,9 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
                  std::to_string(headerBytes) + " bytes)";
         return false;
     }
+    head.resize(headerBytes);
+    if (!read(kFixedHeader, std::span(head).subspan(kFixedHeader), reason)) return false;
+    const std::span<const uint8_t> b(head);
     const auto flags = Get<uint16_t>(b, 100);
     if ((flags & kPackedBit) != 0) {
         reason = "it is a packed WinDaq file, which is not supported";
@@ -129,7 +151,7 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     info.format = RecordingFormat::WinDaq;
     info.period = period;
     info.hiRes = (flags & kHiResBit) != 0;
-    info.startTime = Get<uint32_t>(b, 36);
+    info.startTime = Get<uint32_t>(b, kOpenedAt);
     info.channels.assign(static_cast<std::size_t>(n), ChannelInfo{});
     for (int i = 0; i < n; ++i) {
         const uint64_t e = entryOffset + uint64_t{entrySize} * static_cast<uint64_t>(i);
@@ -186,10 +208,16 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     } else if (trailer + eventBytes + annotationBytes > size) {
         info.incomplete = true;
         info.notes.push_back("The trailer runs past the end of the file and is left out.");
+    } else if (size - trailer > kMaxTrailerBytes) {
+        info.notes.push_back("The trailer holds " + std::to_string(size - trailer) +
+                             " bytes, more than markers need; it is left out.");
     } else {
+        // Comments lie after the annotations, anywhere up to the end of the file.
+        std::vector<uint8_t> tail(size - trailer);
+        if (!read(trailer, tail, reason)) return false;
         layout.hasTrailer = true;
         layout.trailerOffset = trailer;
-        ParseTrailer(b, trailer, eventBytes, annotationBytes, info);
+        ParseTrailer(tail, eventBytes, annotationBytes, info);
         for (std::size_t m = 0; m < info.markers.size(); ++m) {
             if (info.markers[m].scan > info.scanCount) {
                 info.notes.push_back("Marker " + std::to_string(m) + " lies beyond the last scan.");
@@ -200,36 +228,79 @@ bool ParseWdq(std::span<const uint8_t> b, RecordingInfo& info, WdqLayout& layout
     return true;
 }
 
+bool ParseWdq(std::span<const uint8_t> bytes, RecordingInfo& info, WdqLayout& layout,
+              std::string& reason) {
+    const WdqByteSource read = [&](uint64_t offset, std::span<uint8_t> out, std::string& why) {
+        if (offset > bytes.size() || out.size() > bytes.size() - offset) {
+            why = "a read beyond the end of the file";
+            return false;
+        }
+        if (!out.empty()) std::memcpy(out.data(), bytes.data() + offset, out.size());
+        return true;
+    };
+    return ParseWdqFile(bytes.size(), read, info, layout, reason);
+}
+
 std::unique_ptr<WdqFileReader> WdqFileReader::Open(const std::string& path, std::string& error) {
     auto reader = std::unique_ptr<WdqFileReader>(new WdqFileReader());
+    ReadOnlyFile& file = reader->file_;
     std::string reason;
-    if (!reader->file_.Open(path, reason) ||
-        !ParseWdq(reader->file_.Bytes(), reader->info_, reader->layout_, reason)) {
+    const WdqByteSource read = [&](uint64_t offset, std::span<uint8_t> out, std::string& why) {
+        return file.ReadAt(offset, out, why);
+    };
+    if (!file.Open(path, reason) ||
+        !ParseWdqFile(file.Size(), read, reader->info_, reader->layout_, reason)) {
         error = path + ": " + reason;
         return nullptr;
     }
     reader->info_.fileName = path;
+    reader->opened_ = static_cast<uint32_t>(reader->info_.startTime);
     NoteRecorderHold(path, reader->info_);
     return reader;
 }
 
-bool WdqFileReader::CheckRange(int64_t first, int64_t count, std::size_t outSize) {
+bool WdqFileReader::CheckRange(int64_t first, int64_t count, std::size_t outSize,
+                               std::string& error) const {
     const auto n = static_cast<int64_t>(info_.channels.size());
     if (first < 0 || count < 0 || first > info_.scanCount - count ||
         static_cast<uint64_t>(count * n) > outSize) {
-        error_ = info_.fileName + ": scans " + std::to_string(first) + " to " +
-                 std::to_string(first + count) + " are outside the recording";
+        error = info_.fileName + ": scans " + std::to_string(first) + " to " +
+                std::to_string(first + count) + " are outside the recording";
+        return false;
+    }
+    return true;
+}
+
+bool WdqFileReader::ReadWords(int64_t first, int64_t count, std::span<uint8_t> out,
+                              std::string& error) const {
+    const uint64_t bytes = static_cast<uint64_t>(count) * layout_.scanBytes;
+    uint32_t opened = 0;
+    if (!file_.ReadAt(layout_.dataOffset + static_cast<uint64_t>(first) * layout_.scanBytes,
+                      out.first(bytes), error) ||
+        !file_.ReadAt(kOpenedAt, std::span(reinterpret_cast<uint8_t*>(&opened), sizeof opened),
+                      error)) {
+        error = info_.fileName + ": " + error;
+        return false;
+    }
+    if (opened != opened_) {
+        error = info_.fileName + ": " + std::string(kFileChangedReason);
+        return false;
+    }
+    return true;
+}
+
+bool WdqFileReader::ReadBytes(uint64_t offset, std::span<uint8_t> out, std::string& error) const {
+    if (!file_.ReadAt(offset, out, error)) {
+        error = info_.fileName + ": " + error;
         return false;
     }
     return true;
 }
 
 bool WdqFileReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) {
-    if (!CheckRange(first, count, out.size())) return false;
+    if (!CheckRange(first, count, out.size(), error_)) return false;
     const auto values = static_cast<std::size_t>(count) * info_.channels.size();
-    const uint8_t* src = file_.Bytes().data() + layout_.dataOffset +
-                         static_cast<uint64_t>(first) * layout_.scanBytes;
-    std::memcpy(out.data(), src, values * 2);
+    if (!ReadWords(first, count, Bytes(out.first(values)), error_)) return false;
     // Outside HiRes files the two lowest bits are event flags, not signal.
     if (!info_.hiRes) {
         for (std::size_t i = 0; i < values; ++i) {
@@ -239,46 +310,24 @@ bool WdqFileReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t>
     return true;
 }
 
-std::span<const int16_t> WdqFileReader::StoredSamples() const {
-    const uint8_t* data = file_.Bytes().data() + layout_.dataOffset;
-    // A foreign header of odd length leaves the samples unaligned: no view then.
-    if (info_.scanCount == 0 || reinterpret_cast<uintptr_t>(data) % alignof(int16_t) != 0) {
-        return {};
-    }
-    return {reinterpret_cast<const int16_t*>(data),
-            static_cast<std::size_t>(info_.scanCount) * info_.channels.size()};
-}
-
 bool WdqFileReader::CopyStoredSamples(int64_t first, int64_t count, std::span<int16_t> out,
                                       std::string& error) const {
-    const auto n = static_cast<int64_t>(info_.channels.size());
-    if (first < 0 || count < 0 || first > info_.scanCount - count ||
-        static_cast<uint64_t>(count * n) > out.size()) {
-        error = info_.fileName + ": scans " + std::to_string(first) + " to " +
-                std::to_string(first + count) + " are outside the recording";
-        return false;
-    }
-    const std::span<uint8_t> bytes(reinterpret_cast<uint8_t*>(out.data()),
-                                   static_cast<std::size_t>(count * n) * 2);
-    if (!file_.ReadAt(layout_.dataOffset + static_cast<uint64_t>(first) * layout_.scanBytes, bytes,
-                      error)) {
-        error = info_.fileName + ": " + error;
-        return false;
-    }
-    return true;
+    if (!CheckRange(first, count, out.size(), error)) return false;
+    const auto values = static_cast<std::size_t>(count) * info_.channels.size();
+    return ReadWords(first, count, Bytes(out.first(values)), error);
 }
 
 bool WdqFileReader::ReadValues(int64_t first, int64_t count, std::span<double> out) {
-    if (!CheckRange(first, count, out.size())) return false;
+    if (!CheckRange(first, count, out.size(), error_)) return false;
     const std::size_t n = info_.channels.size();
-    const uint8_t* src = file_.Bytes().data() + layout_.dataOffset +
-                         static_cast<uint64_t>(first) * layout_.scanBytes;
+    scratch_.resize(static_cast<std::size_t>(count) * layout_.scanBytes);
+    if (!ReadWords(first, count, scratch_, error_)) return false;
     const uint16_t mask = info_.hiRes ? 0xFFFFu : 0xFFFCu;
     std::size_t i = 0;
     for (int64_t s = 0; s < count; ++s) {
         for (std::size_t k = 0; k < n; ++k, ++i) {
             uint16_t word;
-            std::memcpy(&word, src + 2 * i, 2);
+            std::memcpy(&word, scratch_.data() + 2 * i, 2);
             const auto sample = static_cast<int16_t>(word & mask);
             out[i] = EngineeringValue(sample, info_.channels[k]);
         }

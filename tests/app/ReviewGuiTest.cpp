@@ -313,6 +313,53 @@ TEST_F(ReviewGuiTest, ExportWritesCsvAndNamesTheFileOfAFailure) {
                   ExpectMessageStarting(nowhere + ": "));
 }
 
+// Another program cuts the open recording short (a new run onto the same name,
+// `truncate -s 0`) while the main window records: the next zoom says so once,
+// naming the file; the window stays and closes as usual, and the recording in
+// the main window goes on and is completed.
+TEST_F(ReviewGuiTest, AFileCutShortUnderTheWindowIsAMessageAndTheRunGoesOn) {
+    const std::string copy = temp.File("changing.wdq");
+    std::filesystem::copy_file(path, copy);
+    const std::string running = temp.File("running.wdq");
+    wxTEST_DIALOG(Command(cmd::ID_MEASUREMENT_START),
+                  test::ExpectOptions(test::Choose({0, 1}, running, 0, 1)),
+                  ExpectMessage("Recording will be stopped automatically after 1 minute"));
+    MeasurementSetup& setup = TheSetup();
+    ASSERT_TRUE(WaitFor([&] { return setup.scanCount.load() > 100; }, 30));
+
+    CReviewFrame& frame = OpenReview(copy);
+    std::filesystem::resize_file(copy, 0);
+    const std::string changed = copy + ": the file was changed by another program";
+    bool told = false;
+    const auto zoomIn = [&] {
+        ReviewCommand(frame, CReviewFrame::ID_REVIEW_ZOOMIN);
+        frame.canvas().RenderAll();
+        EXPECT_TRUE(WaitFor([&] { return told; }, 10));
+    };
+    wxTEST_DIALOG(zoomIn(), ExpectMessage(changed, wxID_OK, [&] { told = true; }));
+    EXPECT_EQ(frame.StatusText(CReviewFrame::kState), wxString::FromUTF8(changed));
+    // Told once: further views of the file show the reason without a box.
+    ReviewCommand(frame, CReviewFrame::ID_REVIEW_WHOLE);
+    frame.canvas().RenderAll();
+    wxTheApp->Yield(true);
+    EXPECT_TRUE(frame.IsShown());
+    frame.Close();
+    EXPECT_TRUE(WaitFor([] { return NewestReview() == nullptr; }, 10));
+
+    const int64_t scans = setup.scanCount.load();
+    EXPECT_TRUE(WaitFor([&] { return setup.scanCount.load() > scans + 200; }, 30));
+    wxTEST_DIALOG(
+        Command(cmd::ID_MEASUREMENT_STOP),
+        ExpectMessage("Measurement will be aborted.\nWould you like to continue?", wxID_YES));
+    ASSERT_TRUE(WaitFor(
+        [&] { return setup.Status() == RunStatus::Idle && !setup.workerActive.load(); }, 20));
+    std::string error;
+    const auto done = OpenRecording(running, error);
+    ASSERT_TRUE(done) << error;
+    EXPECT_FALSE(done->Info().incomplete);
+    EXPECT_GT(done->Info().scanCount, scans + 200);
+}
+
 TEST_F(ReviewGuiTest, AForeignFileIsRefusedWithTheReaderReason) {
     const std::string notes = temp.File("notes.txt");
     std::ofstream(notes) << "not a recording";

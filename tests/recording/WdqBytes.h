@@ -12,6 +12,7 @@ namespace tamix::test {
 
 struct WdqBytesSpec {
     uint8_t channelByte = 0x22;  // two channels, bit 5 set
+    uint8_t channelByte1 = 0;    // set in headers with room for 144 channels or more
     int channels = 2;
     uint16_t flags = 0;  // header word at offset 100
     double period = 0.002;
@@ -23,7 +24,8 @@ struct WdqBytesSpec {
     std::string annotations;                          // names with NULs, then comments
     uint16_t annotationSize = 0;                      // header's annotation size
     bool trailer = true;
-    uint16_t headerBytes = 1156;  // foreign writers may pad it, even to an odd size
+    uint16_t headerBytes = 1156;   // foreign writers may pad it, even to an odd size
+    uint32_t opened = 1700000000;  // when the writer opened the file
 };
 
 inline void PutLe(std::vector<uint8_t>& b, std::size_t at, const void* v, std::size_t n) {
@@ -33,6 +35,7 @@ inline void PutLe(std::vector<uint8_t>& b, std::size_t at, const void* v, std::s
 inline std::vector<uint8_t> MakeWdqBytes(const WdqBytesSpec& s) {
     std::vector<uint8_t> b(s.headerBytes, 0);
     b[0] = s.channelByte;
+    b[1] = s.channelByte1;
     b[4] = 110;
     b[5] = 36;
     PutLe(b, 6, &s.headerBytes, 2);
@@ -42,8 +45,7 @@ inline std::vector<uint8_t> MakeWdqBytes(const WdqBytesSpec& s) {
     PutLe(b, 12, &events, 4);
     PutLe(b, 16, &s.annotationSize, 2);
     PutLe(b, 28, &s.period, 8);
-    const uint32_t created = 1700000000;
-    PutLe(b, 36, &created, 4);
+    PutLe(b, 36, &s.opened, 4);
     PutLe(b, 100, &s.flags, 2);
     for (int i = 0; i < s.channels; ++i) {
         const std::size_t e = 110 + 36 * static_cast<std::size_t>(i);

@@ -112,6 +112,111 @@ TEST(WdqFileReader, ChannelByteAndSampleFlags) {
     }
 }
 
+// The channel count follows the format's rule, whatever else bytes 0 and 1
+// carry: with byte 1 clear the low five bits of byte 0 (its upper bits are
+// flags, set or not by the writer), with byte 1 set all of byte 0, in a
+// header whose size leaves room for that many entries. Every channel, marker
+// and value is checked against a decoding of the bytes written here: a
+// reader's count is the stored word shifted right by two, times the slope,
+// plus the intercept.
+TEST(WdqFileReader, TheChannelCountFollowsTheFormatsRule) {
+    struct Case {
+        const char* what;
+        uint8_t byte0;
+        uint8_t byte1;
+        uint16_t headerBytes;
+        int channels;  // 0: refused
+    };
+    constexpr uint16_t kWide = 110 + 36 * 144 + 2;  // room for 144 entries
+    const Case cases[] = {
+        {"bit 5 set, as Tamix writes", 0x22, 0, 1156, 2},
+        {"bit 5 clear", 0x02, 0, 1156, 2},
+        {"bit 7 set, bit 5 clear", 0x86, 0, 1156, 6},
+        {"bit 6 set", 0x46, 0, 1156, 6},
+        {"bits 5, 6 and 7 set", 0xE6, 0, 1156, 6},
+        {"29 channels, bit 5 clear", 0x1D, 0, 1156, 29},
+        {"29 channels, bit 5 set", 0x3D, 0, 1156, 29},
+        {"one channel, bit 7 set", 0x81, 0, 1156, 1},
+        {"40 channels in a wide header", 40, 0x01, kWide, 40},
+        {"144 channels in a wide header", 144, 0x80, kWide, 144},
+        {"31 channels where 29 fit", 0x3F, 0, 1156, 0},
+        {"40 channels where 29 fit", 40, 0x01, 1156, 0},
+        {"no channels, flags only", 0xE0, 0, 1156, 0},
+        {"200 channels where 144 fit", 200, 0x01, kWide, 0},
+    };
+    test::TempDir dir;
+    for (const Case& c : cases) {
+        const int n = c.channels > 0 ? c.channels : 2;
+        constexpr int kScans = 7;
+        WdqBytesSpec s;
+        s.channelByte = c.byte0;
+        s.channelByte1 = c.byte1;
+        s.channels = n;
+        s.headerBytes = c.headerBytes;
+        s.slopes.clear();
+        s.intercepts.clear();
+        s.units.clear();
+        std::string names;
+        for (int k = 0; k < n; ++k) {
+            s.slopes.push_back((k + 1) * 0.25 / 819.2 * (k % 2 == 0 ? 1 : -1));
+            s.intercepts.push_back(k * 0.5 - 3);
+            s.units.push_back("u" + std::to_string(k));
+            names += "ch" + std::to_string(k) + '\0';
+        }
+        for (int i = 0; i < kScans * n; ++i) {
+            s.samples.push_back(static_cast<int16_t>((i * 7919) % 65536 - 32768));
+        }
+        // The start marker with a time stamp, then one at scan 5 with a comment.
+        const auto a = static_cast<uint32_t>(names.size());
+        s.events = {0, 1700000000u, 0x80000000u | a, static_cast<uint32_t>(-5),
+                    0x80000000u | (a + 6)};
+        s.annotations = names + std::string("start\0fifth\0", 12);
+        s.annotationSize = static_cast<uint16_t>(a);
+        const std::string path = dir.File(std::to_string(&c - cases) + ".wdq");
+        const std::vector<uint8_t> bytes = MakeWdqBytes(s);
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        ASSERT_NE(out, nullptr);
+        std::fwrite(bytes.data(), 1, bytes.size(), out);
+        std::fclose(out);
+
+        std::string error;
+        auto reader = WdqFileReader::Open(path, error);
+        if (c.channels == 0) {
+            EXPECT_FALSE(reader) << c.what;
+            EXPECT_EQ(error, path +
+                                 ": it is not a WinDaq file (its header does not describe "
+                                 "channels)")
+                << c.what;
+            continue;
+        }
+        ASSERT_TRUE(reader) << c.what << ": " << error;
+        const RecordingInfo& info = reader->Info();
+        ASSERT_EQ(info.channels.size(), static_cast<std::size_t>(n)) << c.what;
+        EXPECT_FALSE(info.incomplete) << c.what;
+        EXPECT_EQ(info.scanCount, kScans) << c.what;
+        for (int k = 0; k < n; ++k) {
+            const ChannelInfo& ch = info.channels[static_cast<std::size_t>(k)];
+            EXPECT_EQ(ch.Name(), "ch" + std::to_string(k)) << c.what;
+            EXPECT_EQ(ch.Unit(), "u" + std::to_string(k)) << c.what;
+        }
+        ASSERT_EQ(info.markers.size(), 2u) << c.what;
+        EXPECT_EQ(info.markers[0].scan, 0) << c.what;
+        EXPECT_EQ(info.markers[0].timeStamp, 1700000000u) << c.what;
+        EXPECT_EQ(info.markers[0].comment, "start") << c.what;
+        EXPECT_EQ(info.markers[1].scan, 5) << c.what;
+        EXPECT_EQ(info.markers[1].comment, "fifth") << c.what;
+        std::vector<double> values(static_cast<std::size_t>(kScans * n));
+        ASSERT_TRUE(reader->ReadValues(0, kScans, values)) << c.what << ": " << reader->Error();
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const auto k = i % static_cast<std::size_t>(n);
+            const double count = static_cast<double>(s.samples[i] >> 2);
+            const double want = count * s.slopes[k] + s.intercepts[k];
+            EXPECT_NEAR(values[i], want, 1e-9 * std::max(1.0, std::abs(want)))
+                << c.what << " value " << i;
+        }
+    }
+}
+
 // Crafted headers: neither reader may read outside the file, and each says
 // whether it can use the file.
 TEST(WdqFileReader, CraftedHeadersNeverReadOutOfBounds) {

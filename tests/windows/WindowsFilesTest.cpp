@@ -1,5 +1,5 @@
 // The Windows side of the file seams: the recording file's lock and positioned
-// writes, the read-only mapping, the profile's replacement and place, with
+// writes, the reader's positioned reads, the profile's replacement and place, with
 // UTF-8 names that the system's ANSI functions would mangle.
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 
 #include "../support/TempDir.h"
 #include "base/IniFile.h"
-#include "recording/MappedFile.h"
 #include "recording/OutputFile.h"
+#include "recording/ReadOnlyFile.h"
 
 namespace tamix {
 namespace {
@@ -37,7 +37,7 @@ TEST(WindowsFiles, ASecondWriterIsRefusedAndTheFileKeepsItsBytes) {
     // Readers may look at it while it is recorded.
     auto again = DefaultFileOpener().Create(path, error);
     ASSERT_TRUE(again) << error;
-    MappedFile view;
+    ReadOnlyFile view;
     EXPECT_TRUE(view.Open(path, error)) << error;
 }
 
@@ -74,24 +74,34 @@ TEST(WindowsFiles, CreateTruncatesAndCanCreateLeavesNoFile) {
     EXPECT_FALSE(error.empty());
 }
 
-TEST(WindowsFiles, MappedFileReadsFilesAndRefusesTheRest) {
+TEST(WindowsFiles, ReadOnlyFileReadsFilesAndRefusesTheRest) {
     test::TempDir dir;
     const std::string path = dir.path().string() + "\\" + kName;
     std::string error;
     {
         auto file = DefaultFileOpener().Create(path, error);
         ASSERT_TRUE(file) << error;
-        ASSERT_TRUE(file->Write("mapped bytes", 12));
+        ASSERT_TRUE(file->Write("positioned bytes", 16));
         ASSERT_TRUE(file->Close());
     }
-    MappedFile view;
+    ReadOnlyFile view;
     ASSERT_TRUE(view.Open(path, error)) << error;
     view.AdviseSequential();
-    EXPECT_EQ(std::string(view.Bytes().begin(), view.Bytes().end()), "mapped bytes");
-    MappedFile moved(std::move(view));
-    EXPECT_EQ(moved.Size(), 12u);
+    std::string text(5, '\0');
+    ASSERT_TRUE(view.ReadAt(11, std::span(reinterpret_cast<uint8_t*>(text.data()), 5), error))
+        << error;
+    EXPECT_EQ(text, "bytes");
+    ReadOnlyFile moved(std::move(view));
+    EXPECT_EQ(moved.Size(), 16u);
+    EXPECT_FALSE(moved.ReadAt(12, std::span(reinterpret_cast<uint8_t*>(text.data()), 5), error));
 
-    MappedFile empty;
+    // Nothing holds the file against others: it can be cut short while it is
+    // open, and a read past the new end says so.
+    std::filesystem::resize_file(Utf8Path(path), 4);
+    EXPECT_FALSE(moved.ReadAt(11, std::span(reinterpret_cast<uint8_t*>(text.data()), 5), error));
+    EXPECT_EQ(error, kFileChangedReason);
+
+    ReadOnlyFile empty;
     std::filesystem::create_directory(dir.path() / "sub");
     {
         auto f = DefaultFileOpener().Create(dir.File("empty.wdq"), error);

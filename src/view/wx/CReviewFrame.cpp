@@ -136,6 +136,7 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
 
     m_canvas->onReadout = [this](const wxString& text) { SetStatus(kReadout, text); };
     m_canvas->onViewChanged = [this] { ViewChanged(); };
+    m_canvas->onReadFailed = [this](const std::string& error) { ReadFailed(error); };
     m_scroll->Bind(wxEVT_SCROLL_THUMBTRACK, &CReviewFrame::OnScroll, this);
     m_scroll->Bind(wxEVT_SCROLL_CHANGED, &CReviewFrame::OnScroll, this);
     m_scroll->Bind(wxEVT_SCROLL_LINEUP, &CReviewFrame::OnScroll, this);
@@ -178,6 +179,7 @@ CReviewFrame::~CReviewFrame() {
     // The canvas is destroyed after these members: it must not reach them.
     m_canvas->onViewChanged = nullptr;
     m_canvas->onReadout = nullptr;
+    m_canvas->onReadFailed = nullptr;
     m_canvas->SetRecording(nullptr, nullptr);
     // The builder's destructor joins its thread before the reader goes.
 }
@@ -341,6 +343,15 @@ void CReviewFrame::OnExport(wxCommandEvent&) {
         path;
     if (!note.empty()) done += " (" + W(note) + ")";
     SetStatus(kState, done);
+}
+
+void CReviewFrame::ReadFailed(const std::string& error) {
+    m_stateText = W(error);
+    SetStatus(kState, m_stateText);
+    if (m_readFailed) return;
+    m_readFailed = true;
+    // The failure is met while painting; the message waits for the paint to end.
+    CallAfter([this, error] { m_ui.ShowMessage(error, UserInterface::Icon::Error); });
 }
 
 void CReviewFrame::SetStatus(int field, const wxString& text) {

@@ -80,6 +80,7 @@ class CReviewFrame final : public wxFrame {
     void JumpToMarker(std::size_t m);
     void ViewChanged();
     void SetStatus(int field, const wxString& text);
+    void ReadFailed(const std::string& error);
 
     std::unique_ptr<RecordingReader> m_reader;
     std::unique_ptr<MinMaxPyramid> m_overview;
@@ -93,6 +94,7 @@ class CReviewFrame final : public wxFrame {
     wxString m_stateText;
     std::optional<std::size_t> m_current;  // the marker last jumped to
     bool m_jumping = false;
+    bool m_readFailed = false;  // told once; the window stays for what it still shows
 
     wxDECLARE_EVENT_TABLE();
 };

@@ -170,7 +170,11 @@ void ReviewCanvas::RenderAll() {
         m_columns.resize(static_cast<std::size_t>(m_layout.traceWidth) * n);
         if (!m_overview->Columns(*m_reader, m_viewport.First(), m_viewport.EndScan(),
                                  m_layout.traceWidth, m_columns)) {
-            m_notice = W(m_reader->Error());
+            // Half-read columns would show scans that are not in the file.
+            m_columns.clear();
+            const std::string error = m_reader->Error();
+            m_notice = W(error);
+            if (onReadFailed) onReadFailed(error);
         }
     }
     for (int c = 0; c < m_layout.channelCount; ++c) DrawStrip(dc, c);

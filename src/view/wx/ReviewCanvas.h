@@ -53,6 +53,10 @@ class ReviewCanvas final : public wxWindow {
     std::function<void()> onViewChanged;
     // Called with the readout text when the pointer moves (empty off the traces).
     std::function<void(const wxString&)> onReadout;
+    // Called during a paint with the reader's reason ("FILE: reason") when the
+    // scans to draw cannot be read, for example because another program cut
+    // the file short; the traces that could not be read are left empty.
+    std::function<void(const std::string&)> onReadFailed;
 
     // The view changed: redraw and tell the frame.
     void ViewChanged();
