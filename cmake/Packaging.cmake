@@ -2,18 +2,12 @@
 #
 #   cmake --build build && (cd build && cpack -G DEB)
 #
-# gives build/tamix_<version>_<arch>.deb. The executables tamix, tamix-record
-# and tamix-sim have their install rules next to their targets; this file adds
-# what only a desktop installation needs.
+# gives build/tamix_<version>_<arch>.deb. The executables have their install
+# rules next to their targets; this file adds what only a desktop
+# installation needs.
 include(GNUInstallDirs)
 
 set(TAMIX_PACKAGING_DIR "${PROJECT_SOURCE_DIR}/packaging/linux")
-
-# tamix-file has no install rule of its own yet. Should one appear next to
-# the target, drop this one (two identical rules just copy the file twice).
-if(TARGET tamix-file)
-  install(TARGETS tamix-file RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
 
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   return()
@@ -33,10 +27,16 @@ if(TARGET tamix)
   endforeach()
   install(FILES "${TAMIX_PACKAGING_DIR}/icons/tamix.svg"
           DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+  # The type of .wdq files that the desktop entry names. The triggers of
+  # shared-mime-info and desktop-file-utils rebuild their caches when the
+  # package adds or removes these files, so no maintainer script does it.
+  install(FILES "${TAMIX_PACKAGING_DIR}/tamix-mime.xml"
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages RENAME tamix.xml)
 endif()
 
-# A man page for each program that is built. Debian ships them compressed
-# with gzip -9n (no name or time stamp inside, so rebuilds are identical).
+# A man page for each program that is built, and the package's changelog.
+# Debian ships both compressed with gzip -9n (no name or time stamp inside,
+# so rebuilds are identical).
 set(tamix_man_programs)
 foreach(program tamix tamix-record tamix-sim tamix-file)
   if(TARGET ${program})
@@ -64,6 +64,48 @@ if(tamix_man_pages)
   add_custom_target(tamix_man_pages ALL DEPENDS ${tamix_man_pages})
   install(FILES ${tamix_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
+
+# The copyright file (machine-readable) and the changelog of a native package
+# (its version has no Debian revision): /usr/share/doc/tamix/changelog.gz.
+set(tamix_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tamix)
+install(FILES "${TAMIX_PACKAGING_DIR}/debian/copyright" DESTINATION ${tamix_doc_dir})
+set(tamix_changelog "${TAMIX_PACKAGING_DIR}/debian/changelog")
+if(TAMIX_GZIP)
+  set(compressed "${CMAKE_CURRENT_BINARY_DIR}/doc/changelog.gz")
+  add_custom_command(OUTPUT "${compressed}"
+    COMMAND ${CMAKE_COMMAND} -E copy "${tamix_changelog}" "${CMAKE_CURRENT_BINARY_DIR}/doc/changelog"
+    COMMAND ${TAMIX_GZIP} -9nf "${CMAKE_CURRENT_BINARY_DIR}/doc/changelog"
+    DEPENDS "${tamix_changelog}"
+    COMMENT "Compressing the package's changelog"
+    VERBATIM)
+  add_custom_target(tamix_changelog ALL DEPENDS "${compressed}")
+  install(FILES "${compressed}" DESTINATION ${tamix_doc_dir})
+else()
+  install(FILES "${tamix_changelog}" DESTINATION ${tamix_doc_dir})
+endif()
+
+# A stripped program still holds the compilers' version strings (.comment),
+# which Debian's own stripping removes too. Only when the installation strips
+# (cpack, or cmake --install --strip), after the programs' own install rules.
+install(CODE "set(TAMIX_OBJCOPY \"${CMAKE_OBJCOPY}\")")
+install(CODE [[
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program tamix tamix-record tamix-file tamix-sim)
+      set(file "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/${program}")
+      if(EXISTS "${file}")
+        execute_process(COMMAND "${TAMIX_OBJCOPY}" --remove-section=.comment "${file}"
+                        RESULT_VARIABLE status)
+        if(NOT status EQUAL 0)
+          message(FATAL_ERROR "objcopy --remove-section=.comment ${file} failed")
+        endif()
+      endif()
+    endforeach()
+  endif()
+]])
+
+# Lintian's notes that do not apply to this package, each with its reason.
+install(FILES "${TAMIX_PACKAGING_DIR}/debian/lintian-overrides"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tamix)
 
 # tools/ installs the udev rule to /etc/udev/rules.d, but only on request
 # (`--component udev`): that directory belongs to the local administrator,
@@ -94,7 +136,8 @@ with an _info.txt file listing channels and markers). A run can be paused,
 stopped and annotated with commented markers.
 .
 The package holds the desktop program, the command-line recorder
-tamix-record, the instrument simulator tamix-sim and a udev rule that gives
+tamix-record, the recording tool tamix-file (information, export to CSV and
+EDF+, repair), the instrument simulator tamix-sim and a udev rule that gives
 the dialout group access to the instrument.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debian packages carry no debugging symbols in their executables.
@@ -110,5 +153,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     "${TAMIX_PACKAGING_DIR}/debian/postinst;${TAMIX_PACKAGING_DIR}/debian/postrm")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+# Directories as Debian's tools make them, whatever the builder's umask.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 include(CPack)

@@ -5,7 +5,8 @@ PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
 libwxgtk3.2-dev libcairo2-dev xvfb xauth locales-all python3 libedf-dev nlohmann-json3-dev \
 python3-pandas python3-mne clang clang-tidy \
 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis zip imagemagick \
-xdotool openbox x11-utils dbus-daemon at-spi2-core python3-pyatspi python3-pil python3-numpy"
+xdotool openbox x11-utils dbus-daemon at-spi2-core python3-pyatspi python3-pil python3-numpy \
+lintian devscripts"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -239,6 +240,47 @@ TEST_F(WorkerTest, TimedWinDaqRunsHoldWholeCyclesOfTheIntendedSignals) {
         EXPECT_EQ(driver->LostScans(0), 0);
         const std::vector<uint8_t> sent = driver->ReceivedBytes(0);
         EXPECT_EQ(sent.back(), 0x1B) << "the run ends with the stop byte";
+    }
+}
+
+// The run ends with the cycle of eight that holds scan number sampleLimit
+// (counted from 0): limits just below, on and just above a cycle boundary
+// each fall into a cycle of their own, and a limit of 7 mod 8 must not spill
+// into the next one.
+TEST_F(WorkerTest, TheTimeLimitEndsTheRunWithTheCycleThatHoldsTheLimitScan) {
+    struct Case {
+        double totalTime;
+        int64_t limit;
+        int64_t scans;  // whole cycles of eight, up to the one holding scan `limit`
+    };
+    constexpr double kPeriod = 0.002;
+    const auto at = [](int64_t limit) { return (static_cast<double>(limit) + 0.5) * kPeriod; };
+    // 0.030 s at 2 ms: a limit of 15 scans records two cycles (16 scans), not three.
+    const Case cases[] = {{0.030, 15, 16},  {at(1), 1, 8},         {at(6), 6, 8},
+                          {at(7), 7, 8},    {at(8), 8, 16},        {at(9), 9, 16},
+                          {at(14), 14, 16}, {at(16), 16, 24},      {at(23), 23, 24},
+                          {at(24), 24, 32}, {at(31), 31, 32},      {at(63), 63, 64},
+                          {at(64), 64, 72}, {at(1023), 1023, 1024}};
+    for (const Case& c : cases) {
+        for (const int type : {0, 1}) {
+            SCOPED_TRACE(testing::Message() << c.totalTime << " s, file type " << type);
+            Attach(Unit("A30008SN"), {0, 1});
+            const std::string path =
+                dir.File("limit" + std::to_string(c.limit) + (type == 0 ? ".wdq" : ".dat"));
+            Record(path, type, c.totalTime);
+            ASSERT_TRUE(Start());
+            WaitForEnd();
+            ASSERT_EQ(setup->profile.samplePeriod, kPeriod);
+            EXPECT_EQ(setup->sampleLimit, c.limit);
+            EXPECT_EQ(setup->scanCount, c.scans);
+            if (type == 0) {
+                EXPECT_EQ(ReadBack(path).ScanCount(), c.scans);
+            } else {
+                const std::string text = test::ReadText(path);
+                EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), c.scans);
+            }
+            EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+        }
     }
 }
 

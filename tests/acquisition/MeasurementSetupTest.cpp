@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <memory>
+#include <string>
+#include <thread>
 
 #include "acquisition/MeasurementSetup.h"
 
@@ -97,6 +101,91 @@ TEST_F(MeasurementSetupTest, ClearedOutputFileNameReadsEmpty) {
     EXPECT_EQ(setup->OutputFileName(), "/tmp/run1.wdq");
     setup->ClearOutputFileName();
     EXPECT_EQ(setup->OutputFileName(), "");
+}
+
+// What one writer puts into its i-th marker: position, comment and time all
+// follow from (writer, i), so a reader can tell a filled entry from a stale one.
+struct StressMarker {
+    static constexpr int kPerWriter = (kMaxMarkers - 1) / 2;
+    static int64_t Position(int writer, int i) { return 1'000'003 * (writer + 1) + 7 * i; }
+    static int WriterOf(int64_t position) { return position >= Position(1, 0) ? 1 : 0; }
+    static std::string Comment(int64_t position) {
+        // Long enough that filling it takes the writer a while.
+        return "marker at scan " + std::to_string(position) + std::string(50, 'x');
+    }
+    static bool Filled(const MarkerTable& t, int m) {
+        const int64_t pos = t.markerPos[m];
+        const int64_t i = (pos - Position(WriterOf(pos), 0)) / 7;
+        return pos >= Position(0, 0) && i < kPerWriter &&
+               pos == Position(WriterOf(pos), static_cast<int>(i)) && t.Text(m) == Comment(pos) &&
+               t.markerWallTime[m] == pos;
+    }
+};
+
+// The user interface (Add Marker, Pause) and the worker (gaps) add markers at
+// the same time, while they and a third thread read the entries below the
+// published count: each entry a reader can see must already hold its position,
+// comment and time. A count raised before its entry is filled, or one writer
+// publishing past the other's unfinished entry, shows an entry still holding
+// its placeholder; a count published without release order is a data race
+// under ThreadSanitizer.
+TEST_F(MeasurementSetupTest, TwoWritersPublishOnlyFilledMarkerEntries) {
+    constexpr int kRounds = 400;
+    constexpr int kAdded = 2 * StressMarker::kPerWriter;
+    std::atomic<int> stale{0};
+    const MarkerTable& table = setup->markers;
+    // Checks the entries from `checked` up to the published count; false once
+    // a stale one was seen.
+    const auto readVisible = [&](int round, int& checked) {
+        const int count = table.markerCount.load(std::memory_order_acquire);
+        for (; checked < count; ++checked) {
+            if (!StressMarker::Filled(table, checked)) {
+                ADD_FAILURE() << "round " << round << ": entry " << checked << " of " << count
+                              << " was published before it was filled";
+                stale.fetch_add(1);
+            }
+        }
+        return count;
+    };
+    for (int round = 0; round < kRounds && stale.load() == 0; ++round) {
+        setup->ResetMarkers();
+        std::atomic<int> ready{0};
+        std::atomic<int> finished{0};
+        const auto writer = [&](int w) {
+            ready.fetch_add(1);
+            while (ready.load() < 3) std::this_thread::yield();
+            int checked = 1;
+            for (int i = 0; i < StressMarker::kPerWriter; ++i) {
+                const int64_t pos = StressMarker::Position(w, i);
+                EXPECT_TRUE(setup->AddMarker(pos, StressMarker::Comment(pos), pos));
+                // Right after its own publication the other writer may be
+                // mid-entry: the moment a wrong order would show.
+                readVisible(round, checked);
+            }
+            finished.fetch_add(1);
+        };
+        std::thread first(writer, 0);
+        std::thread second(writer, 1);
+        ready.fetch_add(1);
+        while (ready.load() < 3) std::this_thread::yield();
+        int checked = 1;
+        while (finished.load() < 2) {
+            if (readVisible(round, checked) < checked + 1) std::this_thread::yield();
+        }
+        first.join();
+        second.join();
+        readVisible(round, checked);
+        ASSERT_EQ(table.markerCount.load(), 1 + kAdded);
+        // Each writer's markers are in the table in the order it added them.
+        int64_t last[2] = {-1, -1};
+        for (int m = 1; m < 1 + kAdded; ++m) {
+            const int64_t pos = table.markerPos[m];
+            EXPECT_GT(pos, last[StressMarker::WriterOf(pos)]) << "entry " << m;
+            last[StressMarker::WriterOf(pos)] = pos;
+        }
+        EXPECT_EQ(last[0], StressMarker::Position(0, StressMarker::kPerWriter - 1));
+        EXPECT_EQ(last[1], StressMarker::Position(1, StressMarker::kPerWriter - 1));
+    }
 }
 
 }  // namespace
