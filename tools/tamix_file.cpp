@@ -16,10 +16,13 @@
 #include "StandardOutput.h"
 #include "StreamExport.h"
 #include "base/ChannelLabel.h"
+#include "recording/CsvExport.h"
+#include "recording/EdfExport.h"
 #include "recording/ExportChecks.h"
 #include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
+#include "recording/RecordingExport.h"
 #include "recording/RecordingRepair.h"
 
 namespace tamix {
