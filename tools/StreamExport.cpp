@@ -97,6 +97,27 @@ class DiscardedFile final : public OutputFile {
     std::string Error() const override { return {}; }
 };
 
+// A stream is written as it comes: there is no file to put in place, so its
+// "replacement" is the stream itself and Commit has nothing left to do.
+class StreamReplacement final : public ReplacementFile {
+  public:
+    explicit StreamReplacement(std::unique_ptr<OutputFile> file) : file_(std::move(file)) {}
+
+    bool Write(const void* data, std::size_t size) override { return file_->Write(data, size); }
+    bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+        return file_->PatchAt(offset, data, size);
+    }
+    bool Flush() override { return file_->Flush(); }
+    uint64_t DurableSize() override { return file_->DurableSize(); }
+    bool Close() override { return file_->Close(); }
+    std::string Error() const override { return file_->Error(); }
+    bool Commit() override { return true; }
+    std::string WritablePath() const override { return {}; }
+
+  private:
+    std::unique_ptr<OutputFile> file_;
+};
+
 // The stream for the first file an export creates (its data: every exporter
 // writes them before any companion, whatever name it gives them on the way),
 // a discarded file for each later one.
@@ -111,6 +132,10 @@ class StreamOpener final : public FileOpener {
         }
         used_ = true;
         return std::make_unique<StreamFile>(fd_, failed_);
+    }
+    std::unique_ptr<ReplacementFile> CreateReplacement(const std::string& target,
+                                                       std::string& error) override {
+        return std::make_unique<StreamReplacement>(Create(target, error));
     }
     // The names an exporter gives are no files: nothing to look at on disk.
     bool Exists(const std::string&) override { return false; }
