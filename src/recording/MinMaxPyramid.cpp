@@ -259,6 +259,7 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
 
 bool MinMaxPyramid::RawSamples(RecordingReader& reader, int64_t first, int64_t last,
                                std::span<SampleMinMax> perChannel) {
+    if (first >= last) return true;
     const std::size_t n = channels_;
     sampleScratch_.resize(static_cast<std::size_t>(std::min(kRawChunk, last - first)) * n);
     for (int64_t s = first; s < last; s += kRawChunk) {
