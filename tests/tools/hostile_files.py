@@ -646,7 +646,18 @@ class Run:
         self.status, self.out, self.err, self.seconds = status, out, err, seconds
 
 
+def as_operand(arg):
+    """A file name that begins with '-' is given as ./-name, as a user gives it
+    to any program whose options begin with '-'."""
+    if isinstance(arg, bytes):
+        odd = arg.startswith(b"-") and not arg.startswith(b"--") and arg != b"-"
+        return b"./" + arg if odd else arg
+    odd = arg.startswith("-") and not arg.startswith("--") and arg != "-"
+    return "./" + arg if odd else arg
+
+
 def run_tool(tool, args, cwd):
+    args = [args[0], *(as_operand(a) for a in args[1:])]
     start = time.monotonic()
     try:
         r = subprocess.run([*LIMITED, tool, *args], cwd=cwd, stdin=subprocess.DEVNULL,
@@ -873,7 +884,13 @@ def judge(tool, case_dir, main, input_bytes):
             period = info["period_s"]
             numbers = [period, info["duration_s"]] + \
                 [c[k] for c in info["channels"] for k in ("valueAt1V", "valueAt0V")]
-            if not all(isinstance(v, (int, float)) and math.isfinite(v) for v in numbers):
+            # JSON has no NaN or infinity: such a number is null, and a note
+            # must say which one it was.
+            said = " ".join(info.get("notes", []))
+            if not all((isinstance(v, (int, float)) and math.isfinite(v)) or v is None
+                       for v in numbers) or \
+                    (None in numbers and "not a finite number" not in said and
+                     info.get("period_s") is not None):
                 finding("info-json", "non-finite", f"numbers {numbers[:6]}")
             if not isinstance(scans, int) or scans < 0:
                 finding("info-json", "bad-field", f"scans {scans!r}")
