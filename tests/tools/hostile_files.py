@@ -20,7 +20,7 @@ cut, flipped and rewritten). A case is the same in every run, so
 `--case N --keep DIR` reproduces one finding.
 
     hostile_files.py TAMIX_FILE TAMIX_RECORD [--files N] [--seed S]
-                     [--case N|sN] [--keep DIR] [--jobs J] [--verbose]
+                     [--case N|sN] [--keep DIR] [--jobs J] [--verbose] [--sanitized]
 
 N is 100 by default (the short run of the test command, about 330 files in
 all); TAMIX_HOSTILE_FILES overrides it, e.g. TAMIX_HOSTILE_FILES=5000 for the
@@ -76,7 +76,7 @@ EXPECTED = [
      "as a .wdq with period 0 or less"),
     (r"export-edf", "unfaithful", r"samples/s written for a rate of",
      "EDF+ records a rate that is not the recording's (499.3757 scans/s written as 500)"),
-    (r"export-edf", "crash", r"std::bad_alloc",
+    (r"export-edf", "crash", r"std::bad_alloc|hard rss limit exhausted",
      "a period of a few ns asks for data records of billions of samples"),
     (r"export-edf", "unfaithful", r"an empty physical range",
      "a calibration too small for EDF's 8-character fields gives a physical range of 0 to 0"),
@@ -639,6 +639,18 @@ def make_case(index, seed, seeds):
 LIMITED = ["/bin/sh", "-c",
            f"ulimit -v {ADDRESS_SPACE_BYTES // 1024} && ulimit -f {WRITE_LIMIT_BYTES // 512} && "
            'ulimit -c 0 && exec "$0" "$@"']
+# A sanitizer build maps terabytes of shadow memory, so it gets its runtime's
+# own memory limit instead of the address-space one, and a report of its own
+# exit status.
+SANITIZER_STATUS = 86
+SANITIZED = ["/bin/sh", "-c",
+             f'ulimit -f {WRITE_LIMIT_BYTES // 512} && ulimit -c 0 && exec "$0" "$@"']
+SANITIZER_ENV = {
+    "ASAN_OPTIONS": f"exitcode={SANITIZER_STATUS}:detect_leaks=0:"
+                    f"hard_rss_limit_mb={ADDRESS_SPACE_BYTES >> 20}",
+    "UBSAN_OPTIONS": f"halt_on_error=1:exitcode={SANITIZER_STATUS}:print_stacktrace=1",
+}
+sanitized = False
 
 
 class Run:
@@ -660,8 +672,10 @@ def run_tool(tool, args, cwd):
     args = [args[0], *(as_operand(a) for a in args[1:])]
     start = time.monotonic()
     try:
-        r = subprocess.run([*LIMITED, tool, *args], cwd=cwd, stdin=subprocess.DEVNULL,
-                           capture_output=True, timeout=TIME_LIMIT_S)
+        r = subprocess.run([*(SANITIZED if sanitized else LIMITED), tool, *args], cwd=cwd,
+                           stdin=subprocess.DEVNULL, capture_output=True,
+                           timeout=TIME_LIMIT_S * (5 if sanitized else 1),
+                           env=dict(os.environ, **SANITIZER_ENV) if sanitized else None)
     except subprocess.TimeoutExpired as e:
         return Run(None, e.stdout or b"", e.stderr or b"", time.monotonic() - start)
     return Run(r.returncode, r.stdout, r.stderr, time.monotonic() - start)
@@ -858,6 +872,13 @@ def judge(tool, case_dir, main, input_bytes):
             check = "output-limit" if run.status == -signal.SIGXFSZ else "crash"
             finding(command, check, describe_status(run) + tail(run.err))
             return False
+        if sanitized and run.status == SANITIZER_STATUS:
+            report = [line for line in run.err.decode("utf-8", "replace").splitlines()
+                      if "Sanitizer" in line or "runtime error" in line]
+            line = (report[0] if report else "a report")[:300]
+            # Its memory limit is the address-space limit of a plain build.
+            finding(command, "crash" if "hard rss limit" in line else "sanitizer", line)
+            return False
         if run.status not in EXIT_STATUSES:
             finding(command, "status", describe_status(run) + tail(run.err))
             return False
@@ -1020,7 +1041,11 @@ def main():
     parser.add_argument("--keep", help="save the files of every case with a finding here")
     parser.add_argument("--jobs", type=int, default=2)
     parser.add_argument("--verbose", action="store_true", help="list every finding")
+    parser.add_argument("--sanitized", action="store_true",
+                        help="TAMIX_FILE is an AddressSanitizer/UBSan build: its reports fail")
     args = parser.parse_args()
+    global sanitized
+    sanitized = args.sanitized
 
     started = time.monotonic()
     with tempfile.TemporaryDirectory(prefix="tamix-hostile-") as scratch:
