@@ -212,7 +212,7 @@ bool ExportEdf(RecordingReader& reader, const ExportSelection& selection, const 
     }
     int64_t markerCount = 0;
     for (const RecordingMarker& mk : info.markers) {
-        markerCount += mk.scan >= selection.firstScan && mk.scan < selection.endScan;
+        markerCount += MarkerExported(selection, mk.scan);
     }
     EdfRecordShape shape;
     if (!ChooseEdfRecordShape(info.period, total, m, markerCount + 1, shape)) {
@@ -305,7 +305,7 @@ bool ExportEdf(RecordingReader& reader, const ExportSelection& selection, const 
     };
     int cut = 0;
     for (const RecordingMarker& mk : info.markers) {
-        if (!ok || mk.scan < selection.firstScan || mk.scan >= selection.endScan) continue;
+        if (!ok || !MarkerExported(selection, mk.scan)) continue;
         const std::string text = CutUtf8(mk.comment, kAnnotationBytes);
         cut += text.size() < mk.comment.size();
         ok = edfwrite_annotation_utf8(handle, onset(mk.scan - selection.firstScan), -1,

@@ -5,6 +5,7 @@
 // beyond sane limits or values that are not finite give an error and no
 // output, every format exports the same markers of a range, and a repair
 // keeps its hands off a file that a recorder holds.
+#include <edflib.h>
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -467,11 +468,13 @@ TEST(ExportSafety, EveryFormatExportsTheMarkersOfTheRangeAlone) {
         // The recorder's formats give a range without a marker at its start the
         // start marker that every recording has.
         bool addsStartMarker;
+        // EDF+ has no file without a data record: an empty range is refused.
+        bool refusesEmptyRange;
         // The markers as the output file holds them, counted from the range's first scan.
         std::vector<Marker> (*readBack)(const std::string& out, int64_t firstScan);
     };
     const Format formats[] = {
-        {"csv", false,
+        {"csv", false, false,
          [](const std::string& out, int64_t firstScan) {
              // scan,time_s,comment with the recording's own scan numbers and times.
              std::vector<Marker> markers;
@@ -488,7 +491,7 @@ TEST(ExportSafety, EveryFormatExportsTheMarkersOfTheRangeAlone) {
              }
              return markers;
          }},
-        {"dat", true,
+        {"dat", true, false,
          [](const std::string& out, int64_t) {
              // "Marker #m: TEXT at T sec", T from the range's start.
              std::vector<Marker> markers;
@@ -503,7 +506,7 @@ TEST(ExportSafety, EveryFormatExportsTheMarkersOfTheRangeAlone) {
              }
              return markers;
          }},
-        {"wdq", true,
+        {"wdq", true, false,
          [](const std::string& out, int64_t) {
              std::vector<Marker> markers;
              std::string error;
@@ -513,8 +516,27 @@ TEST(ExportSafety, EveryFormatExportsTheMarkersOfTheRangeAlone) {
              for (const test::WdqMarker& m : file->markers) markers.push_back({m.scan, m.comment});
              return markers;
          }},
-        // EDF+ joins this table with a row of its own: its annotations read
-        // back as markers (onset / period), from the range's start.
+        {"edf", false, true,
+         [](const std::string& out, int64_t) {
+             // Annotations read by EDFlib, onset times the file's own rate,
+             // from the range's start; "Recording ends" marks padding, if any.
+             std::vector<Marker> markers;
+             edf_hdr_struct hdr{};
+             EXPECT_EQ(edfopen_file_readonly(out.c_str(), &hdr, EDFLIB_READ_ALL_ANNOTATIONS), 0)
+                 << hdr.filetype;
+             if (hdr.filetype < 0) return markers;
+             const double rate = hdr.signalparam[0].smp_in_datarecord * 1e7 /
+                                 static_cast<double>(hdr.datarecord_duration);
+             for (int i = 0; i < hdr.annotations_in_file; ++i) {
+                 edf_annotation_struct a{};
+                 edf_get_annotation(hdr.handle, i, &a);
+                 if (std::string(a.annotation) == "Recording ends") continue;
+                 markers.push_back(
+                     {std::llround(static_cast<double>(a.onset) * 1e-7 * rate), a.annotation});
+             }
+             edfclose_file(hdr.handle);
+             return markers;
+         }},
     };
     for (const Format& format : formats) {
         for (const Row& row : rows) {
@@ -526,6 +548,12 @@ TEST(ExportSafety, EveryFormatExportsTheMarkersOfTheRangeAlone) {
             SCOPED_TRACE(format.extension + " from " + std::to_string(row.from) + " to " +
                          std::to_string(row.to));
             const Outcome result = RunFile(dir, args);
+            if (format.refusesEmptyRange && row.firstScan == spec.scans) {
+                EXPECT_EQ(result.exitCode, 1) << result.errors;
+                EXPECT_NE(result.errors.find("there are no scans to export"), std::string::npos)
+                    << result.errors;
+                continue;
+            }
             ASSERT_EQ(result.exitCode, 0) << result.errors;
             std::vector<Marker> want = row.markers;
             if (format.addsStartMarker && (want.empty() || want.front().scan != 0)) {
