@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <filesystem>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -64,7 +65,8 @@ FILEs) is refused with the list of known units.
 Values the desktop program would repair in the profile (a time out of range,
 an index out of its list, a calibration that is not finite or reads 1 V as
 0 V) make tamix-record refuse to start, unless an option replaces them; so
-does a profile path that is not a regular file or is larger than 1 MiB.
+does a profile path that is not a regular file or is larger than 1 MiB. A
+--profile that does not exist is said, and the defaults are used.
 
 While recording, each line typed on standard input adds a marker with that
 line as its comment at the current scan. Ctrl-C, SIGTERM or SIGHUP (a closed

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -92,6 +93,12 @@ int main(int argc, char** argv) {
 
     MeasurementSetup& setup = TheSetup();
     const IniFile profile(args.profilePath.empty() ? DefaultProfilePath() : args.profilePath);
+    std::error_code missing;
+    if (!args.profilePath.empty() && !std::filesystem::exists(args.profilePath, missing)) {
+        // A mistyped path would otherwise pass for settings forgotten.
+        std::cerr << "tamix-record: profile " << args.profilePath
+                  << " does not exist; the defaults are used\n";
+    }
     MeasurementChoices choices;
     std::vector<SettingRepair> repairs;
     LoadChoices(profile, choices, repairs);

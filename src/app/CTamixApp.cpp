@@ -9,6 +9,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <iostream>
+
 #include "acquisition/MeasurementSetup.h"
 #include "app/AppEnding.h"
 #include "app/CMainFrame.h"
@@ -166,6 +169,13 @@ bool CTamixApp::OnInit() {
     SetAppDisplayName(text::kAppTitle);
     m_profile = std::make_unique<IniFile>(
         m_profilePath.empty() ? DefaultProfilePath() : std::string(m_profilePath.utf8_str()));
+    std::error_code missing;
+    if (!m_profilePath.empty() && !std::filesystem::exists(m_profile->path(), missing)) {
+        // A mistyped path would otherwise look like settings forgotten.
+        std::cerr << "tamix: profile " << m_profile->path()
+                  << " does not exist; the defaults are used, and it is created when settings "
+                     "are saved\n";
+    }
 
     std::string error;
     m_driver = MakeDriver(m_source, error);

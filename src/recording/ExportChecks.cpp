@@ -120,6 +120,14 @@ bool CheckExportLimits(const RecordingInfo& info, const ExportSelection& selecti
                 ")";
         return false;
     }
+    // A text recording of no line is an empty file, which no reader takes as one.
+    if (format == ExportFormat::Text && scans <= 0) {
+        error = file + ": " +
+                (info.scanCount <= 0 ? std::string("it holds no whole scan")
+                                     : std::string("the chosen range holds no scan")) +
+                ", and a text recording needs one line at least";
+        return false;
+    }
     if (limits.maxChannels != 0 && selection.channels.size() > limits.maxChannels) {
         error = file + ": a " + std::string(FormatTitle(format)) + " export holds at most " +
                 std::to_string(limits.maxChannels) + " channels, and " +
@@ -131,8 +139,8 @@ bool CheckExportLimits(const RecordingInfo& info, const ExportSelection& selecti
     for (const int k : selection.channels) {
         const ChannelInfo& ch = info.channels[static_cast<std::size_t>(k)];
         // Values are linear in the sample: finite at both ends, finite throughout.
-        if (!std::isfinite(EngineeringValue(-32768, ch)) ||
-            !std::isfinite(EngineeringValue(32767, ch))) {
+        if (!WritableValue(EngineeringValue(-32768, ch), format) ||
+            !WritableValue(EngineeringValue(32767, ch), format)) {
             error = file + ": channel " + std::to_string(k + 1) +
                     " has no finite calibration (1 V = " + Number(ch.valueAt1V) +
                     ", 0 V = " + Number(ch.valueAt0V) + "), so its values cannot be exported";
@@ -148,19 +156,29 @@ bool CheckExport(const RecordingInfo& info, const ExportSelection& selection, Ex
            CheckExportLimits(info, selection, format, error);
 }
 
+bool WritableValue(double value, ExportFormat format) {
+    // A text recording's four digits round the largest doubles up past the
+    // largest one, to a number that no reader can take back.
+    constexpr double kLargestText = 1.7975e308;
+    return std::isfinite(value) &&
+           (format != ExportFormat::Text || std::fabs(value) < kLargestText);
+}
+
 bool CheckFiniteValues(const RecordingInfo& info, std::span<const double> values, int64_t firstScan,
-                       std::span<const int> exported, std::string& error) {
+                       std::span<const int> exported, std::string& error, ExportFormat format) {
     const std::size_t n = info.channels.size();
     if (n == 0) return true;
     for (std::size_t at = 0; at + n <= values.size(); at += n) {
         for (const int k : exported) {
             const double v = values[at + static_cast<std::size_t>(k)];
-            if (std::isfinite(v)) continue;
+            if (WritableValue(v, format)) continue;
             const int64_t scan = firstScan + static_cast<int64_t>(at / n);
             const std::string where = info.format == RecordingFormat::Text
                                           ? "line " + std::to_string(scan + 1)
                                           : "scan " + std::to_string(scan);
-            error = info.fileName + ": " + where + " holds a value that is not a finite number (" +
+            error = info.fileName + ": " + where + " holds a value that " +
+                    (std::isfinite(v) ? "a text recording's four digits cannot state ("
+                                      : "is not a finite number (") +
                     Number(v) + ") in channel " + std::to_string(k + 1) +
                     ", so it cannot be exported";
             return false;

@@ -48,9 +48,15 @@ bool CheckExport(const RecordingInfo& info, const ExportSelection& selection, Ex
 
 // False with `error` naming the recording, the scan (a text recording's line),
 // the channel and the value, for the first value of the `exported` channels
-// (positions in the recording) that is not a finite number. `values` holds
+// (positions in the recording) that `format` cannot write (WritableValue). `values` holds
 // whole scans of the recording from `firstScan`.
 bool CheckFiniteValues(const RecordingInfo& info, std::span<const double> values, int64_t firstScan,
-                       std::span<const int> exported, std::string& error);
+                       std::span<const int> exported, std::string& error,
+                       ExportFormat format = ExportFormat::Csv);
+
+// Whether an export to `format` writes `value` so that it reads back: finite,
+// and for a text recording not so large that its four digits round it past
+// the largest double.
+bool WritableValue(double value, ExportFormat format);
 
 }  // namespace tamix

@@ -18,9 +18,11 @@ int16_t SampleOf(double value, const ChannelInfo& ch) {
 
 }  // namespace
 
-ExportSamples::ExportSamples(RecordingReader& reader, const ExportSelection& selection)
+ExportSamples::ExportSamples(RecordingReader& reader, const ExportSelection& selection,
+                             ExportFormat format)
     : reader_(reader),
       selection_(selection),
+      format_(format),
       n_(reader.Info().channels.size()),
       channels_(SelectedChannels(reader.Info(), selection)) {}
 
@@ -42,7 +44,8 @@ bool ExportSamples::Values(int64_t first, int64_t count, std::vector<double>& ou
         error = reader_.Error();
         return false;
     }
-    if (!CheckFiniteValues(reader_.Info(), allValues_, first, selection_.channels, error)) {
+    if (!CheckFiniteValues(reader_.Info(), allValues_, first, selection_.channels, error,
+                           format_)) {
         return false;
     }
     Pick(allValues_, count, out);

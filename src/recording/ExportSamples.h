@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/ChannelInfo.h"
+#include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/RecordingReader.h"
 
@@ -16,7 +17,9 @@ namespace tamix {
 // Lives for one export; uses the reader it was made with.
 class ExportSamples {
   public:
-    ExportSamples(RecordingReader& reader, const ExportSelection& selection);
+    // `format` is the output's: it decides which values can be written.
+    ExportSamples(RecordingReader& reader, const ExportSelection& selection,
+                  ExportFormat format = ExportFormat::Csv);
 
     // Finds the calibration (one pass over a text recording). False with `error`.
     bool Prepare(std::string& error);
@@ -32,6 +35,7 @@ class ExportSamples {
 
     RecordingReader& reader_;
     const ExportSelection& selection_;
+    ExportFormat format_;
     std::size_t n_;
     std::vector<ChannelInfo> channels_;
     std::vector<int16_t> all16_;

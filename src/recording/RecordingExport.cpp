@@ -66,7 +66,7 @@ bool ExportText(RecordingReader& reader, const ExportSelection& selection, const
     const std::vector<ChannelInfo> channels = SelectedChannels(info, selection);
     std::unique_ptr<ReplacementFile> file = Create(opener, path, error);
     if (!file) return false;
-    ExportSamples chunks(reader, selection);
+    ExportSamples chunks(reader, selection, ExportFormat::Text);
     std::vector<int16_t> samples;
     std::vector<double> values;
     std::string text;

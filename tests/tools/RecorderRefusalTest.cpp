@@ -204,5 +204,24 @@ TEST(RecorderRefusalTest, AGoodProfileInAnyLineFormIsUsedAndDashDashEndsTheOptio
     EXPECT_DOUBLE_EQ(f->channels[1].intercept, -1.0);
 }
 
+// A mistyped profile path is told, not taken silently for the defaults (four
+// inputs, the defaults' time).
+TEST(RecorderRefusalTest, AProfileThatDoesNotExistIsToldAndTheDefaultsAreUsed) {
+    test::TempDir dir;
+    const std::string profile = dir.File("no-such.INI");
+    const std::string out = dir.File("run.wdq");
+    const Outcome r = RunRecorder(
+        dir, {"--simulate", "--unpaced", "--quiet", "--profile", profile, "--time", "0.05", out});
+    ASSERT_EQ(r.exitCode, 0) << r.errors;
+    EXPECT_NE(r.errors.find("profile " + profile + " does not exist; the defaults are used"),
+              std::string::npos)
+        << r.errors;
+    std::string error;
+    const auto f = test::ReadWdq(test::ReadBytes(out), error);
+    ASSERT_TRUE(f) << error;
+    EXPECT_EQ(f->channelCount, 4);
+    EXPECT_FALSE(std::filesystem::exists(profile)) << "the recorder writes no profile";
+}
+
 }  // namespace
 }  // namespace tamix
