@@ -299,7 +299,9 @@ void TakeMarkerJournal(const std::string& path, RecordingInfo& info) {
     for (std::size_t m = 0; m < journal.markers.size(); ++m) {
         const JournalContents::Marker& j = journal.markers[m];
         RecordingMarker marker;
-        marker.scan = std::max<int64_t>(j.position, 0);
+        // No recording reaches 2^30 scans (MaxWdqScans): a position beyond is
+        // no marker of a run, and is kept below what a trailer can point at.
+        marker.scan = std::clamp<int64_t>(j.position, 0, int64_t{1} << 30);
         marker.comment = AsStored(j.comment, info.format);
         // As the WinDaq trailer stores it: a marker at the very start carries
         // its time since the file was made instead of a scan.
