@@ -129,7 +129,7 @@ MarkerJournal::MarkerJournal(std::string_view recording, std::span<const Channel
       period_(period),
       creationTime_(creationTime) {}
 
-bool MarkerJournal::Fail(std::string reason) {
+bool MarkerJournal::Fail(const std::string& reason) {
     if (!failed_) error_ = "Can't write markers journal " + path_ + ": " + reason + ".";
     failed_ = true;
     return false;

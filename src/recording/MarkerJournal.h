@@ -54,7 +54,7 @@ class MarkerJournal {
   private:
     bool Create(FileOpener& opener);
     bool Put(std::size_t length);
-    bool Fail(std::string reason);
+    bool Fail(const std::string& reason);
 
     std::string path_;
     std::span<const ChannelInfo> channels_;
