@@ -1,7 +1,7 @@
 // The markers of a run kept as safe from a crash as its scans: a small text
 // file beside the recording ("run.wdq.markers"), appended at every checkpoint
-// and removed once the recording holds its markers itself. Readers and the
-// repair of a recording cut short take its markers and channel names from it.
+// and removed once the recording holds its markers itself (MarkerJournalReader
+// reads it back).
 #pragma once
 
 #include <array>
@@ -10,17 +10,19 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "base/ChannelInfo.h"
 #include "base/MarkerTable.h"
 #include "recording/OutputFile.h"
-#include "recording/RecordingReader.h"
 
 namespace tamix {
 
 // The journal of the recording at `recording`: its name with ".markers" added.
 std::string MarkerJournalName(std::string_view recording);
+
+// How a journal's first line begins; channel count, period and time of
+// creation follow.
+inline constexpr std::string_view kMarkerJournalMagic = "tamix-markers 1 ";
 
 // Written by the acquisition worker only, at checkpoints. Everything it needs
 // is allocated when it is made; appending allocates nothing.
@@ -69,38 +71,5 @@ class MarkerJournal {
     // One line: the words before the comment and the comment with every byte escaped.
     std::array<char, 128 + 2 * kCommentBytes> line_{};
 };
-
-// What a journal holds.
-struct JournalContents {
-    int channelCount = 0;
-    double period = 0;
-    int64_t creationTime = 0;
-    std::vector<std::string> channelNames;  // UTF-8, one per channel where given
-    struct Marker {
-        int64_t position = 0;
-        int64_t wallTime = 0;
-        std::string comment;  // UTF-8
-    };
-    std::vector<Marker> markers;
-};
-
-enum class JournalFound { None, Read, Unreadable };
-
-// Reads the journal at `path`; Unreadable with `reason` for a file that is no
-// journal. A line cut off by a crash is left out.
-JournalFound ReadMarkerJournal(const std::string& path, JournalContents& contents,
-                               std::string& reason);
-
-// Whether `journal` was written by the run that wrote the recording `info`
-// describes: the same channel count, and for a WinDaq file the same time of
-// creation; a text recording, which stores no time, must not have started
-// before the journal was made.
-bool JournalBelongsTo(const JournalContents& journal, const RecordingInfo& info);
-
-// Where a journal of the recording at `path` lies, takes its markers and
-// channel names into `info`, marks the recording cut short and names the
-// journal in `info.markerJournal`; a journal of another recording, or one that
-// cannot be read, is only noted. Called by the readers as they open a file.
-void TakeMarkerJournal(const std::string& path, RecordingInfo& info);
 
 }  // namespace tamix

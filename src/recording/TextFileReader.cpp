@@ -10,7 +10,7 @@
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
 #include "recording/EngineeringValue.h"
-#include "recording/MarkerJournal.h"
+#include "recording/MarkerJournalReader.h"
 #include "recording/TextWriter.h"
 
 namespace tamix {

@@ -8,7 +8,7 @@
 
 #include "base/Utf8Text.h"
 #include "recording/EngineeringValue.h"
-#include "recording/MarkerJournal.h"
+#include "recording/MarkerJournalReader.h"
 #include "recording/Windows1252Text.h"
 
 namespace tamix {

@@ -1,4 +1,5 @@
 #include "recording/MarkerJournal.h"
+#include "recording/MarkerJournalReader.h"
 
 #include <gtest/gtest.h>
 

@@ -26,6 +26,7 @@
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "recording/MarkerJournal.h"
+#include "recording/MarkerJournalReader.h"
 #include "recording/OpenRecording.h"
 #include "recording/TextFileReader.h"
 #include "recording/TextWriter.h"
