@@ -70,6 +70,7 @@ std::string InfoJson(const RecordingInfo& info) {
     j["markers"] = std::move(markers);
     j["incomplete"] = info.incomplete;
     j["beingRecorded"] = info.beingRecorded;
+    j["markerJournal"] = info.markerJournal.empty() ? Json(nullptr) : Json(info.markerJournal);
     Json notes = Json::array();
     for (const std::string& note : info.notes) notes.push_back(note);
     for (const std::string& note : numbers.notes()) notes.push_back(note);

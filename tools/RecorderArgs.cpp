@@ -72,7 +72,8 @@ While recording, each line typed on standard input adds a marker with that
 line as its comment at the current scan. Ctrl-C, SIGTERM or SIGHUP (a closed
 terminal) stops the run at the end of its current cycle of scans and
 completes the file. Until then the file on disk is kept readable: a crash or
-kill -9 loses at most about the last second (tamix-file repair completes it).
+kill -9 loses at most about the last second, of the scans and of the markers,
+which wait in FILE.markers (tamix-file repair completes the file with them).
 
 Exit status: 0 completed; 1 no usable instrument found; 2 bad arguments or
 settings; 3 the output file cannot be created, or another recording holds it;

@@ -62,9 +62,11 @@ constexpr const char* kRepairHelp =
     "  repair FILE\n"
     "      Makes a recording cut short by a crash whole again: a WinDaq file gets\n"
     "      its data size and a trailer, a text file loses its partial last line and\n"
-    "      gets a missing info file. The original is kept as FILE.bak. Running it\n"
-    "      again finds nothing to repair. A file that is still being recorded is\n"
-    "      left alone.\n";
+    "      gets a missing info file. The markers and channel names of the\n"
+    "      recorder's markers journal FILE.markers go into the trailer or the info\n"
+    "      file, and the journal is removed. The original is kept as FILE.bak.\n"
+    "      Running it again finds nothing to repair. A file that is still being\n"
+    "      recorded is left alone.\n";
 
 constexpr const char* kExitHelp =
     "Exit status:\n"

@@ -73,6 +73,14 @@ class PosixFile final : public OutputFile {
         return static_cast<uint64_t>(st.st_size);
     }
 
+    bool Truncate(uint64_t size) override {
+        if (fd_ < 0) return false;
+        if (!failed_) Flush();
+        used_ = 0;
+        if (::ftruncate(fd_, static_cast<off_t>(size)) != 0) return Fail();
+        return true;
+    }
+
     bool Close() override {
         if (fd_ < 0) return !failed_;
         Sync();
@@ -235,6 +243,7 @@ class PosixReplacement final : public ReplacementFile {
     }
     bool Flush() override { return file_.Flush(); }
     uint64_t DurableSize() override { return file_.DurableSize(); }
+    bool Truncate(uint64_t size) override { return file_.Truncate(size); }
     bool Close() override {
         closed_ = true;
         return file_.Sync();
@@ -332,6 +341,7 @@ class InPlaceReplacement final : public ReplacementFile {
     }
     bool Flush() override { return file_.Flush(); }
     uint64_t DurableSize() override { return file_.DurableSize(); }
+    bool Truncate(uint64_t size) override { return file_.Truncate(size); }
     bool Close() override { return file_.Close(); }
     std::string Error() const override { return file_.Error(); }
     bool Commit() override { return file_.Close(); }

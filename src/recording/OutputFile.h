@@ -24,6 +24,14 @@ class OutputFile {
     virtual bool Flush() = 0;
     // The bytes that have reached the file.
     virtual uint64_t DurableSize() = 0;
+    // Cuts the file back to its first `size` bytes, dropping what is still
+    // buffered: after a failed write, so that the file ends after its last
+    // whole record. Works after a failure, like PatchAt. A file that cannot be
+    // cut (a stream) answers false and keeps what it has.
+    virtual bool Truncate(uint64_t size) {
+        static_cast<void>(size);
+        return false;
+    }
     // Flushes and closes; false when anything written could not reach the file.
     virtual bool Close() = 0;
     // The system's reason for the first failure ("No space left on device").

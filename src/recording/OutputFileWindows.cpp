@@ -61,6 +61,17 @@ class WindowsFile final : public OutputFile {
         return static_cast<uint64_t>(size.QuadPart);
     }
 
+    bool Truncate(uint64_t size) override {
+        if (h_ == INVALID_HANDLE_VALUE) return false;
+        if (!failed_) Flush();
+        used_ = 0;
+        FILE_END_OF_FILE_INFO end{};
+        end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+        if (!::SetFileInformationByHandle(h_, FileEndOfFileInfo, &end, sizeof end)) return Fail();
+        end_ = size;
+        return true;
+    }
+
     bool Close() override {
         if (h_ == INVALID_HANDLE_VALUE) return !failed_;
         if (!failed_) Flush();
@@ -181,6 +192,7 @@ class WindowsReplacement final : public ReplacementFile {
     }
     bool Flush() override { return file_->Flush(); }
     uint64_t DurableSize() override { return file_->DurableSize(); }
+    bool Truncate(uint64_t size) override { return file_->Truncate(size); }
     bool Close() override {
         closed_ = true;
         closedOk_ = file_->Close();

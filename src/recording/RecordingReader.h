@@ -41,6 +41,9 @@ struct RecordingInfo {
     bool beingRecorded = false;
     // Everything odd about the file, one sentence each.
     std::vector<std::string> notes;
+    // The markers journal the markers and channel names above were read from
+    // (a recording that was never completed), or empty.
+    std::string markerJournal;
     bool hiRes = false;  // WinDaq samples use all 16 bits (no event bits)
 };
 

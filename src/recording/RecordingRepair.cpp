@@ -85,6 +85,44 @@ std::unique_ptr<MarkerTable> StartMarker() {
     return markers;
 }
 
+// The markers the repaired file gets: the recording's own (those of its
+// markers journal where it was never completed), else the start marker.
+std::unique_ptr<MarkerTable> MarkersToKeep(const RecordingInfo& info) {
+    if (info.markers.empty()) return StartMarker();
+    auto table = std::make_unique<MarkerTable>();
+    const int count = static_cast<int>(std::min<std::size_t>(info.markers.size(), kMaxMarkers));
+    for (int m = 0; m < count; ++m) {
+        const RecordingMarker& marker = info.markers[static_cast<std::size_t>(m)];
+        table->markerPos[m] = marker.scan;
+        CopyText(table->markerText[m], marker.comment, kCommentChars);
+        // The writer stores a start marker's time since the file was made.
+        table->markerWallTime[m] =
+            marker.timeStamp ? info.startTime + static_cast<int64_t>(*marker.timeStamp) : 0;
+    }
+    table->markerCount.store(count);
+    return table;
+}
+
+std::string MarkerCount(const MarkerTable& markers) {
+    const int count = markers.markerCount.load();
+    return count == 1 ? "1 marker" : std::to_string(count) + " markers";
+}
+
+// Once the repaired files are in place, their markers no longer need the journal.
+bool RemoveJournal(const std::string& journal, RepairReport& report) {
+    if (journal.empty()) return true;
+    std::error_code ec;
+    fs::remove(journal, ec);
+    if (ec) {
+        report.error = journal +
+                       ": the recording is repaired, but its markers journal cannot be removed (" +
+                       ec.message() + ")";
+        return false;
+    }
+    report.actions.push_back("Removed the markers journal " + journal + ".");
+    return true;
+}
+
 bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, const std::string& path,
                       RepairReport& report) {
     const RecordingInfo& info = original.Info();
@@ -111,8 +149,10 @@ bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, cons
         report.error = error;
         return false;
     }
-    const auto markers = StartMarker();
-    ok = ok && WriteWdqTrailer(file, *markers, 1, info.channels, info.startTime) &&
+    const auto markers = MarkersToKeep(info);
+    ok = ok &&
+         WriteWdqTrailer(file, *markers, markers->markerCount.load(), info.channels,
+                         info.startTime) &&
          PatchWdqDataSize(file, dataBytes) && file.Close();
     if (!ok) {
         report.error = path + ": " + file.Error();
@@ -125,9 +165,16 @@ bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, cons
         report.actions.push_back("Left out " + std::to_string(dropped) +
                                  " bytes after the last whole scan.");
     }
-    report.actions.push_back("Appended a trailer with the start marker and the channel names " +
-                             std::string(info.channels.front().Name()) +
-                             (info.channels.size() > 1 ? "..." : "") + ".");
+    const std::string names =
+        std::string(info.channels.front().Name()) + (info.channels.size() > 1 ? "..." : "");
+    if (info.markerJournal.empty()) {
+        report.actions.push_back("Appended a trailer with the start marker and the channel names " +
+                                 names + ".");
+    } else {
+        report.actions.push_back("Appended a trailer with the " + MarkerCount(*markers) +
+                                 " and the channel names " + names + " of the markers journal " +
+                                 info.markerJournal + ".");
+    }
     return true;
 }
 
@@ -137,15 +184,16 @@ RepairReport RepairWdq(const std::string& path, std::unique_ptr<RecordingReader>
     if (!BackupFree(path, report)) return report;
     const auto& original = static_cast<const WdqFileReader&>(*recording);
     if (!WriteRepairedWdq(original, repaired, path, report)) return report;
-    // Some systems keep a mapped file from being renamed or replaced.
+    const std::string journal = original.Info().markerJournal;
+    // Some systems keep an open file from being renamed or replaced.
     recording.reset();
-    if (!PutInPlace(repaired, path, report)) return report;
+    if (!PutInPlace(repaired, path, report) || !RemoveJournal(journal, report)) return report;
     report.outcome = RepairOutcome::Repaired;
     return report;
 }
 
 std::unique_ptr<ReplacementFile> WriteInfo(const std::string& dataPath, const RecordingInfo& info,
-                                           RepairReport& report) {
+                                           bool missing, RepairReport& report) {
     const std::string infoPath = InfoFileName(dataPath);
     std::string error;
     std::unique_ptr<ReplacementFile> file = DefaultFileOpener().CreateReplacement(infoPath, error);
@@ -153,14 +201,22 @@ std::unique_ptr<ReplacementFile> WriteInfo(const std::string& dataPath, const Re
         report.error = infoPath + ": " + error;
         return nullptr;
     }
-    const auto markers = StartMarker();
-    if (!WriteInfoFile(*file, info.channels, *markers, 1, info.period) || !file->Close()) {
+    const auto markers = MarkersToKeep(info);
+    if (!WriteInfoFile(*file, info.channels, *markers, markers->markerCount.load(), info.period) ||
+        !file->Close()) {
         report.error = infoPath + ": " + file->Error();
         return nullptr;
     }
-    report.actions.push_back("Wrote the missing info file " + infoPath + " with " +
-                             std::to_string(info.channels.size()) +
-                             " default channel names and the start marker.");
+    if (info.markerJournal.empty()) {
+        report.actions.push_back("Wrote the missing info file " + infoPath + " with " +
+                                 std::to_string(info.channels.size()) +
+                                 " default channel names and the start marker.");
+    } else {
+        report.actions.push_back(
+            std::string(missing ? "Wrote the missing info file " : "Wrote the info file ") +
+            infoPath + " with the channel names and the " + MarkerCount(*markers) +
+            " of the markers journal " + info.markerJournal + ".");
+    }
     return file;
 }
 
@@ -191,8 +247,9 @@ RepairReport RepairText(const std::string& path, std::unique_ptr<RecordingReader
         }
     }
     std::unique_ptr<ReplacementFile> infoFile;
-    if (!reader.HasInfoFile()) {
-        infoFile = WriteInfo(path, info, report);
+    const std::string journal = info.markerJournal;
+    if (!reader.HasInfoFile() || !journal.empty()) {
+        infoFile = WriteInfo(path, info, !reader.HasInfoFile(), report);
         if (!infoFile) {
             report.actions.clear();
             return report;
@@ -221,6 +278,7 @@ RepairReport RepairText(const std::string& path, std::unique_ptr<RecordingReader
         return report;
     }
     report.actions.insert(report.actions.end(), infoActions.begin(), infoActions.end());
+    if (!RemoveJournal(journal, report)) return report;
     report.outcome = RepairOutcome::Repaired;
     return report;
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
+#include "recording/MarkerJournal.h"
 #include "recording/TextWriter.h"
 #include "recording/WdqWriter.h"
 
@@ -22,6 +24,7 @@ class FailureNote {
     }
     bool failed() const { return failed_; }
     const std::string& error() const { return error_; }
+    void Append(const std::string& more) { error_ += more; }
     const std::string& name() const { return name_; }
     void Set(std::string error) {
         failed_ = true;
@@ -34,6 +37,32 @@ class FailureNote {
     std::string error_;
 };
 
+// Journals the markers published so far, after the scans they point into
+// reached the file. A journal that cannot be written does not end the run:
+// its markers still go into the file when the run completes it.
+void JournalMarkers(MarkerJournal& journal, const MarkerTable* markers) {
+    if (markers == nullptr) return;
+    journal.Append(DefaultFileOpener(), *markers,
+                   markers->markerCount.load(std::memory_order_acquire));
+}
+
+// Ends the journal once the file is completed: removed where the file took
+// the markers, kept for the repair where it could not. The sentence says
+// where the markers are then.
+std::string EndJournal(MarkerJournal& journal, bool markersInFile, const std::string& recording) {
+    if (markersInFile) {
+        // A journal left behind only makes the file look cut short; a repair
+        // then finds the same markers and removes it.
+        journal.Remove();
+        return {};
+    }
+    journal.Keep();
+    if (!journal.Attempted()) return {};
+    if (journal.Failed()) return " Its markers are lost: " + journal.Error();
+    return " Its markers are kept in " + journal.Path() + " until tamix-file repair " + recording +
+           " puts them into the file.";
+}
+
 class WdqSink final : public RecordingSink {
   public:
     WdqSink(std::unique_ptr<OutputFile> file, const SinkSettings& s,
@@ -42,15 +71,17 @@ class WdqSink final : public RecordingSink {
           note_(s.fileName),
           channels_(s.channels),
           header_(header),
-          creationTime_(s.creationTime) {
+          creationTime_(s.creationTime),
+          journal_(s.fileName, s.channels, s.period, s.creationTime) {
         BuildWdqHeader(header_, s.headerScans, static_cast<int>(channels_.size()), s.period,
                        channels_, s.creationTime);
     }
 
-    bool Begin(const MarkerTable&) override {
+    bool Begin(const MarkerTable& markers) override {
+        markers_ = &markers;
         // Written as announced for the whole run, then cut down to what is on
         // disk at once, so that a file killed at any moment reads correctly.
-        return note_.Check(file_->Write(header_.data(), header_.size()), *file_) && Checkpoint();
+        return note_.Check(file_->Write(header_.data(), header_.size()), *file_) && SaveScans();
     }
 
     bool WriteScan(int64_t, std::span<const int16_t> samples) override {
@@ -63,28 +94,34 @@ class WdqSink final : public RecordingSink {
     }
 
     bool Checkpoint() override {
-        // The data first, then the size that counts it.
-        return note_.Check(file_->Flush(), *file_) &&
-               note_.Check(PatchWdqDataSize(*file_, bytesWritten_), *file_);
+        if (!SaveScans()) return false;
+        JournalMarkers(journal_, markers_);
+        return true;
     }
 
     SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
+        // The journal first, so that it never holds fewer markers than the file.
+        if (journal_.Attempted()) journal_.Append(DefaultFileOpener(), markers, markerCount);
         if (!note_.failed()) {
             note_.Check(WriteWdqTrailer(*file_, markers, markerCount, channels_, creationTime_),
                         *file_);
         }
-        // The header must describe only what reached the file, also after a failure.
+        // The header must describe only what reached the file, also after a
+        // failure, and the file ends after its last whole scan.
         uint64_t dataBytes = bytesWritten_;
         if (note_.failed()) {
             const uint64_t size = file_->DurableSize();
             const uint64_t onDisk = size > kWdqHeaderBytes ? size - kWdqHeaderBytes : 0;
             const uint64_t scanBytes = 2 * std::max<uint64_t>(channels_.size(), 1);
             dataBytes = std::min(dataBytes, onDisk / scanBytes * scanBytes);
+            if (size > kWdqHeaderBytes + dataBytes) file_->Truncate(kWdqHeaderBytes + dataBytes);
         }
         note_.Check(PatchWdqDataSize(*file_, dataBytes), *file_);
         note_.Check(file_->Close(), *file_);
         keptScans_ =
             static_cast<int64_t>(dataBytes / (2 * std::max<uint64_t>(channels_.size(), 1)));
+        const std::string where = EndJournal(journal_, !note_.failed(), note_.name());
+        if (note_.failed()) note_.Append(where);
         return note_.failed() ? SinkEnd::WriteFailed : SinkEnd::Ok;
     }
 
@@ -93,11 +130,19 @@ class WdqSink final : public RecordingSink {
     const std::string& Error() const override { return note_.error(); }
 
   private:
+    // The data first, then the size that counts it.
+    bool SaveScans() {
+        return note_.Check(file_->Flush(), *file_) &&
+               note_.Check(PatchWdqDataSize(*file_, bytesWritten_), *file_);
+    }
+
     std::unique_ptr<OutputFile> file_;
     FailureNote note_;
     std::span<const ChannelInfo> channels_;
     std::span<uint8_t, kWdqHeaderBytes> header_;
     int64_t creationTime_;
+    MarkerJournal journal_;
+    const MarkerTable* markers_ = nullptr;
     uint64_t bytesWritten_ = 0;
     int64_t keptScans_ = 0;
 };
@@ -109,9 +154,12 @@ class TextSink final : public RecordingSink {
           note_(s.fileName),
           channels_(s.channels),
           period_(s.period),
-          opener_(opener) {}
+          opener_(opener),
+          journal_(s.fileName, s.channels, s.period, s.creationTime),
+          lineEnds_(std::make_unique<uint64_t[]>(kLineEnds)) {}
 
     bool Begin(const MarkerTable& markers) override {
+        markers_ = &markers;
         // The channels are known now; the markers follow at the end. A failure
         // here shows again, and is reported, when the run completes the file.
         WriteInfo(markers, 1);
@@ -124,6 +172,7 @@ class TextSink final : public RecordingSink {
         // Lines go to the disk whole or not at all: a failed write keeps those before.
         if (!note_.Check(file_->Write(line_.data(), len), *file_)) return false;
         bytesWritten_ += len;
+        lineEnds_[static_cast<std::size_t>(lines_) % kLineEnds] = bytesWritten_;
         ++lines_;
         return true;
     }
@@ -131,21 +180,64 @@ class TextSink final : public RecordingSink {
     bool Checkpoint() override {
         if (!note_.Check(file_->Flush(), *file_)) return false;
         flushedLines_ = lines_;
+        flushedBytes_ = bytesWritten_;
+        JournalMarkers(journal_, markers_);
         return true;
     }
 
     SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
+        // The journal first, so that it never holds fewer markers than the info file.
+        if (journal_.Attempted()) journal_.Append(DefaultFileOpener(), markers, markerCount);
+        if (!note_.failed()) note_.Check(file_->Flush(), *file_);
+        if (note_.failed()) {
+            KeepWholeLines();
+        } else {
+            keptLines_ = lines_;
+        }
         SinkEnd end = SinkEnd::Ok;
         if (!note_.failed()) end = WriteInfo(markers, markerCount);
-        if (note_.Check(file_->Close(), *file_)) flushedLines_ = lines_;
+        // A close that fails after good writes leaves the last lines in doubt.
+        const bool failedBefore = note_.failed();
+        if (!note_.Check(file_->Close(), *file_) && !failedBefore) {
+            keptLines_ = std::min(keptLines_, flushedLines_);
+        }
+        const std::string where =
+            EndJournal(journal_, !note_.failed() && end == SinkEnd::Ok, note_.name());
+        if (note_.failed()) {
+            note_.Append(where);
+        } else {
+            info_ += where;
+        }
         return note_.failed() ? SinkEnd::WriteFailed : end;
     }
 
     uint64_t BytesWritten() const override { return bytesWritten_; }
-    int64_t ScansKept() const override { return flushedLines_; }
+    int64_t ScansKept() const override { return keptLines_; }
     const std::string& Error() const override { return note_.failed() ? note_.error() : info_; }
 
   private:
+    // Lines whose ends are remembered: more than a checkpoint's worth at the
+    // fastest unit, so that a failed write is cut back to the very last whole line.
+    static constexpr std::size_t kLineEnds = 4096;
+
+    // After a failed write: cuts the file back to the end of the last line
+    // that reached it whole.
+    void KeepWholeLines() {
+        const uint64_t onDisk = file_->DurableSize();
+        uint64_t keep = flushedBytes_;
+        keptLines_ = flushedLines_;
+        const int64_t oldest = std::max(flushedLines_, lines_ - static_cast<int64_t>(kLineEnds));
+        for (int64_t k = lines_; k > oldest; --k) {
+            const uint64_t end = lineEnds_[static_cast<std::size_t>(k - 1) % kLineEnds];
+            if (end <= onDisk) {
+                keep = end;
+                keptLines_ = k;
+                break;
+            }
+        }
+        if (onDisk > keep) file_->Truncate(keep);
+    }
+
     SinkEnd WriteInfo(const MarkerTable& markers, int markerCount) {
         const std::string name = InfoFileName(note_.name());
         std::string reason;
@@ -164,10 +256,17 @@ class TextSink final : public RecordingSink {
     std::span<const ChannelInfo> channels_;
     double period_;
     FileOpener& opener_;
+    MarkerJournal journal_;
+    const MarkerTable* markers_ = nullptr;
     std::array<char, kMaxTextLine> line_{};
     uint64_t bytesWritten_ = 0;
     int64_t lines_ = 0;
+    // Where line k ends in the file, for the last kLineEnds lines.
+    std::unique_ptr<uint64_t[]> lineEnds_;
+    // What the last checkpoint handed to the system: whole lines.
     int64_t flushedLines_ = 0;
+    uint64_t flushedBytes_ = 0;
+    int64_t keptLines_ = 0;
     std::string info_;
 };
 

@@ -22,14 +22,19 @@ class RecordingSink {
   public:
     virtual ~RecordingSink() = default;
     // Writes what precedes the first scan; `markers` holds the start marker.
+    // It is the run's marker table, which checkpoints journal: it outlives the sink.
     virtual bool Begin(const MarkerTable& markers) = 0;
     // Appends one recorded scan; `scanIndex` counts recorded scans from 0.
     virtual bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) = 0;
-    // Makes what was written so far readable from the file as it lies, so that
-    // a crash loses no more than the scans since the last checkpoint.
+    // Makes what was written so far readable from the file as it lies, then
+    // appends the markers published since to the markers journal beside it
+    // (created at the first checkpoint), so that a crash loses no more than
+    // the scans and markers since the last checkpoint.
     virtual bool Checkpoint() = 0;
-    // Completes the recording with the markers and closes it. After a failed
-    // write the file is still left describing only what reached the disk.
+    // Completes the recording with the markers and closes it; the journal is
+    // removed once the file holds the markers, else kept for the repair. After
+    // a failed write the file is cut back to its last whole scan or line and
+    // is left describing only what reached the disk.
     virtual SinkEnd Finish(const MarkerTable& markers, int markerCount) = 0;
     // Sample bytes written so far.
     virtual uint64_t BytesWritten() const = 0;

@@ -10,6 +10,7 @@
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
 #include "recording/EngineeringValue.h"
+#include "recording/MarkerJournalReader.h"
 #include "recording/TextWriter.h"
 
 namespace tamix {
@@ -175,6 +176,7 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
     }
     if (info.incomplete) info.notes.emplace_back(kCutShortNote);
     NoteRecorderHold(path, info);
+    TakeMarkerJournal(path, info);
     return reader;
 }
 

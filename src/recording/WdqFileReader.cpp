@@ -8,6 +8,7 @@
 
 #include "base/Utf8Text.h"
 #include "recording/EngineeringValue.h"
+#include "recording/MarkerJournalReader.h"
 #include "recording/Windows1252Text.h"
 
 namespace tamix {
@@ -256,6 +257,7 @@ std::unique_ptr<WdqFileReader> WdqFileReader::Open(const std::string& path, std:
     reader->info_.fileName = path;
     reader->opened_ = static_cast<uint32_t>(reader->info_.startTime);
     NoteRecorderHold(path, reader->info_);
+    TakeMarkerJournal(path, reader->info_);
     return reader;
 }
 

@@ -17,6 +17,10 @@
 #include "base/Utf8Text.h"
 #include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
+#include "recording/OpenRecording.h"
+#include "recording/RecordingRepair.h"
+#include "recording/TextFileReader.h"
+#include "recording/TextWriter.h"
 #include "recording/WdqWriter.h"
 
 #include "../support/AllocationCounter.h"
@@ -68,6 +72,10 @@ class FullDiskOpener final : public FileOpener {
         uint64_t DurableSize() override {
             Flush();
             return real_->DurableSize();
+        }
+        bool Truncate(uint64_t size) override {
+            buffer_.clear();
+            return real_->Truncate(size);
         }
         bool Close() override {
             Flush();
@@ -129,6 +137,7 @@ class StallingOpener final : public FileOpener {
         }
         bool Flush() override { return real_->Flush(); }
         uint64_t DurableSize() override { return real_->DurableSize(); }
+        bool Truncate(uint64_t size) override { return real_->Truncate(size); }
         bool Close() override { return real_->Close(); }
         std::string Error() const override { return real_->Error(); }
 
@@ -421,26 +430,78 @@ TEST_F(WorkerTest, AnUnpluggedUnitEndsTheRunWithAReadableFile) {
     EXPECT_NE(report.find("00:00:02"), std::string::npos) << report;
 }
 
-TEST_F(WorkerTest, AFullDiskEndsTheRunAndTheHeaderCountsOnlyWhatReachedTheDisk) {
-    // Room for the header, 1000 scans of 4 channels and part of the next scan.
-    for (const std::size_t spare : {0, 3}) {
-        SCOPED_TRACE(spare);
+TEST_F(WorkerTest, AFullDiskEndsTheRunWithWholeRecordsAndKeepsTheMarkers) {
+    // Room for the header and 1000 scans of 4 channels and part of the next
+    // scan, or for part of a line of a text recording.
+    struct Case {
+        const char* name;
+        int fileType;
+        std::size_t capacity;
+    };
+    const Case cases[] = {
+        {"full0.wdq", 0, 1156 + 8 * 1000},
+        {"full3.wdq", 0, 1156 + 8 * 1000 + 3},
+        {"full7.wdq", 0, 1156 + 8 * 1000 + 7},
+        {"full-a.dat", 1, 30000},
+        {"full-b.dat", 1, 30017},
+    };
+    int cutInsideARecord = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Attach(Unit("A30008SN"), {0, 1, 2, 3});
-        FullDiskOpener full(1156 + 8 * 1000 + spare);
+        FullDiskOpener full(c.capacity);
         opener = &full;
-        const std::string path = dir.File("full" + std::to_string(spare) + ".wdq");
-        Record(path, 0, 1000);
+        const std::string path = dir.File(c.name);
+        Record(path, c.fileType, 1000);
+        ASSERT_TRUE(setup->AddMarker(5, "before the disk filled", 0));
         ASSERT_TRUE(Start());
         WaitForEnd();
         EXPECT_EQ(setup->LastRunEnd(), RunEnd::WriteFailed);
         const std::string report = RunEndReport(*setup);
         EXPECT_NE(report.find(path), std::string::npos) << report;
         EXPECT_NE(report.find("No space left on device"), std::string::npos) << report;
+        EXPECT_NE(report.find("Its markers are kept in " + path + ".markers"), std::string::npos)
+            << report;
         const auto bytes = test::ReadBytes(path);
-        ASSERT_EQ(bytes.size(), 1156u + 8000u + spare);
-        const uint32_t dataSize = bytes[8] | bytes[9] << 8 | bytes[10] << 16 | bytes[11] << 24;
-        EXPECT_EQ(dataSize, 8000u);
+        ASSERT_LE(bytes.size(), c.capacity);
+        int64_t records = 0;
+        if (c.fileType == 0) {
+            // Whole scans only, and the header counts them.
+            ASSERT_EQ(bytes.size(), 1156u + 8000u);
+            const uint32_t dataSize = bytes[8] | bytes[9] << 8 | bytes[10] << 16 | bytes[11] << 24;
+            EXPECT_EQ(dataSize, 8000u);
+            records = 1000;
+        } else {
+            // Whole lines only: every line holds the time and four values.
+            const std::string text(bytes.begin(), bytes.end());
+            ASSERT_TRUE(text.ends_with("\r\n"));
+            for (std::size_t at = 0; at < text.size(); ++records) {
+                const std::size_t end = text.find("\r\n", at);
+                std::array<double, 6> fields{};
+                EXPECT_EQ(ParseTextLine(std::string_view(text).substr(at, end + 2 - at), fields), 5)
+                    << "line " << records;
+                at = end + 2;
+            }
+            EXPECT_LT(c.capacity - bytes.size(), kMaxTextLine) << "no whole line was dropped";
+        }
+        if (bytes.size() < c.capacity) ++cutInsideARecord;
+        EXPECT_EQ(setup->runEndScans, records) << "the time reported is the time kept";
+
+        // The markers wait in the journal for the repair, once there is room.
+        EXPECT_TRUE(std::filesystem::exists(path + ".markers"));
+        const RepairReport repaired = RepairRecording(path);
+        ASSERT_EQ(repaired.outcome, RepairOutcome::Repaired) << repaired.error;
+        std::string error;
+        const auto reader = OpenRecording(path, error);
+        ASSERT_TRUE(reader) << error;
+        EXPECT_FALSE(reader->Info().incomplete);
+        EXPECT_EQ(reader->Info().scanCount, records);
+        ASSERT_EQ(reader->Info().markers.size(), 2u);
+        EXPECT_EQ(reader->Info().markers[1].scan, 5);
+        EXPECT_EQ(reader->Info().markers[1].comment, "before the disk filled");
+        EXPECT_FALSE(std::filesystem::exists(path + ".markers"));
     }
+    EXPECT_GE(cutInsideARecord, 3) << "the disk filled inside a record";
 }
 
 TEST_F(WorkerTest, AFileThatCannotBeCreatedEndsTheStartInsteadOfAScreenOnlyRun) {
@@ -539,7 +600,8 @@ TEST_F(WorkerTest, TheSampleLoopAllocatesNothingPerScan) {
         WaitForEnd();
         return test::StopCountingAllocations();
     };
-    const long shortRun = allocationsFor(0.2);
+    // Both runs pass a checkpoint: the first one opens the markers journal.
+    const long shortRun = allocationsFor(1.5);
     const long longRun = allocationsFor(20);
     EXPECT_EQ(longRun, shortRun) << "10000 scans more cost allocations";
 }
