@@ -19,13 +19,14 @@ void EndRun(MeasurementSetup& setup, WorkerRun& run, LoopEnd end) {
     if (run.sink && !run.sink->Placed() &&
         (end == LoopEnd::Stopped || end == LoopEnd::WriteFailed)) {
         run.sink->Discard();
-        const std::string kept = std::string(setup.OutputFileName()) + " is as it was before the start.";
+        const std::string kept =
+            std::string(setup.OutputFileName()) + " is as it was before the start.";
         if (end == LoopEnd::WriteFailed) {
-            SetRunEnd(setup, RunEnd::WriteFailed, run.sink->Error() + "\n\nNothing was recorded: " + kept);
+            SetRunEnd(setup, RunEnd::WriteFailed,
+                      run.sink->Error() + "\n\nNothing was recorded: " + kept);
             setup.runEndScans = 0;
         } else {
-            SetRunEnd(setup, RunEnd::Discarded,
-                      std::string(text::kStoppedBeforeRecording) + kept);
+            SetRunEnd(setup, RunEnd::Discarded, std::string(text::kStoppedBeforeRecording) + kept);
         }
         run.sink.reset();
         setup.bytesWritten = 0;

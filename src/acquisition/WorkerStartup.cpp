@@ -15,7 +15,9 @@ namespace {
 bool RefuseStart(MeasurementSetup& setup, WorkerRun& run, StartResult result) {
     if (setup.link.IsOpen()) StopStreaming(setup.link);
     setup.link.Close();
-    if (result == StartResult::CreateFailed) SetRunEnd(setup, RunEnd::CreateFailed, run.sink->Error());
+    if (result == StartResult::CreateFailed)
+        SetRunEnd(setup, RunEnd::CreateFailed, run.sink->Error());
+    if (run.sink) run.sink->Discard();
     run.sink.reset();
     setup.SetStatus(RunStatus::Idle);
     setup.ReportStart(result);

@@ -63,8 +63,8 @@ SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
                 return SetupResult::NoUnit;
             }
             for (const ChannelInfo& channel : channels) {
-                if (!SendWithReply(link, static_cast<uint8_t>(
-                                             std::min(channel.inputNumber, kHighestInput)))) {
+                if (!SendWithReply(
+                        link, static_cast<uint8_t>(std::min(channel.inputNumber, kHighestInput)))) {
                     return SetupResult::NoUnit;
                 }
             }

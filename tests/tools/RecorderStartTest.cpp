@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -119,6 +121,43 @@ class SilentPort {
     std::string path_;
 };
 
+// A pseudo-terminal that echoes every byte it is sent and sends nothing else:
+// each command seems answered, yet no scan ever comes.
+class EchoingPort {
+  public:
+    EchoingPort() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) return;
+        path_ = ::ptsname(master_);
+        echo_ = std::thread([this] {
+            while (!done_.load()) {
+                pollfd p{master_, POLLIN, 0};
+                if (::poll(&p, 1, 20) <= 0) continue;
+                char bytes[64];
+                const ssize_t n = ::read(master_, bytes, sizeof bytes);
+                // A byte that cannot be echoed is a reply missed, as from a real unit.
+                if (n > 0 && ::write(master_, bytes, static_cast<std::size_t>(n)) == n) continue;
+                // The other end closed: poll reports it at once, so pause.
+                std::this_thread::sleep_for(5ms);
+            }
+        });
+    }
+    ~EchoingPort() {
+        done_ = true;
+        if (echo_.joinable()) echo_.join();
+        if (master_ >= 0) ::close(master_);
+    }
+    EchoingPort(const EchoingPort&) = delete;
+    EchoingPort& operator=(const EchoingPort&) = delete;
+    const std::string& path() const { return path_; }
+
+  private:
+    int master_ = -1;
+    std::string path_;
+    std::atomic<bool> done_{false};
+    std::thread echo_;
+};
+
 // Serial strings of every known bridge, one per model (and both KPR-T310s).
 const char* const kSerials[] = {"A30008SN", "A3000B6G", "A3000B6H", "A30008SG",
                                 "A3000B6u", "A60089Rz", "A4001lsz"};
@@ -132,8 +171,7 @@ TEST_F(StartTest, AUnitThatNeverAnswersIsNoUnitAndTheEarlierFileStays) {
             const Outcome r =
                 Run(Recorder({"--port", std::string("/dev/null=") + serial, "--time", "5s"}, out));
             EXPECT_EQ(r.exitCode, 1) << r.errors;
-            EXPECT_NE(r.errors.find("Can't find proper data acquisition system"),
-                      std::string::npos)
+            EXPECT_NE(r.errors.find("Can't find proper data acquisition system"), std::string::npos)
                 << r.errors;
             ExpectEarlier(out);
             fs::remove(out);
@@ -141,12 +179,21 @@ TEST_F(StartTest, AUnitThatNeverAnswersIsNoUnitAndTheEarlierFileStays) {
         }
     }
     SilentPort silent;
-    ASSERT_FALSE(silent.path().empty());
-    const std::string out = dir.File("pty.wdq");
-    WriteEarlier(out);
-    const Outcome r = Run(Recorder({"--port", silent.path() + "=A30008SN", "--time", "5s"}, out));
-    EXPECT_EQ(r.exitCode, 1) << r.errors;
-    ExpectEarlier(out);
+    EchoingPort echoing;
+    for (const std::string& port : {silent.path(), echoing.path()}) {
+        SCOPED_TRACE(port);
+        ASSERT_FALSE(port.empty());
+        const std::string out = dir.File("pty.wdq");
+        WriteEarlier(out);
+        const Outcome r =
+            Run(Recorder({"--port", port + "=A30008SN", "--inputs", "1,2", "--time", "5s"}, out));
+        EXPECT_EQ(r.exitCode, 1) << r.errors;
+        ExpectEarlier(out);
+        const std::string fresh = dir.File("fresh.wdq");
+        const Outcome f = Run(Recorder({"--port", port + "=A30008SN", "--time", "5s"}, fresh));
+        EXPECT_EQ(f.exitCode, 1) << f.errors;
+        EXPECT_FALSE(fs::exists(fresh)) << "a file that was not there is not made";
+    }
 }
 
 // The bridge's serial names one model, the unit behind it is another: its
@@ -165,8 +212,8 @@ TEST_F(StartTest, AUnitOfAnotherModelIsNoUnitAndTheEarlierFileStays) {
         ASSERT_FALSE(port.empty()) << line;
         const std::string out = dir.File("other.wdq");
         WriteEarlier(out);
-        const Outcome r =
-            Run(Recorder({"--port", port + "=" + c.serial, "--inputs", "1,2", "--time", "5s"}, out));
+        const Outcome r = Run(
+            Recorder({"--port", port + "=" + c.serial, "--inputs", "1,2", "--time", "5s"}, out));
         EXPECT_EQ(r.exitCode, 1) << r.errors;
         ExpectEarlier(out);
         sim.Signal(SIGTERM);
@@ -309,8 +356,7 @@ TEST_F(StartTest, AnOutputOrInfoFileThatCannotBeReplacedRefusesTheStart) {
         {"info file a folder", dat, Info(dat), Kind::Folder, "Is a directory"},
         {"info file a pipe", dat, Info(dat), Kind::Pipe, notRegular},
         {"output a pipe", dir.File("fifo.wdq"), dir.File("fifo.wdq"), Kind::Pipe, notRegular},
-        {"output a pipe, text", dir.File("fifo.dat"), dir.File("fifo.dat"), Kind::Pipe,
-         notRegular},
+        {"output a pipe, text", dir.File("fifo.dat"), dir.File("fifo.dat"), Kind::Pipe, notRegular},
         {"output a socket", dir.File("sock.wdq"), dir.File("sock.wdq"), Kind::Socket, notRegular},
         // "/dev/null" itself would be /dev/null.wdq: a link names the device.
         {"output a device", dir.File("null.wdq"), dir.File("null.wdq"), Kind::Device, notRegular},
