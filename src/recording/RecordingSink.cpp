@@ -209,7 +209,9 @@ class TextSink final : public FileSink {
                                                bool commit) {
         const std::string name = InfoFileName(note_.name());
         std::string reason;
-        auto info = opener_.CreateReplacement(name, reason);
+        // A pipe in the info file's place would hold the worker until read.
+        auto info =
+            opener_.CanCreate(name, reason) ? opener_.CreateReplacement(name, reason) : nullptr;
         if (info) {
             const bool written = WriteInfoFile(*info, channels_, markers, markerCount, period_);
             if (info->Close() && written && (!commit || info->Commit())) return info;
