@@ -500,6 +500,27 @@ TEST_F(WorkerTest, AFullDiskEndsTheRunAndTheHeaderCountsOnlyWhatReachedTheDisk) 
     }
 }
 
+// A disk that fills before the first checkpoint: the recording never took the
+// earlier file's place, so that file is whole, and the report says so.
+TEST_F(WorkerTest, AFullDiskBeforeTheFirstCheckpointLeavesTheEarlierFile) {
+    Attach(Unit("A30008SN"), {0, 1, 2, 3});
+    FullDiskOpener full(1156 + 8 * 100);
+    opener = &full;
+    const std::string path = dir.File("earlier.wdq");
+    std::ofstream(path, std::ios::binary) << "an earlier recording";
+    Record(path, 0, 1000);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::WriteFailed);
+    const std::string report = RunEndReport(*setup);
+    EXPECT_NE(report.find("No space left on device"), std::string::npos) << report;
+    EXPECT_NE(report.find("Nothing was recorded: " + path), std::string::npos) << report;
+    EXPECT_EQ(test::ReadText(path), "an earlier recording");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
 TEST_F(WorkerTest, AFileThatCannotBeCreatedEndsTheStartInsteadOfAScreenOnlyRun) {
     Attach(Unit("A30008SN", true), {0});
     const std::string path = dir.File("no-such-folder/run.wdq");
