@@ -5,6 +5,7 @@
 #include <wx/filehistory.h>
 #include <wx/menu.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
