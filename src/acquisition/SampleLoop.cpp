@@ -34,7 +34,8 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
     const int n = run.channelCount;
     const double period = run.period;
     RecordingSink* const sink = run.sink.get();
-    std::array<uint8_t, kBlockBytes* kMaxChannels>& batch = run.batch;
+    // Filled by NextBatch, the first time with the batch the start-up read.
+    const auto& batch = run.batch;
     std::array<int16_t, kMaxChannels> scan{};
     const std::span<const int16_t> samples(scan.data(), static_cast<std::size_t>(n));
     bool limitReached = false;
