@@ -417,9 +417,10 @@ std::unique_ptr<RecordingFile> FileOpener::CreateRecording(const std::string& pa
         error = code == ERROR_SHARING_VIOLATION ? kInUse : WindowsErrorText(code);
         return nullptr;
     }
-    // The guard shares no writing: a second recorder is refused meanwhile.
-    HANDLE guard = INVALID_HANDLE_VALUE;
-    if (!LockTarget(target, guard, error)) return nullptr;
+    // The guard is a recorder's own handle on the target: a second recorder,
+    // an export or a repair is refused meanwhile, as while the run records.
+    const HANDLE guard = OpenLocked(target, OPEN_EXISTING, error, code);
+    if (guard == INVALID_HANDLE_VALUE) return nullptr;
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string temporary = TemporaryName(target);
         h = ::CreateFileW(WideFromUtf8(temporary).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
@@ -430,7 +431,7 @@ std::unique_ptr<RecordingFile> FileOpener::CreateRecording(const std::string& pa
         if (::GetLastError() != ERROR_FILE_EXISTS) break;
     }
     error = WindowsErrorText(::GetLastError());
-    if (guard != INVALID_HANDLE_VALUE) ::CloseHandle(guard);
+    ::CloseHandle(guard);
     return nullptr;
 }
 
