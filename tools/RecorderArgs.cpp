@@ -25,9 +25,11 @@ Records the instrument's inputs into FILE without the desktop program: a WinDaq
 binary file (.wdq) or a text file (.dat) with its FILE_info.txt. The measurement
 choices (inputs, names, units, calibration, time, file type) come from the same
 profile the desktop program uses; the options below override them for this run
-without changing the profile. An existing FILE is overwritten. ".wdq" or ".dat"
-is appended when the name does not contain it; a name ending in one of them
-chooses that file type unless --format says otherwise.
+without changing the profile. An existing FILE is replaced once the new
+recording's first second is on disk; a stop before leaves it as it was. ".wdq"
+or ".dat" is appended when the name does not contain it; a name ending in one
+of them chooses that file type unless --format says otherwise. A pipe, device
+or socket as FILE is refused.
 
 Options:
   --simulate [KEY]     attach a simulated instrument as the first device; KEY is
@@ -75,13 +77,15 @@ completes the file. Until then the file on disk is kept readable: a crash or
 kill -9 loses at most about the last second, of the scans and of the markers,
 which wait in FILE.markers (tamix-file repair completes the file with them).
 
-Exit status: 0 completed; 1 no usable instrument found; 2 bad arguments or
-settings; 3 the output file cannot be created, or another recording holds it;
-4 the run ended early or incompletely (the instrument was lost, the file could
-not be written, a WinDaq file was full, the info file could not be written);
-5 completed, but scans were lost before they reached the computer (gaps are
-marked in the file); 6 standard output could not be written (a full disk, a
-closed pipe).
+Exit status: 0 completed; 1 no usable instrument found (none, or it did not
+answer with its first scans); 2 bad arguments or settings; 3 the output file
+or its info file cannot be created or replaced, is no regular file, or another
+recording holds it; 4 the run ended early or incompletely (the instrument was
+lost, the file could not be written, a WinDaq file was full, the info file
+could not be written); 5 completed, but scans were lost before they reached
+the computer (gaps are marked in the file); 6 standard output could not be
+written (a full disk, a closed pipe); 7 stopped before the first second was on
+disk: nothing was recorded, an existing FILE was left as it was.
 )";
 
 namespace {

@@ -11,6 +11,13 @@
 #endif
 
 namespace tamix::cli {
+namespace {
+
+// The reason of the first write that failed: a text longer than the stream's
+// buffer fails inside fwrite, and the final flush then has nothing to say.
+int gWriteError = 0;
+
+}  // namespace
 
 void PrepareStandardOutput() {
 #ifdef SIGPIPE
@@ -27,13 +34,15 @@ bool FinishStandardOutput(std::string& reason) {
     errno = 0;
     const bool flushed = std::fflush(stdout) == 0;
     if (flushed && std::ferror(stdout) == 0) return true;
-    const int err = errno;
+    const int err = gWriteError != 0 ? gWriteError : errno;
     reason = err != 0 ? std::strerror(err) : "it could not be written";
     return false;
 }
 
 void Print(std::string_view text) {
-    std::fwrite(text.data(), 1, text.size(), stdout);
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() && gWriteError == 0)
+        gWriteError = errno;
 }
 
 }  // namespace tamix::cli

@@ -72,6 +72,8 @@ void ShowProgress(const MeasurementSetup& setup, double totalSeconds) {
 }
 
 constexpr int kExitOutput = 6;
+// Stopped before the first second was on disk: no file was changed.
+constexpr int kExitNothingRecorded = 7;
 
 }  // namespace
 
@@ -183,6 +185,7 @@ int main(int argc, char** argv) {
 
     const std::string report = RunEndReport(setup);
     if (!report.empty()) std::cerr << report << "\n";
+    if (setup.LastRunEnd() == RunEnd::Discarded) return kExitNothingRecorded;
     if (setup.LastRunEnd() != RunEnd::Completed) return 4;
     if (setup.lostScans.load() > 0) return 5;
     if (progress) {

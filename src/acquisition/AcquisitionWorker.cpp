@@ -53,7 +53,7 @@ int AcquisitionWorker(MeasurementSetup& setup, FileOpener& opener) {
 std::string RunEndReport(const MeasurementSetup& setup) {
     const RunEnd end = setup.LastRunEnd();
     std::string report;
-    if (end == RunEnd::InfoFailed || end == RunEnd::CreateFailed) {
+    if (end == RunEnd::InfoFailed || end == RunEnd::CreateFailed || end == RunEnd::Discarded) {
         report = std::string(FieldText(setup.runEndMessage));
     } else if (end == RunEnd::ConnectionLost || end == RunEnd::WriteFailed ||
                end == RunEnd::FileFull) {
@@ -63,7 +63,7 @@ std::string RunEndReport(const MeasurementSetup& setup) {
                  "\n\nRecorded time: " + FormatClock(seconds);
     }
     const int64_t lost = setup.lostScans.load();
-    if (lost > 0 && end != RunEnd::CreateFailed) {
+    if (lost > 0 && end != RunEnd::CreateFailed && end != RunEnd::Discarded) {
         if (!report.empty()) report += "\n\n";
         report += "About " + std::to_string(lost) +
                   " scans were lost before they reached the computer; markers show where.";

@@ -21,6 +21,7 @@ enum class RunEnd : int {
     CreateFailed = 4,    // the output file could not be created: no run
     InfoFailed = 5,      // the data file is complete, its info file could not be written
     FileFull = 6,        // a WinDaq file reached its format's limit before the time was up
+    Discarded = 7,  // stopped before the first checkpoint: nothing recorded, the disk as it was
 };
 
 // What Start learns from the worker once it has left Starting.

@@ -34,7 +34,8 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
     const int n = run.channelCount;
     const double period = run.period;
     RecordingSink* const sink = run.sink.get();
-    std::array<uint8_t, kBlockBytes * kMaxChannels> batch{};
+    // Filled by NextBatch, the first time with the batch the start-up read.
+    const auto& batch = run.batch;
     std::array<int16_t, kMaxChannels> scan{};
     const std::span<const int16_t> samples(scan.data(), static_cast<std::size_t>(n));
     bool limitReached = false;
@@ -51,7 +52,7 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
 
     for (;;) {
         const Clock::time_point before = Clock::now();
-        const BatchResult got = ReadBatch(link, n, std::span(batch).first(kBlockBytes * n));
+        const BatchResult got = NextBatch(link, run);
         // Stale bytes are not samples: an incomplete batch is dropped whole.
         if (!got.Complete(n)) return LoopEnd::UnitLost;
         const Clock::time_point after = Clock::now();
@@ -96,7 +97,8 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
             }
         }
         if (sink != nullptr && scanLoops >= nextCheckpoint) {
-            if (!sink->Checkpoint()) return LoopEnd::WriteFailed;
+            // The first one puts the new recording in the target's place.
+            if (!sink->Checkpoint() || !sink->TakePlace()) return LoopEnd::WriteFailed;
             nextCheckpoint = scanLoops + checkpointEvery;
         }
         if (limitReached) return LoopEnd::TimeLimit;

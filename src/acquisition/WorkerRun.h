@@ -5,9 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 
 #include "acquisition/MeasurementSetup.h"
+#include "device/InstrumentProtocol.h"
 #include "recording/OutputFile.h"
 #include "recording/RecordingSink.h"
 
@@ -23,15 +25,23 @@ struct WorkerRun {
     bool limitIsFileFull = false;         // the WinDaq format, not the time, set the limit
     std::unique_ptr<RecordingSink> sink;  // none for a screen-only run
     bool writeFailed = false;
+    std::array<uint8_t, kBlockBytes * kMaxChannels> batch{};
+    // The batch the start-up read: it proved the unit, and holds the
+    // recording's first scans, which the sample loop takes before reading more.
+    std::optional<BatchResult> firstBatch;
 };
 
 // How the sample loop ended.
 enum class LoopEnd { Stopped, TimeLimit, UnitLost, WriteFailed };
 
-// Start-up: counters, the unit's set-up, the output file and its header, the
-// start command. False when there is no run (no unit, no channel, no file):
-// the worker has then reported it and returned to Idle.
+// Start-up: counters, the unit's set-up, the start command, the unit's first
+// batch, and only then the output file and its header. False when there is no
+// run (no unit, no channel, no file): the worker has then reported it and
+// returned to Idle, and nothing was created.
 bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run);
+
+// The next batch into run.batch: the start-up's first, then the unit's.
+BatchResult NextBatch(CUsbLink& link, WorkerRun& run);
 
 // Cycles of eight scans until a stop, the time limit, the loss of the unit or
 // a failed write. Allocates nothing.

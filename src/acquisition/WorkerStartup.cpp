@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <ctime>
+#include <utility>
 
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/WorkerRun.h"
@@ -7,6 +8,23 @@
 #include "recording/WdqWriter.h"
 
 namespace tamix {
+namespace {
+
+// Ends a start-up that found no usable unit, or could not make the file:
+// nothing was created, and an existing file keeps every byte.
+bool RefuseStart(MeasurementSetup& setup, WorkerRun& run, StartResult result) {
+    if (setup.link.IsOpen()) StopStreaming(setup.link);
+    setup.link.Close();
+    if (result == StartResult::CreateFailed)
+        SetRunEnd(setup, RunEnd::CreateFailed, run.sink->Error());
+    if (run.sink) run.sink->Discard();
+    run.sink.reset();
+    setup.SetStatus(RunStatus::Idle);
+    setup.ReportStart(result);
+    return false;
+}
+
+}  // namespace
 
 bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     setup.redrawRequest = 0;
@@ -18,9 +36,7 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     // Without a channel there is nothing to request, and the loop would never block.
     if (setup.channelCount < 1 ||
         SetupDevice(setup.link, setup.profile, setup.SelectedChannels()) != SetupResult::Ok) {
-        setup.SetStatus(RunStatus::Idle);
-        setup.ReportStart(StartResult::NoUnit);
-        return false;
+        return RefuseStart(setup, run, StartResult::NoUnit);
     }
     run.channels = setup.SelectedChannels();
     run.channelCount = static_cast<int>(run.channels.size());
@@ -41,27 +57,35 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
         settings.period = run.period;
         settings.headerScans = run.limit + 8;
         settings.creationTime = static_cast<int64_t>(std::time(nullptr));
-        std::string error;
-        run.sink = CreateSink(settings, opener, setup.wdqHeader, error);
-        if (!run.sink) {
-            // Never a screen-only run in place of the recording that was asked for.
-            setup.link.Close();
-            SetRunEnd(setup, RunEnd::CreateFailed, error);
-            setup.SetStatus(RunStatus::Idle);
-            setup.ReportStart(StartResult::CreateFailed);
-            return false;
-        }
-        run.writeFailed = !run.sink->Begin(setup.markers);
+        run.sink = CreateSink(settings, opener, setup.wdqHeader);
+        // Never a screen-only run in place of the recording that was asked for.
+        if (!run.sink->Prepare(setup.markers))
+            return RefuseStart(setup, run, StartResult::CreateFailed);
     }
     setup.sampleLimit = run.limit;
 
-    StartStreaming(setup.link);
+    // The unit has answered once it has echoed its commands and its first
+    // batch of scans is here; until then no file is created or truncated.
+    const int n = run.channelCount;
+    if (!StartStreaming(setup.link)) return RefuseStart(setup, run, StartResult::NoUnit);
+    run.firstBatch = ReadBatch(setup.link, n, std::span(run.batch).first(kBlockBytes * n));
+    if (!run.firstBatch->Complete(n)) return RefuseStart(setup, run, StartResult::NoUnit);
+    if (run.sink) {
+        if (!run.sink->Open()) return RefuseStart(setup, run, StartResult::CreateFailed);
+        run.writeFailed = !run.sink->Begin(setup.markers);
+    }
     // A stop that arrived while the unit was being set up is kept.
     setup.ChangeStatus(RunStatus::Starting, RunStatus::Running);
     setup.bytesWritten = 0;
     setup.scanCount = 0;
     setup.ReportStart(StartResult::Running);
     return true;
+}
+
+BatchResult NextBatch(CUsbLink& link, WorkerRun& run) {
+    if (run.firstBatch) return *std::exchange(run.firstBatch, std::nullopt);
+    const int n = run.channelCount;
+    return ReadBatch(link, n, std::span(run.batch).first(kBlockBytes * n));
 }
 
 }  // namespace tamix

@@ -23,6 +23,8 @@ inline constexpr const char* kNotImplemented = "This function is not implemented
 inline constexpr const char* kNoTimers = "Not enough timers available for this window.";
 inline constexpr const char* kWdqFull =
     "The WinDaq file is full: the recording stopped before the time asked for.";
+inline constexpr const char* kStoppedBeforeRecording =
+    "The run was stopped before its first second was on disk, so nothing was recorded: ";
 inline constexpr const char* kConnectionLost =
     "Connection to the data acquisition system was lost.";
 }  // namespace text

@@ -6,6 +6,7 @@
 #include "acquisition/AcquisitionWorker.h"
 #include "base/Messages.h"
 #include "control/MeasurementCommands.h"
+#include "recording/TextWriter.h"
 #include "recording/WdqWriter.h"
 
 namespace tamix {
@@ -64,13 +65,23 @@ StartOutcome StartMeasurement(MeasurementSetup& setup, WorkerThread& worker, Fil
     setup.displayColumn = 0;
     if (setup.saveToFile == SaveMode::ToFile) {
         const std::string name(setup.OutputFileName());
-        // Nothing is created or truncated here: the worker does that once the
-        // unit has answered, so a start that fails leaves an existing file alone.
+        // Nothing is created or truncated here: the worker creates the file
+        // once the unit's first scans have arrived, and it replaces an existing
+        // one only at its first checkpoint, so a start that fails, and a stop
+        // within the first second, leave an existing file alone.
         if (opener.Exists(name) && !ui.AskYesNo(text::kFileExists, UserInterface::Answer::No))
             return StartOutcome::Declined;
+        // A text recording's info file is one of its files: one that cannot
+        // be replaced would leave an earlier run's names beside the new data.
         std::string reason;
-        if (!opener.CanCreate(name, reason)) {
-            ui.ShowMessage(std::string(text::kCantCreate) + "\n\n" + name + ": " + reason,
+        std::string refused = name;
+        bool possible = opener.CanCreate(name, reason);
+        if (possible && setup.fileType == FileType::Text) {
+            refused = InfoFileName(name);
+            possible = opener.CanCreate(refused, reason);
+        }
+        if (!possible) {
+            ui.ShowMessage(std::string(text::kCantCreate) + "\n\n" + refused + ": " + reason,
                            UserInterface::Icon::Error);
             return StartOutcome::CantCreate;
         }

@@ -11,9 +11,11 @@
 namespace tamix {
 namespace {
 
-void SendWithReply(CUsbLink& link, uint8_t byte) {
+// The unit echoes every byte of a command it answers; anything else, or
+// nothing within the read timeout, is not the unit the serial named.
+bool SendWithReply(CUsbLink& link, uint8_t byte) {
     link.WriteByte(byte);
-    link.ReadByte();
+    return link.ReadByte() == byte;
 }
 
 }  // namespace
@@ -56,17 +58,21 @@ SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
     const int n = static_cast<int>(channels.size());
     switch (unit->programming) {
         case ChannelProgramming::ChannelList:
-            SendWithReply(link, kCommandPrefix);
-            SendWithReply(link, kProgramChannels);
-            SendWithReply(link, static_cast<uint8_t>(n));
+            if (!SendWithReply(link, kCommandPrefix) || !SendWithReply(link, kProgramChannels) ||
+                !SendWithReply(link, static_cast<uint8_t>(n))) {
+                return SetupResult::NoUnit;
+            }
             for (const ChannelInfo& channel : channels) {
-                SendWithReply(link,
-                              static_cast<uint8_t>(std::min(channel.inputNumber, kHighestInput)));
+                if (!SendWithReply(
+                        link, static_cast<uint8_t>(std::min(channel.inputNumber, kHighestInput)))) {
+                    return SetupResult::NoUnit;
+                }
             }
             break;
         case ChannelProgramming::InputMask:
-            SendWithReply(link, kCommandPrefix);
-            SendWithReply(link, kProgramChannels);
+            if (!SendWithReply(link, kCommandPrefix) || !SendWithReply(link, kProgramChannels)) {
+                return SetupResult::NoUnit;
+            }
             for (int input = 0; input < kInputMaskBytes; ++input) {
                 const bool selected =
                     std::any_of(channels.begin(), channels.end(),
@@ -86,9 +92,8 @@ SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
     return SetupResult::Ok;
 }
 
-void StartStreaming(CUsbLink& link) {
-    SendWithReply(link, kCommandPrefix);
-    SendWithReply(link, kStartStreaming);
+bool StartStreaming(CUsbLink& link) {
+    return SendWithReply(link, kCommandPrefix) && SendWithReply(link, kStartStreaming);
 }
 
 BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch) {

@@ -21,12 +21,13 @@ int16_t ConvertSample(uint8_t high, uint8_t low, int modelClass, int inputNumber
 enum class SetupResult : int { Ok = 0, NoUnit = 1 };
 
 // Identifies the first listed unit into `profile`, opens the link and programs
-// the unit for `channels`.
+// the unit for `channels`. A unit that does not echo each command byte it
+// answers (a silent port, another model, noise) is no unit.
 SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
                         std::span<const ChannelInfo> channels);
 
-// '$' and 'S', each with its reply read.
-void StartStreaming(CUsbLink& link);
+// '$' and 'S', each with its reply read; false when either is not echoed.
+bool StartStreaming(CUsbLink& link);
 
 // Result of one batch: the driver status and the bytes that arrived.
 struct BatchResult {

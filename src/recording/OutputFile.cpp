@@ -98,6 +98,11 @@ class PosixFile final : public OutputFile {
         if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS && !failed_) Fail();
         return !failed_;
     }
+    // Closes without handing anything more to the disk: for a file that is dropped.
+    void Abandon() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+    }
     int Descriptor() const { return fd_; }
     bool Failed() const { return failed_; }
 
@@ -140,18 +145,11 @@ struct flock WholeFile(short type) {
     return whole;
 }
 
-// Opens `path` for writing without truncating it and takes its lock; -1 with
-// `error` set when either fails.
-int OpenLocked(const std::string& path, int flags, std::string& error) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | flags, 0666);
-    if (fd < 0) {
-        error = std::strerror(errno);
-        return -1;
-    }
+// Takes a recorder's lock on the open file `fd`; false with `error` set.
+bool LockAsRecorder(int fd, std::string& error) {
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? kInUse : std::strerror(errno);
-        ::close(fd);
-        return -1;
+        return false;
     }
     // The flock above keeps a second recorder out, but no one can look at it
     // without trying to take it. A record lock on the whole file as well lets
@@ -160,7 +158,28 @@ int OpenLocked(const std::string& path, int flags, std::string& error) {
     // the run goes on under the flock alone.
     struct flock whole = WholeFile(F_WRLCK);
     static_cast<void>(::fcntl(fd, F_OFD_SETLK, &whole));
+    return true;
+}
+
+// Opens `path` for writing without truncating it and takes its lock; -1 with
+// `error` set when either fails. Never waits: a pipe without a reader fails.
+int OpenLocked(const std::string& path, int flags, std::string& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | flags, 0666);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return -1;
+    }
+    if (!LockAsRecorder(fd, error)) {
+        ::close(fd);
+        return -1;
+    }
     return fd;
+}
+
+// Why a recording cannot go to `st`'s file, or empty when it is a regular file.
+std::string NotRegular(const struct stat& st) {
+    if (S_ISREG(st.st_mode)) return {};
+    return S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : std::string(kNotRegularReason);
 }
 
 std::string ReasonOf(int err) {
@@ -204,23 +223,66 @@ std::string ResolvedTarget(const std::string& target) {
     return ec ? target : resolved.string();
 }
 
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
 // Takes the target's lock, the one a recorder takes: `guard` becomes an open
 // file description of the target held under flock, or -1 (and the answer
-// true) when there is no target yet.
+// true) when there is no target yet. A recording that put its new file in the
+// target's place between the open and the lock has left this description on
+// the file it replaced, so the name is opened again.
 bool LockTarget(const std::string& target, int& guard, std::string& error) {
-    guard = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-    if (guard < 0) {
-        if (errno == ENOENT) return true;
-        error = ReasonOf(errno);
-        return false;
-    }
-    if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
-        error = errno == EWOULDBLOCK ? kInUse : ReasonOf(errno);
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        guard = ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        if (guard < 0) {
+            if (errno == ENOENT) return true;
+            error = ReasonOf(errno);
+            return false;
+        }
+        if (::flock(guard, LOCK_EX | LOCK_NB) != 0) {
+            error = errno == EWOULDBLOCK ? kInUse : ReasonOf(errno);
+            ::close(guard);
+            guard = -1;
+            return false;
+        }
+        struct stat held {};
+        struct stat named {};
+        if (::fstat(guard, &held) == 0 && ::stat(target.c_str(), &named) == 0 &&
+            SameFile(held, named)) {
+            return true;
+        }
         ::close(guard);
         guard = -1;
-        return false;
     }
-    return true;
+    error = kInUse;
+    return false;
+}
+
+// A new file in `target`'s folder: unnamed (O_TMPFILE) where the file system
+// has them, so that a process killed while writing leaves nothing, else under
+// a hidden temporary name, then in `temporary`. -1 with `error` set.
+int OpenBeside(const std::string& target, std::string& temporary, std::string& error) {
+    temporary.clear();
+    int fd = ::open(FolderOf(target).c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    // The unnamed file is named later through /proc; without it, a name now.
+    if (fd >= 0 && ::access(("/proc/self/fd/" + std::to_string(fd)).c_str(), F_OK) != 0) {
+        ::close(fd);
+        fd = -1;
+        errno = EOPNOTSUPP;
+    }
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            temporary = TemporaryName(target);
+            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0 && errno != EEXIST) break;
+        }
+    }
+    if (fd < 0) {
+        error = ReasonOf(errno);
+        temporary.clear();
+    }
+    return fd;
 }
 
 // Written through a descriptor of its own: an unnamed file in the target's
@@ -352,7 +414,150 @@ class InPlaceReplacement final : public ReplacementFile {
     std::string target_;
 };
 
+// A recording's file: see RecordingFile. `guard` holds the recorder's lock on
+// the target being replaced until the new file has its place.
+class PosixRecording final : public RecordingFile {
+  public:
+    PosixRecording(int fd, std::string target, std::string temporary, int guard, bool created)
+        : file_(fd),
+          target_(std::move(target)),
+          temporary_(std::move(temporary)),
+          guard_(guard),
+          placed_(created),
+          created_(created) {}
+    ~PosixRecording() override {
+        if (!placed_ && !temporary_.empty()) ::unlink(temporary_.c_str());
+        if (guard_ >= 0) ::close(guard_);
+    }
+    PosixRecording(const PosixRecording&) = delete;
+    PosixRecording& operator=(const PosixRecording&) = delete;
+
+    bool Write(const void* data, std::size_t size) override { return file_.Write(data, size); }
+    bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+        return file_.PatchAt(offset, data, size);
+    }
+    bool Flush() override { return file_.Flush(); }
+    bool Truncate(uint64_t size) override { return file_.Truncate(size); }
+    uint64_t DurableSize() override { return file_.DurableSize(); }
+    bool Close() override {
+        const bool closed = file_.Close();
+        if (renamed_) SyncFolder(FolderOf(target_));
+        return closed;
+    }
+    std::string Error() const override { return error_.empty() ? file_.Error() : error_; }
+
+    bool TakePlace() override {
+        if (placed_) return true;
+        if (file_.Failed()) return false;
+        if (temporary_.empty() && !NameUnnamed()) return false;
+        if (::rename(temporary_.c_str(), target_.c_str()) != 0) {
+            const int err = errno;
+            ::unlink(temporary_.c_str());
+            temporary_.clear();
+            return Fail(err);
+        }
+        temporary_.clear();
+        placed_ = true;
+        renamed_ = true;
+        // The file it replaced has no name left to guard.
+        ::close(guard_);
+        guard_ = -1;
+        return true;
+    }
+
+    bool Placed() const override { return placed_; }
+
+    void Discard() override {
+        if (created_) {
+            // Only the file this run created, under the lock it still holds.
+            struct stat mine {};
+            struct stat named {};
+            if (::fstat(file_.Descriptor(), &mine) == 0 && ::stat(target_.c_str(), &named) == 0 &&
+                SameFile(mine, named)) {
+                ::unlink(target_.c_str());
+            }
+        } else if (!placed_ && !temporary_.empty()) {
+            ::unlink(temporary_.c_str());
+            temporary_.clear();
+        }
+        file_.Abandon();
+        if (guard_ >= 0) ::close(guard_);
+        guard_ = -1;
+    }
+
+  private:
+    bool Fail(int err) {
+        error_ = ReasonOf(err);
+        return false;
+    }
+
+    // A rename needs a name to move: the unnamed file gets a hidden one.
+    bool NameUnnamed() {
+        const std::string fdPath = "/proc/self/fd/" + std::to_string(file_.Descriptor());
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string name = TemporaryName(target_);
+            if (::linkat(AT_FDCWD, fdPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) ==
+                0) {
+                temporary_ = name;
+                return true;
+            }
+            if (errno != EEXIST) return Fail(errno);
+        }
+        return Fail(EEXIST);
+    }
+
+    PosixFile file_;
+    std::string target_;
+    std::string temporary_;  // the new file's name while it has one beside the target
+    int guard_;
+    bool placed_;
+    bool created_;  // the target did not exist: this file was created under its name
+    bool renamed_ = false;
+    std::string error_;
+};
+
 }  // namespace
+
+std::unique_ptr<RecordingFile> FileOpener::CreateRecording(const std::string& path,
+                                                           std::string& error) {
+    const std::string target = ResolvedTarget(path);
+    // Each turn finds the target there or not; one that comes or goes meanwhile
+    // is looked at again.
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        struct stat st {};
+        if (::stat(target.c_str(), &st) != 0) {
+            if (errno != ENOENT) {
+                error = ReasonOf(errno);
+                return nullptr;
+            }
+            const int fd = OpenLocked(target, O_CREAT | O_EXCL, error);
+            if (fd >= 0) return std::make_unique<PosixRecording>(fd, target, "", -1, true);
+            if (error == std::strerror(EEXIST)) continue;
+            return nullptr;
+        }
+        error = NotRegular(st);
+        if (!error.empty()) return nullptr;
+        int guard = -1;
+        if (!LockTarget(target, guard, error)) return nullptr;
+        if (guard < 0) continue;
+        // Readers see the target as being recorded from now on, as it is.
+        struct flock whole = WholeFile(F_WRLCK);
+        static_cast<void>(::fcntl(guard, F_OFD_SETLK, &whole));
+        std::string temporary;
+        const int fd = OpenBeside(target, temporary, error);
+        if (fd < 0 || !LockAsRecorder(fd, error)) {
+            if (fd >= 0) ::close(fd);
+            if (!temporary.empty()) ::unlink(temporary.c_str());
+            ::close(guard);
+            return nullptr;
+        }
+        // The recording keeps the permissions of the file it replaces.
+        static_cast<void>(::fchmod(fd, st.st_mode & 07777));
+        return std::make_unique<PosixRecording>(fd, target, temporary, guard, false);
+    }
+    error = ReasonOf(EAGAIN);
+    return nullptr;
+}
 
 bool FileOpener::Exists(const std::string& path) {
     struct stat st {};
@@ -360,6 +565,16 @@ bool FileOpener::Exists(const std::string& path) {
 }
 
 bool FileOpener::CanCreate(const std::string& path, std::string& error) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        error = NotRegular(st);
+        if (!error.empty()) return false;
+        // An existing file is replaced by a new one beside it.
+        if (::access(FolderOf(ResolvedTarget(path)).c_str(), W_OK | X_OK) != 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+    }
     // Tried without truncation; a file made only for the test is removed again.
     int fd = OpenLocked(path, 0, error);
     bool created = false;
@@ -405,24 +620,9 @@ std::unique_ptr<ReplacementFile> FileOpener::CreateReplacement(const std::string
     }
     int guard = -1;
     if (!LockTarget(target, guard, error)) return nullptr;
-    const std::string folder = FolderOf(target);
     std::string temporary;
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    // The unnamed file is named later through /proc; without it, a name now.
-    if (fd >= 0 && ::access(("/proc/self/fd/" + std::to_string(fd)).c_str(), F_OK) != 0) {
-        ::close(fd);
-        fd = -1;
-        errno = EOPNOTSUPP;
-    }
-    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
-        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-            temporary = TemporaryName(target);
-            fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0 && errno != EEXIST) break;
-        }
-    }
+    const int fd = OpenBeside(target, temporary, error);
     if (fd < 0) {
-        error = ReasonOf(errno);
         if (guard >= 0) ::close(guard);
         return nullptr;
     }

@@ -57,11 +57,38 @@ class ReplacementFile : public OutputFile {
     virtual std::string WritablePath() const = 0;
 };
 
+// A recording's data file, locked as a recorder's from its creation. Beside
+// an existing target it is written under no name (or a hidden temporary one)
+// while the target keeps every byte and the recorder's lock, and TakePlace
+// renames it over the target; a target that did not exist is created under
+// its own name at once. So a run that ends before TakePlace can leave the disk
+// as it found it.
+class RecordingFile : public OutputFile {
+  public:
+    // Puts the file under the target's name and keeps it open for writing;
+    // true at once when it is there already. False with Error() set.
+    virtual bool TakePlace() = 0;
+    virtual bool Placed() const = 0;
+    // Closes the file and removes it: an earlier target keeps every byte, a
+    // target this file created is gone again.
+    virtual void Discard() = 0;
+};
+
+// The reason given for an output that is a pipe, a device or a socket.
+inline constexpr std::string_view kNotRegularReason =
+    "it is not a regular file (a pipe, a device or a socket)";
+
 // Creates output files; the worker asks it for its recordings, exports and
 // repairs for replacements.
 class FileOpener {
   public:
     virtual ~FileOpener() = default;
+    // A recording's data file for `path` (see RecordingFile); nullptr with
+    // `error` holding the reason when it cannot be created, the target is
+    // being recorded (kBeingRecordedReason) or is no regular file
+    // (kNotRegularReason). A symbolic link's file is replaced, not the link.
+    virtual std::unique_ptr<RecordingFile> CreateRecording(const std::string& path,
+                                                           std::string& error);
     // Created or truncated in place, locked against a second recorder; nullptr
     // when the file cannot be created, `error` then holding the reason.
     virtual std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) = 0;
@@ -74,8 +101,9 @@ class FileOpener {
                                                                std::string& error);
     // Whether `path` names an existing file.
     virtual bool Exists(const std::string& path);
-    // Whether `path` could be created or overwritten, found out without
-    // changing an existing file; `error` gets the system's reason.
+    // Whether `path` could be created or overwritten by a recording, found
+    // out without changing an existing file and without waiting (a pipe is
+    // refused, not opened); `error` gets the system's reason.
     virtual bool CanCreate(const std::string& path, std::string& error);
 };
 

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <vector>
 
 #include "base/WindowsText.h"
 #include "recording/OutputFile.h"
@@ -170,6 +171,98 @@ bool LockTarget(const std::string& target, HANDLE& guard, std::string& error) {
     return false;
 }
 
+// Whether `path` names something a recording cannot replace: a folder, or a
+// device or pipe (NUL, CON, \\.\pipe\...); the reason then, else empty.
+std::string NotRegular(const std::string& path) {
+    const std::wstring wide = WideFromUtf8(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        return WindowsErrorText(ERROR_DIRECTORY);
+    const HANDLE h = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    const DWORD type = ::GetFileType(h);
+    ::CloseHandle(h);
+    return type == FILE_TYPE_DISK ? std::string() : std::string(kNotRegularReason);
+}
+
+// A recording's file (see RecordingFile). Beside an existing target it lies
+// under a hidden temporary name, opened with the right to be renamed, while
+// `guard` keeps other writers off the target; TakePlace renames the open file
+// over the target, which Windows allows once no handle of the target is left.
+class WindowsRecording final : public RecordingFile {
+  public:
+    WindowsRecording(HANDLE h, std::string target, std::string temporary, HANDLE guard)
+        : h_(h),
+          file_(std::make_unique<WindowsFile>(h)),
+          target_(std::move(target)),
+          temporary_(std::move(temporary)),
+          guard_(guard),
+          placed_(temporary_.empty()),
+          created_(temporary_.empty()) {}
+    ~WindowsRecording() override {
+        file_.reset();
+        if (!placed_ && !temporary_.empty()) ::DeleteFileW(WideFromUtf8(temporary_).c_str());
+        if (guard_ != INVALID_HANDLE_VALUE) ::CloseHandle(guard_);
+    }
+    WindowsRecording(const WindowsRecording&) = delete;
+    WindowsRecording& operator=(const WindowsRecording&) = delete;
+
+    bool Write(const void* data, std::size_t size) override { return file_->Write(data, size); }
+    bool PatchAt(uint64_t offset, const void* data, std::size_t size) override {
+        return file_->PatchAt(offset, data, size);
+    }
+    bool Flush() override { return file_->Flush(); }
+    bool Truncate(uint64_t size) override { return file_->Truncate(size); }
+    uint64_t DurableSize() override { return file_->DurableSize(); }
+    bool Close() override { return file_->Close(); }
+    std::string Error() const override { return error_.empty() ? file_->Error() : error_; }
+
+    bool TakePlace() override {
+        if (placed_) return true;
+        const std::wstring to = WideFromUtf8(target_);
+        std::vector<uint8_t> info(sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t));
+        auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(info.data());
+        rename->ReplaceIfExists = TRUE;
+        rename->RootDirectory = nullptr;
+        rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+        std::memcpy(rename->FileName, to.c_str(), to.size() * sizeof(wchar_t));
+        // The target must have no open handle left, the guard's included.
+        ::CloseHandle(guard_);
+        guard_ = INVALID_HANDLE_VALUE;
+        if (!::SetFileInformationByHandle(h_, FileRenameInfo, rename,
+                                          static_cast<DWORD>(info.size()))) {
+            error_ = WindowsErrorText(::GetLastError());
+            return false;
+        }
+        temporary_.clear();
+        placed_ = true;
+        return true;
+    }
+
+    bool Placed() const override { return placed_; }
+
+    void Discard() override {
+        file_.reset();
+        const std::string& name = placed_ ? target_ : temporary_;
+        if ((created_ || !placed_) && !name.empty()) ::DeleteFileW(WideFromUtf8(name).c_str());
+        temporary_.clear();
+        placed_ = true;
+        if (guard_ != INVALID_HANDLE_VALUE) ::CloseHandle(guard_);
+        guard_ = INVALID_HANDLE_VALUE;
+    }
+
+  private:
+    HANDLE h_;  // owned by file_
+    std::unique_ptr<WindowsFile> file_;
+    std::string target_;
+    std::string temporary_;
+    HANDLE guard_;
+    bool placed_;
+    bool created_;
+    std::string error_;
+};
+
 // Written under a temporary name beside the target, moved over it by Commit.
 class WindowsReplacement final : public ReplacementFile {
   public:
@@ -252,6 +345,8 @@ bool FileOpener::Exists(const std::string& path) {
 }
 
 bool FileOpener::CanCreate(const std::string& path, std::string& error) {
+    error = NotRegular(path);
+    if (!error.empty()) return false;
     // Tried without truncation; a file made only for the test is removed again.
     DWORD code = 0;
     HANDLE h = OpenLocked(path, OPEN_EXISTING, error, code);
@@ -309,6 +404,47 @@ std::unique_ptr<ReplacementFile> FileOpener::CreateReplacement(const std::string
     }
     error = WindowsErrorText(::GetLastError());
     if (guard != INVALID_HANDLE_VALUE) ::CloseHandle(guard);
+    return nullptr;
+}
+
+std::unique_ptr<RecordingFile> FileOpener::CreateRecording(const std::string& path,
+                                                           std::string& error) {
+    std::error_code ec;
+    std::string target = path;
+    if (std::filesystem::is_symlink(WideFromUtf8(path), ec)) {
+        const auto resolved = std::filesystem::canonical(WideFromUtf8(path), ec);
+        if (!ec) target = Utf8FromWide(resolved.wstring());
+    }
+    error = NotRegular(target);
+    if (!error.empty()) return nullptr;
+    DWORD code = 0;
+    // A new target is created under its own name; an existing one is kept
+    // until the recording takes its place.
+    HANDLE h = ::CreateFileW(WideFromUtf8(target).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) {
+        return std::make_unique<WindowsRecording>(h, target, std::string(), INVALID_HANDLE_VALUE);
+    }
+    code = ::GetLastError();
+    if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+        error = code == ERROR_SHARING_VIOLATION ? kInUse : WindowsErrorText(code);
+        return nullptr;
+    }
+    // The guard is a recorder's own handle on the target: a second recorder,
+    // an export or a repair is refused meanwhile, as while the run records.
+    const HANDLE guard = OpenLocked(target, OPEN_EXISTING, error, code);
+    if (guard == INVALID_HANDLE_VALUE) return nullptr;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = TemporaryName(target);
+        h = ::CreateFileW(WideFromUtf8(temporary).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            return std::make_unique<WindowsRecording>(h, target, temporary, guard);
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS) break;
+    }
+    error = WindowsErrorText(::GetLastError());
+    ::CloseHandle(guard);
     return nullptr;
 }
 

@@ -63,19 +63,68 @@ std::string EndJournal(MarkerJournal& journal, bool markersInFile, const std::st
            " puts them into the file.";
 }
 
-class WdqSink final : public RecordingSink {
+// What both formats share about their data file: created only once the unit
+// has answered, beside an existing target until it takes the target's place.
+class FileSink : public RecordingSink {
   public:
-    WdqSink(std::unique_ptr<OutputFile> file, const SinkSettings& s,
-            std::span<uint8_t, kWdqHeaderBytes> header)
-        : file_(std::move(file)),
-          note_(s.fileName),
+    FileSink(const SinkSettings& s, FileOpener& opener)
+        : note_(s.fileName),
+          opener_(opener),
+          journal_(s.fileName, s.channels, s.period, s.creationTime) {}
+
+    bool Open() override {
+        std::string reason;
+        file_ = opener_.CreateRecording(note_.name(), reason);
+        if (file_) return true;
+        note_.Set("Can't create output file " + note_.name() + ": " + reason + ".");
+        return false;
+    }
+
+    bool TakePlace() override {
+        if (taken_) return true;
+        taken_ = note_.Check(!note_.failed() && file_->TakePlace(), *file_);
+        return taken_;
+    }
+    // Also a file created under the target's name counts only from here on:
+    // before, a stop removes it again.
+    bool Placed() const override { return taken_; }
+    void Discard() override {
+        if (file_) file_->Discard();
+        // A journal of a run that never took its place would only confuse the
+        // file that is still there.
+        journal_.Remove();
+    }
+
+  protected:
+    // The journal is appended before the rename that puts a new file in
+    // place: it then belongs to the file under the name from its first
+    // moment there, and a stale journal of an earlier run is emptied first.
+    // Until then the journal's own checks tell it from the old file's.
+    bool JournalAndPlace() {
+        JournalMarkers(journal_, markers_);
+        return TakePlace();
+    }
+
+    std::unique_ptr<RecordingFile> file_;
+    FailureNote note_;
+    FileOpener& opener_;
+    MarkerJournal journal_;
+    const MarkerTable* markers_ = nullptr;
+    bool taken_ = false;
+};
+
+class WdqSink final : public FileSink {
+  public:
+    WdqSink(const SinkSettings& s, FileOpener& opener, std::span<uint8_t, kWdqHeaderBytes> header)
+        : FileSink(s, opener),
           channels_(s.channels),
           header_(header),
-          creationTime_(s.creationTime),
-          journal_(s.fileName, s.channels, s.period, s.creationTime) {
+          creationTime_(s.creationTime) {
         BuildWdqHeader(header_, s.headerScans, static_cast<int>(channels_.size()), s.period,
                        channels_, s.creationTime);
     }
+
+    bool Prepare(const MarkerTable&) override { return true; }
 
     bool Begin(const MarkerTable& markers) override {
         markers_ = &markers;
@@ -93,11 +142,7 @@ class WdqSink final : public RecordingSink {
         return true;
     }
 
-    bool Checkpoint() override {
-        if (!SaveScans()) return false;
-        JournalMarkers(journal_, markers_);
-        return true;
-    }
+    bool Checkpoint() override { return SaveScans() && JournalAndPlace(); }
 
     SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
         // The journal first, so that it never holds fewer markers than the file.
@@ -106,6 +151,9 @@ class WdqSink final : public RecordingSink {
             note_.Check(WriteWdqTrailer(*file_, markers, markerCount, channels_, creationTime_),
                         *file_);
         }
+        // A run that ended before its first checkpoint, complete as far as it went.
+        if (!note_.failed()) note_.Check(PatchWdqDataSize(*file_, bytesWritten_), *file_);
+        TakePlace();
         // The header must describe only what reached the file, also after a
         // failure, and the file ends after its last whole scan.
         uint64_t dataBytes = bytesWritten_;
@@ -136,34 +184,51 @@ class WdqSink final : public RecordingSink {
                note_.Check(PatchWdqDataSize(*file_, bytesWritten_), *file_);
     }
 
-    std::unique_ptr<OutputFile> file_;
-    FailureNote note_;
     std::span<const ChannelInfo> channels_;
     std::span<uint8_t, kWdqHeaderBytes> header_;
     int64_t creationTime_;
-    MarkerJournal journal_;
-    const MarkerTable* markers_ = nullptr;
     uint64_t bytesWritten_ = 0;
     int64_t keptScans_ = 0;
 };
 
-class TextSink final : public RecordingSink {
+class TextSink final : public FileSink {
   public:
-    TextSink(std::unique_ptr<OutputFile> file, const SinkSettings& s, FileOpener& opener)
-        : file_(std::move(file)),
-          note_(s.fileName),
+    TextSink(const SinkSettings& s, FileOpener& opener)
+        : FileSink(s, opener),
           channels_(s.channels),
           period_(s.period),
-          opener_(opener),
-          journal_(s.fileName, s.channels, s.period, s.creationTime),
           lineEnds_(std::make_unique<uint64_t[]>(kLineEnds)) {}
+
+    bool Prepare(const MarkerTable& markers) override {
+        // The channels are known now; the markers follow at the end. Written
+        // before the unit streams, so that its disk time costs no scans, and
+        // put in place with the data file.
+        startInfo_ = WriteInfo(markers, 1, false);
+        if (startInfo_) return true;
+        note_.Set(info_);
+        return false;
+    }
 
     bool Begin(const MarkerTable& markers) override {
         markers_ = &markers;
-        // The channels are known now; the markers follow at the end. A failure
-        // here shows again, and is reported, when the run completes the file.
-        WriteInfo(markers, 1);
         return true;
+    }
+
+    bool TakePlace() override {
+        if (taken_) return true;
+        if (!FileSink::TakePlace()) return false;
+        // The data file first: the info file names its channels.
+        if (startInfo_ && !startInfo_->Commit()) {
+            info_ = "Can't write info file " + InfoFileName(note_.name()) + ": " +
+                    startInfo_->Error() + ".";
+        }
+        startInfo_.reset();
+        return true;
+    }
+
+    void Discard() override {
+        startInfo_.reset();
+        FileSink::Discard();
     }
 
     bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) override {
@@ -181,8 +246,7 @@ class TextSink final : public RecordingSink {
         if (!note_.Check(file_->Flush(), *file_)) return false;
         flushedLines_ = lines_;
         flushedBytes_ = bytesWritten_;
-        JournalMarkers(journal_, markers_);
-        return true;
+        return JournalAndPlace();
     }
 
     SinkEnd Finish(const MarkerTable& markers, int markerCount) override {
@@ -194,8 +258,12 @@ class TextSink final : public RecordingSink {
         } else {
             keptLines_ = lines_;
         }
+        TakePlace();
         SinkEnd end = SinkEnd::Ok;
-        if (!note_.failed()) end = WriteInfo(markers, markerCount);
+        if (!note_.failed()) {
+            const auto info = WriteInfo(markers, markerCount, true);
+            if (!info) end = SinkEnd::InfoFailed;
+        }
         // A close that fails after good writes leaves the last lines in doubt.
         const bool failedBefore = note_.failed();
         if (!note_.Check(file_->Close(), *file_) && !failedBefore) {
@@ -238,26 +306,27 @@ class TextSink final : public RecordingSink {
         if (onDisk > keep) file_->Truncate(keep);
     }
 
-    SinkEnd WriteInfo(const MarkerTable& markers, int markerCount) {
+    // The info file, complete, as a replacement of the one there: in place
+    // when `commit`, else waiting for TakePlace. Nullptr with info_ set.
+    std::unique_ptr<ReplacementFile> WriteInfo(const MarkerTable& markers, int markerCount,
+                                               bool commit) {
         const std::string name = InfoFileName(note_.name());
         std::string reason;
-        auto info = opener_.Create(name, reason);
+        // A pipe in the info file's place would hold the worker until read.
+        auto info =
+            opener_.CanCreate(name, reason) ? opener_.CreateReplacement(name, reason) : nullptr;
         if (info) {
             const bool written = WriteInfoFile(*info, channels_, markers, markerCount, period_);
-            if (info->Close() && written) return SinkEnd::Ok;
+            if (info->Close() && written && (!commit || info->Commit())) return info;
             reason = info->Error();
         }
         info_ = "Can't write info file " + name + ": " + reason + ".";
-        return SinkEnd::InfoFailed;
+        return nullptr;
     }
 
-    std::unique_ptr<OutputFile> file_;
-    FailureNote note_;
     std::span<const ChannelInfo> channels_;
     double period_;
-    FileOpener& opener_;
-    MarkerJournal journal_;
-    const MarkerTable* markers_ = nullptr;
+    std::unique_ptr<ReplacementFile> startInfo_;  // until the data file takes its place
     std::array<char, kMaxTextLine> line_{};
     uint64_t bytesWritten_ = 0;
     int64_t lines_ = 0;
@@ -273,17 +342,9 @@ class TextSink final : public RecordingSink {
 }  // namespace
 
 std::unique_ptr<RecordingSink> CreateSink(const SinkSettings& settings, FileOpener& opener,
-                                          std::span<uint8_t, kWdqHeaderBytes> header,
-                                          std::string& error) {
-    std::string reason;
-    auto file = opener.Create(settings.fileName, reason);
-    if (!file) {
-        error = "Can't create output file " + settings.fileName + ": " + reason + ".";
-        return nullptr;
-    }
-    if (settings.type == FileType::Text)
-        return std::make_unique<TextSink>(std::move(file), settings, opener);
-    return std::make_unique<WdqSink>(std::move(file), settings, header);
+                                          std::span<uint8_t, kWdqHeaderBytes> header) {
+    if (settings.type == FileType::Text) return std::make_unique<TextSink>(settings, opener);
+    return std::make_unique<WdqSink>(settings, opener, header);
 }
 
 }  // namespace tamix

@@ -21,6 +21,14 @@ enum class SinkEnd { Ok, WriteFailed, InfoFailed };
 class RecordingSink {
   public:
     virtual ~RecordingSink() = default;
+    // Before the unit streams: what can be made without touching the target,
+    // a text recording's info file (channels, start marker) as a replacement
+    // that takes its place with the data file. False with Error() naming the
+    // file and the reason: then nothing was written.
+    virtual bool Prepare(const MarkerTable& markers) = 0;
+    // Once the unit's first scans have arrived: creates the data file (see
+    // RecordingFile). False with Error() naming the file and the reason.
+    virtual bool Open() = 0;
     // Writes what precedes the first scan; `markers` holds the start marker.
     // It is the run's marker table, which checkpoints journal: it outlives the sink.
     virtual bool Begin(const MarkerTable& markers) = 0;
@@ -31,10 +39,18 @@ class RecordingSink {
     // (created at the first checkpoint), so that a crash loses no more than
     // the scans and markers since the last checkpoint.
     virtual bool Checkpoint() = 0;
-    // Completes the recording with the markers and closes it; the journal is
-    // removed once the file holds the markers, else kept for the repair. After
-    // a failed write the file is cut back to its last whole scan or line and
-    // is left describing only what reached the disk.
+    // Puts the recording, as the last checkpoint left it, and its info file in
+    // the target's place; true at once when they are there already.
+    virtual bool TakePlace() = 0;
+    virtual bool Placed() const = 0;
+    // Drops a recording that has not taken its place: the target and its info
+    // file keep every byte, a data file that this run created is removed.
+    virtual void Discard() = 0;
+    // Completes the recording with the markers, puts it in place if it is not
+    // yet, and closes it; the journal is removed once the file holds the
+    // markers, else kept for the repair. After a failed write the file is cut
+    // back to its last whole scan or line and is left describing only what
+    // reached the disk.
     virtual SinkEnd Finish(const MarkerTable& markers, int markerCount) = 0;
     // Sample bytes written so far.
     virtual uint64_t BytesWritten() const = 0;
@@ -53,9 +69,9 @@ struct SinkSettings {
     int64_t creationTime = 0;  // seconds since 1970
 };
 
-// Creates the output file for `settings`; nullptr with `error` (file name and
-// reason) when it cannot be created. `header` receives the WinDaq header image.
+// The sink for `settings`; it creates no file before Prepare and Open.
+// `header` receives the WinDaq header image.
 std::unique_ptr<RecordingSink> CreateSink(const SinkSettings& settings, FileOpener& opener,
-                                          std::span<uint8_t, 1156> header, std::string& error);
+                                          std::span<uint8_t, 1156> header);
 
 }  // namespace tamix

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <thread>
@@ -36,18 +37,25 @@ using test::TempDir;
 // failure shows at that flush, at a patch or at the close.
 class FullDiskOpener final : public FileOpener {
   public:
-    explicit FullDiskOpener(std::size_t capacity) : capacity_(capacity) {}
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
-        auto real = DefaultFileOpener().Create(path, error);
+        return DefaultFileOpener().Create(path, error);
+    }
+    explicit FullDiskOpener(std::size_t capacity) : capacity_(capacity) {}
+    std::unique_ptr<RecordingFile> CreateRecording(const std::string& path,
+                                                   std::string& error) override {
+        auto real = DefaultFileOpener().CreateRecording(path, error);
         if (!real) return nullptr;
         return std::make_unique<File>(std::move(real), capacity_);
     }
 
   private:
-    class File final : public OutputFile {
+    class File final : public RecordingFile {
       public:
-        File(std::unique_ptr<OutputFile> real, std::size_t capacity)
+        File(std::unique_ptr<RecordingFile> real, std::size_t capacity)
             : real_(std::move(real)), left_(capacity) {}
+        bool TakePlace() override { return real_->TakePlace(); }
+        bool Placed() const override { return real_->Placed(); }
+        void Discard() override { real_->Discard(); }
         bool Write(const void* data, std::size_t size) override {
             if (failed_) return false;
             const auto* p = static_cast<const uint8_t*>(data);
@@ -85,7 +93,7 @@ class FullDiskOpener final : public FileOpener {
 
       private:
         static constexpr std::size_t kBufferBytes = 4096;
-        std::unique_ptr<OutputFile> real_;
+        std::unique_ptr<RecordingFile> real_;
         std::vector<uint8_t> buffer_;
         std::size_t left_;
         bool failed_ = false;
@@ -97,10 +105,14 @@ class FullDiskOpener final : public FileOpener {
 // during the start-up, before the run is under way.
 class HookedOpener final : public FileOpener {
   public:
-    explicit HookedOpener(std::function<void()> during) : during_(std::move(during)) {}
     std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
-        during_();
         return DefaultFileOpener().Create(path, error);
+    }
+    explicit HookedOpener(std::function<void()> during) : during_(std::move(during)) {}
+    std::unique_ptr<RecordingFile> CreateRecording(const std::string& path,
+                                                   std::string& error) override {
+        during_();
+        return DefaultFileOpener().CreateRecording(path, error);
     }
 
   private:
@@ -111,19 +123,27 @@ class HookedOpener final : public FileOpener {
 // would: the unit's buffer overflows meanwhile.
 class StallingOpener final : public FileOpener {
   public:
+    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
+        return DefaultFileOpener().Create(path, error);
+    }
     StallingOpener(std::size_t after, std::chrono::milliseconds stall)
         : after_(after), stall_(stall) {}
-    std::unique_ptr<OutputFile> Create(const std::string& path, std::string& error) override {
-        auto real = DefaultFileOpener().Create(path, error);
+    std::unique_ptr<RecordingFile> CreateRecording(const std::string& path,
+                                                   std::string& error) override {
+        auto real = DefaultFileOpener().CreateRecording(path, error);
         if (!real) return nullptr;
         return std::make_unique<File>(std::move(real), after_, stall_);
     }
 
   private:
-    class File final : public OutputFile {
+    class File final : public RecordingFile {
       public:
-        File(std::unique_ptr<OutputFile> real, std::size_t after, std::chrono::milliseconds stall)
+        File(std::unique_ptr<RecordingFile> real, std::size_t after,
+             std::chrono::milliseconds stall)
             : real_(std::move(real)), after_(after), stall_(stall) {}
+        bool TakePlace() override { return real_->TakePlace(); }
+        bool Placed() const override { return real_->Placed(); }
+        void Discard() override { real_->Discard(); }
         bool Write(const void* data, std::size_t size) override {
             written_ += size;
             if (!stalled_ && written_ > after_) {
@@ -142,7 +162,7 @@ class StallingOpener final : public FileOpener {
         std::string Error() const override { return real_->Error(); }
 
       private:
-        std::unique_ptr<OutputFile> real_;
+        std::unique_ptr<RecordingFile> real_;
         std::size_t after_;
         std::chrono::milliseconds stall_;
         std::size_t written_ = 0;
@@ -351,19 +371,54 @@ TEST_F(WorkerTest, MarkersAndPausesDuringAPacedRunReachTheTrailer) {
     EXPECT_EQ(f.markers[1].comment, "stimulus");
 }
 
-TEST_F(WorkerTest, AStopInTheFirstCycleStillRecordsThatCycle) {
-    Attach(Unit("A30008SN", true), {0, 1});
-    // The stop arrives while the worker is still starting, so it is certain to
-    // fall into the first cycle however slow the machine.
-    HookedOpener stopping(
-        [this] { setup->ChangeStatus(RunStatus::Starting, RunStatus::StopRequested); });
-    opener = &stopping;
-    const std::string path = dir.File("stop.wdq");
-    Record(path, 0, 100);
-    ASSERT_TRUE(Start());
-    WaitForEnd();
-    EXPECT_EQ(ReadBack(path).ScanCount(), 8);
-    EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
+// A stop before the first checkpoint records nothing: an earlier recording
+// and its info file keep every byte, and no file is left that was not there.
+TEST_F(WorkerTest, AStopBeforeTheFirstCheckpointLeavesTheDiskAsItWas) {
+    struct Case {
+        const char* name;
+        int fileType;
+        bool earlier;
+    };
+    for (const Case& c : {Case{"over.wdq", 0, true}, Case{"over.dat", 1, true},
+                          Case{"new.wdq", 0, false}, Case{"new.dat", 1, false}}) {
+        SCOPED_TRACE(c.name);
+        test::TempDir here;
+        const std::string path = here.File(c.name);
+        const std::string info = InfoFileName(path);
+        if (c.earlier) {
+            std::ofstream(path, std::ios::binary) << "an earlier recording";
+            if (c.fileType == 1) std::ofstream(info, std::ios::binary) << "its channels";
+        }
+        Attach(Unit("A30008SN", true), {0, 1});
+        // The stop arrives while the worker is still starting, so it is certain to
+        // fall before the first checkpoint however slow the machine.
+        HookedOpener stopping(
+            [this] { setup->ChangeStatus(RunStatus::Starting, RunStatus::StopRequested); });
+        opener = &stopping;
+        Record(path, c.fileType, 100);
+        ASSERT_TRUE(Start());
+        WaitForEnd();
+        EXPECT_EQ(setup->LastRunEnd(), RunEnd::Discarded);
+        const std::string report = RunEndReport(*setup);
+        EXPECT_NE(report.find("nothing was recorded"), std::string::npos) << report;
+        EXPECT_NE(report.find(path), std::string::npos) << report;
+        std::vector<std::string> left;
+        for (const auto& e : std::filesystem::directory_iterator(here.path()))
+            left.push_back(e.path().filename().string());
+        std::sort(left.begin(), left.end());
+        std::vector<std::string> before;
+        if (c.earlier) before.push_back(c.name);
+        if (c.earlier && c.fileType == 1) before.push_back(InfoFileName(c.name));
+        std::sort(before.begin(), before.end());
+        EXPECT_EQ(left, before);
+        if (c.earlier) {
+            EXPECT_EQ(test::ReadText(path), "an earlier recording");
+        }
+        if (c.earlier && c.fileType == 1) {
+            EXPECT_EQ(test::ReadText(info), "its channels");
+        }
+        opener = &DefaultFileOpener();
+    }
 }
 
 TEST_F(WorkerTest, AStopWhilePausedEndsTheRunAndKeepsWhatWasRecorded) {
@@ -371,7 +426,8 @@ TEST_F(WorkerTest, AStopWhilePausedEndsTheRunAndKeepsWhatWasRecorded) {
     const std::string path = dir.File("paused-stop.wdq");
     Record(path, 0, 100);
     ASSERT_TRUE(Start());
-    WaitForScans(40);
+    // Past the first checkpoint, where the recording takes its file's place.
+    WaitForScans(520);
     ASSERT_TRUE(setup->ChangeStatus(RunStatus::Running, RunStatus::Paused));
     const int64_t recorded = setup->scanCount;
     ASSERT_TRUE(setup->RequestStop());
@@ -390,12 +446,12 @@ TEST_F(WorkerTest, DestroyingARunningWorkerThreadCompletesTheFile) {
     {
         WorkerThread owner;
         ASSERT_EQ(owner.StartRun(*setup, *opener), StartResult::Running);
-        WaitForScans(100);
+        WaitForScans(520);
     }
     EXPECT_FALSE(setup->workerActive) << "the destructor waits for the worker";
     EXPECT_EQ(setup->LastRunEnd(), RunEnd::Completed);
     const test::WdqFile f = ReadBack(path);
-    EXPECT_GE(f.ScanCount(), 100);
+    EXPECT_GE(f.ScanCount(), 520);
     EXPECT_EQ(f.markers.size(), 1u) << "the trailer was written";
 }
 
@@ -504,6 +560,27 @@ TEST_F(WorkerTest, AFullDiskEndsTheRunWithWholeRecordsAndKeepsTheMarkers) {
     EXPECT_GE(cutInsideARecord, 3) << "the disk filled inside a record";
 }
 
+// A disk that fills before the first checkpoint: the recording never took the
+// earlier file's place, so that file is whole, and the report says so.
+TEST_F(WorkerTest, AFullDiskBeforeTheFirstCheckpointLeavesTheEarlierFile) {
+    Attach(Unit("A30008SN"), {0, 1, 2, 3});
+    FullDiskOpener full(1156 + 8 * 100);
+    opener = &full;
+    const std::string path = dir.File("earlier.wdq");
+    std::ofstream(path, std::ios::binary) << "an earlier recording";
+    Record(path, 0, 1000);
+    ASSERT_TRUE(Start());
+    WaitForEnd();
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::WriteFailed);
+    const std::string report = RunEndReport(*setup);
+    EXPECT_NE(report.find("No space left on device"), std::string::npos) << report;
+    EXPECT_NE(report.find("Nothing was recorded: " + path), std::string::npos) << report;
+    EXPECT_EQ(test::ReadText(path), "an earlier recording");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                            std::filesystem::directory_iterator()),
+              1);
+}
+
 TEST_F(WorkerTest, AFileThatCannotBeCreatedEndsTheStartInsteadOfAScreenOnlyRun) {
     Attach(Unit("A30008SN", true), {0});
     const std::string path = dir.File("no-such-folder/run.wdq");
@@ -518,18 +595,21 @@ TEST_F(WorkerTest, AFileThatCannotBeCreatedEndsTheStartInsteadOfAScreenOnlyRun) 
     EXPECT_EQ(setup->scanLoops, 0) << "no scan was streamed";
 }
 
-TEST_F(WorkerTest, AnInfoFileThatCannotBeWrittenIsReported) {
+TEST_F(WorkerTest, AnInfoFileThatCannotBeWrittenRefusesTheStart) {
     Attach(Unit("A30008SN"), {0});
     const std::string path = dir.File("run.dat");
     // A folder where the info file should go makes its creation fail.
     std::filesystem::create_directory(dir.File("run_info.txt"));
     Record(path, 1, 0.1);
-    ASSERT_TRUE(Start());
+    EXPECT_EQ(worker.StartRun(*setup, *opener), StartResult::CreateFailed);
     WaitForEnd();
-    EXPECT_EQ(setup->LastRunEnd(), RunEnd::InfoFailed);
+    EXPECT_EQ(setup->LastRunEnd(), RunEnd::CreateFailed);
     const std::string report = RunEndReport(*setup);
     EXPECT_NE(report.find(dir.File("run_info.txt")), std::string::npos) << report;
     EXPECT_NE(report.find(test::FolderInTheWayReason()), std::string::npos) << report;
+    EXPECT_FALSE(std::filesystem::exists(path)) << "no data file without its info file";
+    const std::vector<uint8_t> sent = driver->ReceivedBytes(0);
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), 'S'), 0) << "the unit was never started";
 }
 
 TEST_F(WorkerTest, ARefusedOpenReportsNoUnitAndWritesNothing) {
@@ -556,16 +636,16 @@ TEST_F(WorkerTest, NoChannelStartsNoRun) {
     EXPECT_TRUE(driver->ReceivedBytes(0).empty());
 }
 
-TEST_F(WorkerTest, ASilentUnitIsReportedAsLostWithoutRecordingStaleBytes) {
+TEST_F(WorkerTest, ASilentUnitIsNoUnitAndCreatesNothing) {
     SimulatedUnitOptions unit = Unit("A30008SN");
     unit.neverAnswers = true;
     Attach(unit, {0});
     const std::string path = dir.File("silent.wdq");
     Record(path, 0, 1);
-    ASSERT_TRUE(Start());
+    EXPECT_EQ(worker.StartRun(*setup, *opener), StartResult::NoUnit);
     WaitForEnd();
-    EXPECT_EQ(setup->LastRunEnd(), RunEnd::ConnectionLost);
-    EXPECT_EQ(ReadBack(path).ScanCount(), 0);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_EQ(setup->scanLoops, 0);
 }
 
 TEST_F(WorkerTest, ScansTheUnitCouldNotKeepAreFoundMarkedAndReported) {
@@ -594,7 +674,8 @@ TEST_F(WorkerTest, TheSampleLoopAllocatesNothingPerScan) {
     if (!test::AllocationCountingAvailable()) GTEST_SKIP() << "sanitizer build";
     const auto allocationsFor = [this](double seconds) {
         Attach(Unit("A30008SN"), {0, 1, 2, 3});
-        Record(dir.File("alloc.dat"), 1, seconds);
+        // A new file each time: replacing an earlier one costs its own few.
+        Record(dir.File("alloc" + std::to_string(seconds) + ".dat"), 1, seconds);
         test::StartCountingAllocations();
         EXPECT_TRUE(Start());
         WaitForEnd();

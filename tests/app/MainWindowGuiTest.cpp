@@ -317,6 +317,8 @@ TEST_F(MainWindowGuiTest, ReadoutAndMarkersMatchTheRecording) {
                   test::ExpectMarker("probe on", "1. marker comment:"));
     const int64_t markerScan = setup.markers.markerPos[1];
     ASSERT_TRUE(WaitFor([&] { return setup.displayColumn.load() > 120; }, 10));
+    // Past the first second, which a stop would otherwise leave unrecorded.
+    ASSERT_TRUE(WaitFor([&] { return setup.scanLoops.load() > 520; }, 10));
     EXPECT_EQ(CommandUi(ID_MEASUREMENT_STOP).first, true);
     wxTEST_DIALOG(
         Command(ID_MEASUREMENT_STOP),

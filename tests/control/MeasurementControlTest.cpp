@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <deque>
 #include <filesystem>
@@ -112,6 +114,51 @@ TEST_F(ControlTest, AStartThatFailsOrIsRefusedLeavesAnExistingFileAsItWas) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("new.wdq"))) << "nothing is left behind";
 }
 
+// The desktop program's path: "Overwrite?" answered Yes, then a unit that
+// never answers; an info file or output that no recording can replace.
+TEST_F(ControlTest, ASilentUnitOrAnIrreplaceableFileRefusesTheStartAndChangesNothing) {
+    const std::string kept = dir.File("keep.dat");
+    std::ofstream(kept) << "precious";
+    SimulatedUnitOptions silent = Unit();
+    silent.neverAnswers = true;
+    driver = std::make_unique<SimulatedDriver>(std::vector<SimulatedUnitOptions>{silent}, 0.01);
+    setup->link.SetDriver(driver.get());
+    Choose(kept);
+    setup->fileType = FileType::Text;
+    ui.answers = {true};
+    EXPECT_EQ(Start(), StartOutcome::NoUnit);
+    EXPECT_EQ(ui.shown.back(), text::kNoUnit);
+    EXPECT_EQ(test::ReadText(kept), "precious");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("keep_info.txt")));
+
+    Attach({Unit()});
+    std::filesystem::create_directory(dir.File("keep_info.txt"));
+    struct Case {
+        std::string out;
+        FileType type;
+        std::string message;
+    };
+    std::vector<Case> cases = {
+        {kept, FileType::Text, dir.File("keep_info.txt") + ": " + test::FolderInTheWayReason()}};
+#ifndef _WIN32
+    const std::string pipe = dir.File("pipe.wdq");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0);
+    cases.push_back({pipe, FileType::WinDaq, pipe + ": " + std::string(kNotRegularReason)});
+#endif
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.out);
+        ui = {};
+        ui.answers = {true};
+        Choose(c.out);
+        setup->fileType = c.type;
+        EXPECT_EQ(Start(), StartOutcome::CantCreate);
+        ASSERT_FALSE(ui.shown.empty());
+        EXPECT_EQ(ui.shown.back(), std::string(text::kCantCreate) + "\n\n" + c.message);
+        EXPECT_EQ(setup->Status(), RunStatus::Idle);
+    }
+    EXPECT_EQ(test::ReadText(kept), "precious");
+}
+
 TEST_F(ControlTest, StartChecksTheChoicesBeforeAnythingHappens) {
     Attach({Unit()});
     Choose(dir.File("x.wdq"), 0);
@@ -145,6 +192,11 @@ TEST_F(ControlTest, ARecordingStartsOnlyOnceItsNoticeIsConfirmedAndStopsOnlyWhen
     ui.answers = {false};
     EXPECT_FALSE(StopMeasurement(*setup, ui));
     EXPECT_EQ(setup->Status(), RunStatus::Running);
+    // A stop within the first second would record nothing: past it, the file is kept.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (setup->scanLoops < 520 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     ui.answers = {true};
     EXPECT_TRUE(StopMeasurement(*setup, ui));
     EXPECT_EQ(ui.asked.size(), 2u);

@@ -9,8 +9,10 @@ std::string MissingFolderReason() {
     return WindowsErrorText(ERROR_PATH_NOT_FOUND);
 }
 
+// A recording's or an export's file with a folder in its place is refused
+// before any open, with the system's word for a folder where a file is wanted.
 std::string FolderInTheWayReason() {
-    return WindowsErrorText(ERROR_ACCESS_DENIED);
+    return WindowsErrorText(ERROR_DIRECTORY);
 }
 
 }  // namespace tamix::test
