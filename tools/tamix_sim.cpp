@@ -2,7 +2,9 @@
 // terminal's path, so that the programs can drive it as a real serial port
 // (--port PATH=SERIAL).
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -37,10 +39,17 @@ Options:
                     TIRQEL, KPR-44B) of the unit to play; default A30008SN
   --inputs LIST     inputs a TIRQEL streams (it has no channel programming),
                     e.g. 1,2,A; default 1,2,3,4
+  --buffer BYTES    the unit's FIFO; while the host takes nothing it keeps the
+                    oldest scans and drops those that do not fit; default 4096
+  --drop AT:COUNT   drop COUNT scans from scan AT on, as an overflowing FIFO
+                    would (for tests); repeatable, e.g. --drop 3000:20
   --help            this text
   --version         the version
 
 An option's value may also follow an equals sign: --unit=NORV40.
+
+When it ends, the number of scans the unit dropped (its own loss counter) is
+printed on the standard error: "tamix-sim: N scans were lost".
 
 Exit status: 0 after an interrupt; 1 no pseudo-terminal could be opened;
 2 bad arguments; 3 standard output could not be written (a full disk, a
@@ -92,6 +101,29 @@ int main(int argc, char** argv) {
                 const int input = tamix::InputOfLabel(std::string_view(&c, 1));
                 if (input >= 0) unit.fixedInputs.push_back(input);
             }
+        } else if (opt.name == "--buffer") {
+            if (!cli::TakeValue(opt, args, i, value, error)) return Usage(error);
+            char* end = nullptr;
+            const unsigned long long bytes = std::strtoull(value.c_str(), &end, 10);
+            if (value.empty() || *end != '\0' || bytes < 16 || bytes > (1u << 24)) {
+                return Usage("--buffer: \"" + value +
+                             "\" is not a number of bytes from 16 to 16777216");
+            }
+            unit.bufferBytes = static_cast<std::size_t>(bytes);
+        } else if (opt.name == "--drop") {
+            if (!cli::TakeValue(opt, args, i, value, error)) return Usage(error);
+            tamix::SimulatedUnitOptions::Drop drop;
+            char* end = nullptr;
+            drop.at = std::strtoll(value.c_str(), &end, 10);
+            const bool colon = end != value.c_str() && *end == ':';
+            if (colon) drop.count = std::strtoll(end + 1, &end, 10);
+            const int64_t previousEnd =
+                unit.drops.empty() ? 0 : unit.drops.back().at + unit.drops.back().count;
+            if (!colon || *end != '\0' || drop.at < previousEnd || drop.count < 1) {
+                return Usage("--drop: \"" + value +
+                             "\" is not AT:COUNT with COUNT >= 1, after the previous drop");
+            }
+            unit.drops.push_back(drop);
         } else {
             return Usage("unknown argument " + args[i]);
         }
@@ -111,6 +143,6 @@ int main(int argc, char** argv) {
     cli::Print(pty.path() + "=" + unit.serial + "\n");
     if (const int status = FlushedStatus(); status != 0) return status;
     pty.Serve(gStop);
-    if (pty.lostScans() > 0) std::cerr << "tamix-sim: " << pty.lostScans() << " scans were lost\n";
+    std::cerr << "tamix-sim: " << pty.lostScans() << " scans were lost\n";
     return 0;
 }

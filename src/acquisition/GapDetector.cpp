@@ -2,50 +2,165 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numeric>
 
 namespace tamix {
 
-// Only reads that had to wait for the unit are compared with the clock: a read
-// served from a backlog says nothing about loss. Scheduling delays only ever
-// make the shortfall look larger, so the smallest shortfall of about half a
-// second of cycles is the level; a level that rises by more than two cycles
-// and 20 ms (more than a loaded machine's wake-up delay lasting a whole block)
-// is a gap. A slow drift between the unit's crystal and the
-// host's clock moves the level by a fraction of a scan per second and is
-// followed, not reported.
+namespace {
+
+// How long, and over how many caught-up cycles, a shortfall must last before
+// it counts: a second covers the sending rhythm of a unit and the host's
+// wake-ups at many phases, so that its lowest value is what is in flight plus
+// what was lost.
+constexpr double kSpan = 1.0;
+// A loss is judged over longer, so that its lowest shortfall comes as close
+// to what is in flight as the level's does.
+constexpr double kConfirm = 2.0;
+// The new level is the lowest shortfall of the latest part of that stretch.
+constexpr double kLevelSpan = 1.5;
+// A pause between two batches this long is a stall (of the unit, the bus or
+// the host) after which the unit sends what its buffer kept; shorter pauses
+// are the host's own rhythm of wake-ups. No unit's buffer overflows faster.
+constexpr double kStall = 0.2;
+constexpr int kMinCycles = 8;
+// The smallest loss reported: the in-flight level, taken as the lowest of a
+// half second, is steady to a scan or two, and a loaded machine's delays only
+// ever raise single values.
+constexpr double kThresholdSeconds = 0.012;
+constexpr int64_t kThresholdScans = 4;
+// How far below the lowest shortfall of a second a single cycle after the loss
+// may still come (its phase against the unit's deliveries).
+constexpr double kLevelNoise = 2.0;
+
+}  // namespace
+
 GapDetector::GapDetector(double period, int scansPerCycle)
     : period_(period > 0 ? period : 0.001),
-      caughtUpRead_(0.5 * scansPerCycle * period_),
-      cyclesPerBlock_(std::max(4, static_cast<int>(0.5 / (scansPerCycle * period_)))),
-      threshold_(std::max<int64_t>(2 * scansPerCycle, static_cast<int64_t>(0.020 / period_))) {}
+      scansPerCycle_(std::max(1, scansPerCycle)),
+      threshold_(std::max<int64_t>(
+          kThresholdScans, static_cast<int64_t>(std::ceil(kThresholdSeconds / period_ - 1e-9)))) {}
 
-GapDetector::Gap GapDetector::AfterCycle(double readSeconds, double elapsedSeconds,
-                                         int64_t received, int64_t recorded) {
-    if (readSeconds >= caughtUpRead_) {
-        const double shortfall = elapsedSeconds / period_ - static_cast<double>(received);
-        blockMin_ = blockHasSample_ ? std::min(blockMin_, shortfall) : shortfall;
-        blockHasSample_ = true;
-        // Where the shortfall first stood high, for the marker.
-        const bool high = haveBaseline_ && shortfall - baseline_ > static_cast<double>(threshold_);
-        if (high && !haveCandidate_) candidateAt_ = recorded;
-        haveCandidate_ = high;
+void GapDetector::Settle(double shortfall, double time) {
+    if (windowCount_ == 0) {
+        windowMin_ = shortfall;
+        windowStart_ = time;
     }
-    if (++cycle_ < cyclesPerBlock_) return {};
-    cycle_ = 0;
-    if (!blockHasSample_) return {};
-    blockHasSample_ = false;
-    if (!haveBaseline_) {
-        haveBaseline_ = true;
-        baseline_ = blockMin_;
+    windowMin_ = std::min(windowMin_, shortfall);
+    if (++windowCount_ < kMinCycles || time - windowStart_ < kSpan) return;
+    windowCount_ = 0;
+    // Downwards at once (delays only raise the shortfall), upwards by halves:
+    // the unit's crystal and the host's clock drift apart by a fraction of a
+    // scan per second, which this follows, and one slow second does not move
+    // the level far.
+    if (!haveLevel_ || windowMin_ < level_) {
+        level_ = windowMin_;
+    } else {
+        level_ += 0.5 * (windowMin_ - level_);
+    }
+    haveLevel_ = true;
+}
+
+GapDetector::Gap GapDetector::AfterCycle(const Cycle& c) {
+    const double pause = c.end - previousEnd_;
+    previousEnd_ = c.end;
+    bool resumed = false;
+    if (pause > kStall && pause > longestPause_) {
+        longestPause_ = pause;
+        resumedAt_ = c.end;
+        resumed = true;
+    }
+    // Only a cycle that had to wait for its batch has the whole stream behind
+    // it; while a backlog is worked off, the shortfall says nothing.
+    const bool caughtUp = c.queued >= 0 ? c.queued < static_cast<double>(scansPerCycle_)
+                                        : c.end - c.start >= 0.5 * scansPerCycle_ * period_;
+    if (!caughtUp) {
+        if (resumed && suspect_) suspectCount_ = -1;  // starts over at the next caught-up cycle
         return {};
     }
-    const double rise = blockMin_ - baseline_;
-    baseline_ = blockMin_;
-    if (rise <= static_cast<double>(threshold_)) return {};
-    const Gap gap{static_cast<int64_t>(std::llround(rise)),
-                  haveCandidate_ ? candidateAt_ : recorded};
-    haveCandidate_ = false;
-    lost_ += gap.scans;
+    const double queued = std::max(0.0, c.queued);
+    const double shortfall = c.start / period_ - (static_cast<double>(c.received) + queued);
+    const bool atLevel = !haveLevel_ || shortfall < level_ + static_cast<double>(threshold_);
+    if (!atLevel && resumed) {
+        // Measured before this cycle's own long wait, while the unit was
+        // still silent: only what comes after the wait tells what was lost.
+        suspect_ = true;
+        suspectCount_ = -1;
+        return {};
+    }
+    if (atLevel) {
+        // The stream is whole up to here.
+        suspect_ = false;
+        // A stall within this very cycle came after its measurement.
+        if (!resumed) longestPause_ = 0;
+        lastWholeAt_ = c.recorded + static_cast<int64_t>(queued);
+        Settle(shortfall, c.start);
+        return {};
+    }
+    // Scans missing since the stream was last whole. After a stall the unit
+    // sends what its buffer kept, then what it makes from then on: the gap
+    // lies before the scans made since the stream came back, as the cycle
+    // most caught up tells (a buffer may come in several pieces).
+    const bool restart = !suspect_ || suspectCount_ < 0;
+    const int64_t arrived = c.recorded + static_cast<int64_t>(queued);
+    if (longestPause_ > 0 && (restart || shortfall < suspectMin_)) {
+        const double live = std::max(0.0, (c.start - resumedAt_) / period_);
+        suspectAt_ = std::max<int64_t>(0, arrived - std::llround(live));
+    }
+    if (restart) {
+        suspect_ = true;
+        suspectMin_ = shortfall;
+        suspectSince_ = c.start;
+        suspectCount_ = 0;
+    }
+    suspectMin_ = std::min(suspectMin_, shortfall);
+    samples_[static_cast<std::size_t>(suspectCount_) % samples_.size()] = {c.start, shortfall,
+                                                                           arrived};
+    if (++suspectCount_ < 2 * kMinCycles || c.start - suspectSince_ < kConfirm) return {};
+    // The new level is the lowest shortfall of the last 1.5 s; one high
+    // value before the loss (a late delivery) is no part of it.
+    const int count = std::min<int>(suspectCount_, static_cast<int>(samples_.size()));
+    const int first = suspectCount_ - count;
+    auto sample = [&](int i) -> const Sample& {
+        return samples_[static_cast<std::size_t>(i) % samples_.size()];
+    };
+    double newLevel = shortfall;
+    for (int i = first; i < suspectCount_; ++i) {
+        if (sample(i).time >= c.start - kLevelSpan)
+            newLevel = std::min(newLevel, sample(i).shortfall);
+    }
+    // Where the shortfall rose to its new level for good: the first of the
+    // cycles that all stand at it. A late second at the end can make the
+    // lowest value of that second too high; the cycles before it, at the
+    // new level too, then lower it.
+    int k = suspectCount_ - 1;
+    for (int round = 0; round < 4; ++round) {
+        while (k > first && sample(k - 1).shortfall >= newLevel - kLevelNoise) --k;
+        double lowest = newLevel;
+        for (int i = k; i < suspectCount_; ++i) lowest = std::min(lowest, sample(i).shortfall);
+        if (lowest >= newLevel) break;
+        newLevel = lowest;
+    }
+    const double rise = newLevel - level_;
+    Gap gap;
+    if (rise >= static_cast<double>(threshold_)) {
+        gap.scans = std::llround(rise);
+        if (longestPause_ > 0) {
+            gap.at = suspectAt_;
+        } else {
+            // Without a stall, between the last cycle below the new level and
+            // the first at it.
+            const int64_t before =
+                k > first ? sample(k - 1).arrived : std::min(lastWholeAt_, sample(k).arrived);
+            gap.at = std::midpoint(before, sample(k).arrived);
+        }
+        lost_ += gap.scans;
+    }
+    // Either way the stream has settled at this level.
+    level_ = newLevel;
+    suspect_ = false;
+    windowCount_ = 0;
+    longestPause_ = 0;
+    lastWholeAt_ = arrived;
     return gap;
 }
 

@@ -18,6 +18,20 @@ double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
 }
 
+// A unit that stays silent this long is taken as lost; a shorter silence (a
+// busy USB hub, a bridge that stalls, a machine that was suspended briefly)
+// is waited out, and what it cost is marked as a gap.
+constexpr double kSilenceLimit = 10.0;
+
+bool StopAsked(const MeasurementSetup& setup) {
+    const RunStatus status = setup.Status();
+    return status == RunStatus::Idle || status == RunStatus::StopRequested;
+}
+
+bool KeepWaiting(void* context, double silentSeconds) {
+    return silentSeconds < kSilenceLimit && !StopAsked(*static_cast<MeasurementSetup*>(context));
+}
+
 void MarkGap(MeasurementSetup& setup, const GapDetector::Gap& gap, int64_t lostSoFar) {
     setup.lostScans.store(lostSoFar, std::memory_order_relaxed);
     char comment[64];
@@ -48,16 +62,24 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
     const int64_t checkpointEvery = std::max<int64_t>(kScansPerBatch, std::llround(1.0 / period));
     int64_t nextCheckpoint = checkpointEvery;
     GapDetector gaps(period, kScansPerBatch);
+    const ReadPatience patience{KeepWaiting, &setup};
+    const double scanBytes = kSampleWordBytes * n;
     const Clock::time_point start = Clock::now();
 
     for (;;) {
         const Clock::time_point before = Clock::now();
-        const BatchResult got = NextBatch(link, run);
+        const BatchResult got = NextBatch(link, run, patience);
         // Stale bytes are not samples: an incomplete batch is dropped whole.
-        if (!got.Complete(n)) return LoopEnd::UnitLost;
+        if (!got.Complete(n)) {
+            return got.status == FT_OK && StopAsked(setup) ? LoopEnd::Stopped : LoopEnd::UnitLost;
+        }
         const Clock::time_point after = Clock::now();
+        // The stream is judged at the moment its queue was counted.
+        const bool counted = got.queuedBefore >= 0;
+        const double queued = counted ? static_cast<double>(got.queuedBefore) / scanBytes : -1.0;
+        const Clock::time_point judged = counted ? got.queuedAt : before;
         const GapDetector::Gap gap = gaps.AfterCycle(
-            Seconds(after - before), Seconds(after - start), scanLoops + kScansPerBatch, scanCount);
+            {Seconds(judged - start), Seconds(after - start), scanLoops, queued, scanCount});
         if (gap.scans > 0) MarkGap(setup, gap, gaps.lost());
         for (int j = 0; j < kScansPerBatch; ++j) {
             for (int k = 0; k < n; ++k) {
@@ -102,9 +124,7 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
             nextCheckpoint = scanLoops + checkpointEvery;
         }
         if (limitReached) return LoopEnd::TimeLimit;
-        const RunStatus status = setup.Status();
-        if (status == RunStatus::Idle || status == RunStatus::StopRequested)
-            return LoopEnd::Stopped;
+        if (StopAsked(setup)) return LoopEnd::Stopped;
     }
 }
 

@@ -41,7 +41,7 @@ enum class LoopEnd { Stopped, TimeLimit, UnitLost, WriteFailed };
 bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run);
 
 // The next batch into run.batch: the start-up's first, then the unit's.
-BatchResult NextBatch(CUsbLink& link, WorkerRun& run);
+BatchResult NextBatch(CUsbLink& link, WorkerRun& run, const ReadPatience& patience);
 
 // Cycles of eight scans until a stop, the time limit, the loss of the unit or
 // a failed write. Allocates nothing.

@@ -82,10 +82,15 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     return true;
 }
 
-BatchResult NextBatch(CUsbLink& link, WorkerRun& run) {
-    if (run.firstBatch) return *std::exchange(run.firstBatch, std::nullopt);
+BatchResult NextBatch(CUsbLink& link, WorkerRun& run, const ReadPatience& patience) {
+    if (run.firstBatch) {
+        BatchResult first = *std::exchange(run.firstBatch, std::nullopt);
+        // Counted before the loop's clock began: no moment for the gap detector.
+        first.queuedBefore = -1;
+        return first;
+    }
     const int n = run.channelCount;
-    return ReadBatch(link, n, std::span(run.batch).first(kBlockBytes * n));
+    return ReadBatch(link, n, std::span(run.batch).first(kBlockBytes * n), patience);
 }
 
 }  // namespace tamix

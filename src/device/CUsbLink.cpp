@@ -8,6 +8,8 @@ namespace tamix {
 namespace {
 
 constexpr double kLatencyMargin = 0.004;
+constexpr double kGoldenFraction = 0.6180339887498949;
+constexpr double kDitherSpan = 0.016;
 
 }  // namespace
 
@@ -91,18 +93,31 @@ FtStatus CUsbLink::ReadBlock(std::span<uint8_t> buffer, uint32_t* received) {
     return status;
 }
 
-void CUsbLink::AwaitQueued(uint32_t count) {
-    if (opened_ != 1 || !(streamRate_ > 0.0)) return;
+int64_t CUsbLink::AwaitQueued(uint32_t count, std::chrono::steady_clock::time_point* queuedAt) {
+    if (opened_ != 1) return -1;
     uint32_t queued = 0;
-    if (driver_->GetQueueStatus(handle_, &queued) != FT_OK || queued >= count) return;
+    if (driver_->GetQueueStatus(handle_, &queued) != FT_OK) return -1;
+    // Bytes that arrive after the count and before this moment only make the
+    // stream look later than it is, never earlier.
+    if (queuedAt != nullptr) *queuedAt = std::chrono::steady_clock::now();
+    if (queued >= count || !(streamRate_ > 0.0)) return queued;
     // Waking for less than a wake interval's bytes costs more wake-ups than the
     // view or a stop can tell apart; the reads after the wait take what came.
     const double wanted = std::max(static_cast<double>(count), streamRate_ * wakeInterval_);
     // The bridge hands bytes on after its latency (1 ms), a busy machine adds
     // some; waking before the bytes are there costs a second wake-up.
-    const std::chrono::duration<double> wait((wanted - queued) / streamRate_ + kLatencyMargin);
+    // Each wake-up falls a little later, by a share of a delivery that runs
+    // through all its phases: the bridge hands bytes on in bursts, and the
+    // gap detection's lowest shortfall of a second is then taken right after
+    // a burst, not at whatever phase the wake-ups happened to lock onto.
+    phase_ += kGoldenFraction;
+    if (phase_ >= 1.0) phase_ -= 1.0;
+    const double dither = phase_ * std::min(kDitherSpan, wakeInterval_);
+    const std::chrono::duration<double> wait((wanted - queued) / streamRate_ + kLatencyMargin +
+                                             dither);
     std::this_thread::sleep_until(std::chrono::steady_clock::now() +
                                   std::chrono::duration_cast<std::chrono::nanoseconds>(wait));
+    return queued;
 }
 
 }  // namespace tamix

@@ -3,6 +3,7 @@
 // worker thread (set-up, sample loop, final close).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -53,9 +54,12 @@ class CUsbLink {
     // interval's worth of the stream) can be due at the stream rate, so that the reads after it
     // find them waiting. Returns at once when `count` bytes are already queued, when the rate is
     // unknown or when the driver cannot tell what is queued; never sleeps longer than those bytes
-    // take plus 4 ms of bridge latency. The reads after it keep their own deadlines, so a silent or
-    // vanished unit is found as without the wait.
-    void AwaitQueued(uint32_t count);
+    // take plus 4 ms of bridge latency and a varying delay of up to 16 ms (at most the wake
+    // interval). The reads after it keep their own deadlines, so a silent or
+    // vanished unit is found as without the wait. Returns the bytes that were queued before the
+    // wait, -1 when the driver cannot tell, and in `queuedAt` (when given) the moment just after
+    // the driver told.
+    int64_t AwaitQueued(uint32_t count, std::chrono::steady_clock::time_point* queuedAt = nullptr);
 
     bool IsOpen() const { return opened_ == 1; }
 
@@ -65,6 +69,7 @@ class CUsbLink {
     int opened_ = 0;
     double streamRate_ = 0.0;
     double wakeInterval_ = kDefaultWakeInterval;
+    double phase_ = 0.0;  // of the wake-up delay, in [0, 1)
 };
 
 }  // namespace tamix

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <memory>
 #include <string_view>
 
@@ -96,19 +97,41 @@ bool StartStreaming(CUsbLink& link) {
     return SendWithReply(link, kCommandPrefix) && SendWithReply(link, kStartStreaming);
 }
 
-BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch) {
+BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch,
+                      const ReadPatience& patience) {
     BatchResult result;
     // The unit streams at its own pace whether asked or not, so the whole
     // cycle is waited for at once; the exchanges below then find their bytes
     // waiting instead of each costing a wake-up. Requests still go one at a
     // time, each after the previous block was read, as the unit expects.
-    link.AwaitQueued(static_cast<uint32_t>(kBlockBytes * channelCount));
+    result.queuedBefore =
+        link.AwaitQueued(static_cast<uint32_t>(kBlockBytes * channelCount), &result.queuedAt);
+    using Clock = std::chrono::steady_clock;
     for (int k = 0; k < channelCount; ++k) {
         link.WriteByte(kBlockRequest);
-        uint32_t got = 0;
-        const FtStatus status = link.ReadBlock(batch.subspan(k * kBlockBytes, kBlockBytes), &got);
-        result.bytesReceived += got;
-        if (status != FT_OK && result.status == FT_OK) result.status = status;
+        uint32_t inBlock = 0;
+        Clock::time_point lastByte = Clock::now();
+        for (;;) {
+            uint32_t got = 0;
+            const FtStatus status =
+                link.ReadBlock(batch.subspan(static_cast<std::size_t>(k) * kBlockBytes + inBlock,
+                                             kBlockBytes - inBlock),
+                               &got);
+            inBlock += got;
+            result.bytesReceived += got;
+            if (status != FT_OK) {
+                if (result.status == FT_OK) result.status = status;
+                return result;
+            }
+            if (inBlock == kBlockBytes) break;
+            // A timeout: the unit is late (a busy bus, a paused bridge) or gone.
+            if (got > 0) lastByte = Clock::now();
+            const double silent = std::chrono::duration<double>(Clock::now() - lastByte).count();
+            if (patience.keepWaiting == nullptr ||
+                !patience.keepWaiting(patience.context, silent)) {
+                return result;
+            }
+        }
     }
     return result;
 }

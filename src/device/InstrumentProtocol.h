@@ -3,6 +3,7 @@
 // exchanges. All of it runs on the acquisition worker thread.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <span>
 
@@ -29,19 +30,33 @@ SetupResult SetupDevice(CUsbLink& link, DeviceProfile& profile,
 // '$' and 'S', each with its reply read; false when either is not echoed.
 bool StartStreaming(CUsbLink& link);
 
-// Result of one batch: the driver status and the bytes that arrived.
+// Result of one batch: the driver status, the bytes that arrived, and the
+// bytes that were already waiting in the host's buffer when it began (-1 when
+// the driver cannot tell) and when they were counted.
 struct BatchResult {
     FtStatus status = FT_OK;
     uint32_t bytesReceived = 0;
+    int64_t queuedBefore = -1;
+    std::chrono::steady_clock::time_point queuedAt{};  // when queuedBefore was counted
     bool Complete(int channelCount) const {
         return status == FT_OK &&
                bytesReceived == static_cast<uint32_t>(kBlockBytes * channelCount);
     }
 };
 
+// Asked each time a read of a block ends by its timeout with the block still
+// incomplete, with the seconds since the last byte arrived: true to read on.
+struct ReadPatience {
+    bool (*keepWaiting)(void* context, double silentSeconds) = nullptr;
+    void* context = nullptr;
+};
+
 // One request and one 16-byte block per channel into `batch` (16 × n bytes),
-// after one wait for the whole cycle's bytes at the link's stream rate.
-BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch);
+// after one wait for the whole cycle's bytes at the link's stream rate. A
+// block that is late is read on for as long as `patience` allows (without
+// it, one timeout ends the batch); a driver error ends it at once.
+BatchResult ReadBatch(CUsbLink& link, int channelCount, std::span<uint8_t> batch,
+                      const ReadPatience& patience = {});
 
 // The stop byte, without a reply.
 void StopStreaming(CUsbLink& link);

@@ -107,6 +107,7 @@ void SimulatedUnit::HostWrite(uint8_t byte, Clock::time_point now) {
                 producedScans_ = 0;
                 lostScans_ = 0;
                 blockRequests_ = 0;
+                nextDrop_ = 0;
                 state_ = State::Streaming;
             } else {
                 state_ = State::Command;
@@ -158,10 +159,12 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
     const std::size_t scanBytes = ScanBytes();
     const auto fits = static_cast<int64_t>((ring_.size() - size_) / scanBytes);
     const int64_t produce = std::min(pending, fits);
-    // Scans that find no room are lost, but time goes on: the next scan that
-    // fits carries the signal of its own instant.
+    // A full FIFO keeps what it holds and drops the scans that find no room;
+    // time goes on, so the first scan that fits again carries the signal of
+    // its own instant.
     lostScans_ += pending - produce;
-    const int64_t first = upTo - produce;
+    const int64_t first = producedScans_;
+    const int64_t end = first + produce;
     const std::size_t n = inputs_.size();
     // Where each input's table stands at the first scan; stepped from then on.
     std::array<const std::vector<uint16_t>*, kMaxInputs> tables{};
@@ -176,7 +179,20 @@ void SimulatedUnit::ProduceScans(int64_t upTo) {
         }
     }
     std::array<uint8_t, 2 * kMaxInputs> bytes{};
-    for (int64_t scan = first; scan < upTo; ++scan) {
+    const auto& drops = options_.drops;
+    for (int64_t scan = first; scan < end; ++scan) {
+        while (nextDrop_ < drops.size() && scan >= drops[nextDrop_].at + drops[nextDrop_].count) {
+            ++nextDrop_;
+        }
+        const bool dropped = nextDrop_ < drops.size() && scan >= drops[nextDrop_].at;
+        if (dropped) {
+            ++lostScans_;
+            // The tables step with the scans, sent or not.
+            for (std::size_t p = 0; tabled && p < n; ++p) {
+                if (++at[p] == tables[p]->size()) at[p] = 0;
+            }
+            continue;
+        }
         for (std::size_t p = 0; p < n; ++p) {
             const int input = inputs_[p];
             uint16_t word = 0;

@@ -23,7 +23,16 @@ struct SimulatedUnitOptions {
     bool heldByOther = false;   // another process holds it: the open fails
     // After this many scans the unit is unplugged: reads and writes fail.
     int64_t unplugAfterScans = -1;
+    // The unit's FIFO: while nobody takes its bytes it keeps the oldest scans
+    // and drops those that do not fit, as the real unit does.
     std::size_t bufferBytes = 4096;
+    // Scans the unit drops as if its FIFO had overflowed: `count` scans from
+    // scan `at` on (ascending, not overlapping), so that a test knows where.
+    struct Drop {
+        int64_t at = 0;
+        int64_t count = 0;
+    };
+    std::vector<Drop> drops;
 };
 
 class SimulatedUnit {
@@ -87,6 +96,7 @@ class SimulatedUnit {
     int64_t producedScans_ = 0;
     int64_t lostScans_ = 0;
     int64_t blockRequests_ = 0;
+    std::size_t nextDrop_ = 0;  // the first of options_.drops not yet behind the stream
     bool unplugged_ = false;
     std::vector<uint8_t> ring_;
     std::size_t head_ = 0;

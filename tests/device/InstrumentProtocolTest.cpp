@@ -383,13 +383,20 @@ TEST(SimulatedUnitTest, ScansFarIntoTheStreamCarryTheSignalOfTheirInstant) {
         std::array<uint8_t, 64> scratch{};
         unit.Take(scratch.data(), scratch.size());  // the replies
         const double period = unit.model()->samplePeriod;
-        unit.Advance(t0 + std::chrono::milliseconds(12'345'678), 0);  // 3 h 25 min
+        const auto far = t0 + std::chrono::milliseconds(12'345'678);  // 3 h 25 min
+        unit.Advance(far, 0);
         ASSERT_GT(unit.lostScans(), 0);
+        // The full FIFO kept the oldest scans; read them away, and the scans
+        // made from now on are those far into the stream.
+        std::vector<uint8_t> oldest(unit.Buffered());
+        unit.Take(oldest.data(), oldest.size());
+        const int64_t first = unit.producedScans();
+        unit.Advance(far + std::chrono::milliseconds(40), 0);
         const std::vector<int>& inputs = unit.streamedInputs();
-        const std::size_t scanBytes = inputs.size() * 2;
         std::vector<uint8_t> bytes(unit.Buffered());
+        ASSERT_GT(bytes.size(), 0u);
         unit.Take(bytes.data(), bytes.size());
-        const int64_t first = unit.producedScans() - static_cast<int64_t>(bytes.size() / scanBytes);
+        const std::size_t scanBytes = inputs.size() * 2;
         const int modelClass = unit.model()->modelClass;
         for (std::size_t at = 0; at < bytes.size(); at += 2) {
             const int64_t scan = first + static_cast<int64_t>(at / scanBytes);
