@@ -16,6 +16,7 @@
 #include "recording/WdqWriter.h"
 #include "view/DisplayScaling.h"
 #include "view/OverviewBuilder.h"
+#include "view/ReviewCursors.h"
 #include "view/ReviewMarkers.h"
 #include "view/ReviewReadout.h"
 #include "view/ReviewViewport.h"
@@ -373,6 +374,41 @@ TEST_F(ReviewFileTest, ACancelledOverviewEndsWithoutOne) {
     // A builder destroyed while running stops and joins its thread.
     builder->Start(Open());
     builder.reset();
+}
+
+}  // namespace
+}  // namespace tamix
+
+namespace tamix {
+namespace {
+
+// Each cursor reads the file's own values at its scan; Δt and the differences
+// follow from them.
+TEST_F(ReviewFileTest, CursorsReadTheFileValuesAndTheirDifference) {
+    auto reader = Open();
+    ASSERT_TRUE(reader);
+    CursorPair cursors;
+    cursors.scan[0] = 1000;
+    cursors.scan[1] = 13500;
+    CursorReading reading;
+    ASSERT_TRUE(ReadCursors(*reader, cursors, reading));
+    for (std::size_t i = 0; i < 2; ++i) {
+        ASSERT_EQ(reading.values[i].size(), 2u);
+        for (std::size_t k = 0; k < 2; ++k) {
+            const auto scan = static_cast<std::size_t>(*cursors.scan[i]);
+            EXPECT_DOUBLE_EQ(reading.values[i][k],
+                             EngineeringValue(samples[scan * 2 + k], channels[k]));
+        }
+    }
+    const std::vector<std::string> lines = CursorReadoutLines(reading, 0.001, channels);
+    ASSERT_EQ(lines.size(), 5u);
+    EXPECT_EQ(lines[0], "Cursor 1: 0:00:01.000 (1.000000 s, scan 1000)");
+    EXPECT_EQ(lines[1], "Cursor 2: 0:00:13.500 (13.500000 s, scan 13500)");
+    EXPECT_EQ(lines[2], "\xCE\x94t = 12.5 s,  1/\xCE\x94t = 0.08 Hz");
+    const double d = reading.values[1][1] - reading.values[0][1];
+    EXPECT_NE(lines[4].find("\xCE\x94: " + FormatValue(d, "C")), std::string::npos) << lines[4];
+    cursors.scan[1] = kScans;  // past the last scan
+    EXPECT_FALSE(ReadCursors(*reader, cursors, reading));
 }
 
 }  // namespace
