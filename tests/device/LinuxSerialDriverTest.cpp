@@ -250,8 +250,7 @@ TEST(RecorderOverPtyTest, RecordsTheSimulatedSignals) {
     test::ChildProcess record({TAMIX_RECORD_PATH, "--quiet", "--profile", dir.File("p.INI"),
                                "--port", port, "--inputs", "1,3,B", "--time", "1", wdq});
     const int rc = record.ExitCode();
-    sim.Signal(SIGINT);
-    EXPECT_EQ(sim.ExitCode(), 0);
+    EXPECT_EQ(sim.StopWith(SIGINT), 0);
     ASSERT_EQ(rc, 0) << port;
     std::string error;
     const auto f = test::ReadWdq(test::ReadBytes(wdq), error);

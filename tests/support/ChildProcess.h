@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 extern char** environ;
@@ -64,15 +66,41 @@ class ChildProcess {
     void Signal(int sig) const {
         if (pid_ > 0 && !reaped_) ::kill(pid_, sig);
     }
-    // The raw wait status once the program has ended.
-    int Wait() {
+    // The raw wait status once the program has ended. A program still running
+    // after `limit` is killed (and reads as killed), so that a test fails
+    // instead of holding up the whole run.
+    int Wait(std::chrono::seconds limit = std::chrono::seconds(120)) {
         if (pid_ <= 0) return -1;
-        if (!reaped_) {
-            while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!reaped_) {
+            const pid_t r = ::waitpid(pid_, &status_, WNOHANG);
+            if (r == pid_ || (r < 0 && errno != EINTR)) {
+                reaped_ = true;
+            } else if (std::chrono::steady_clock::now() >= deadline) {
+                ::kill(pid_, SIGKILL);
+                while (::waitpid(pid_, &status_, 0) < 0 && errno == EINTR) {
+                }
+                reaped_ = true;
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
-            reaped_ = true;
         }
         return status_;
+    }
+    // Signals `sig` until the program ends, every `every`, and returns its
+    // exit status: a signal that reached it before it took it up (some
+    // sanitizer runtimes hold a signal back until the next blocking call ends)
+    // is then sent once more while it waits.
+    int StopWith(int sig, std::chrono::seconds every = std::chrono::seconds(2)) {
+        for (int attempt = 0; attempt < 30 && pid_ > 0 && !reaped_; ++attempt) {
+            Signal(sig);
+            const auto until = std::chrono::steady_clock::now() + every;
+            while (std::chrono::steady_clock::now() < until && !reaped_) {
+                if (::waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+                if (!reaped_) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        return ExitCode();
     }
     // The exit status, or 128 + signal when a signal ended it.
     int ExitCode() {

@@ -166,8 +166,7 @@ TEST_F(ConventionsTest, AnOptionsValueMayFollowAnEqualsSign) {
 
     test::ChildProcess sim({TAMIX_SIM_PATH, "--unit=NORV40"});
     EXPECT_TRUE(sim.ReadLine().ends_with("=A3000B6u"));
-    sim.Signal(SIGINT);
-    EXPECT_EQ(sim.ExitCode(), 0);
+    EXPECT_EQ(sim.StopWith(SIGINT), 0);
 }
 
 // What each program writes to standard output, and its status when that fails.

@@ -133,8 +133,7 @@ class GapsTest : public ::testing::Test {
             sim.Signal(SIGCONT);
         }
         o.exit = rec.ExitCode();
-        sim.Signal(SIGTERM);
-        sim.Wait();
+        sim.StopWith(SIGTERM);
         const std::string err = test::ReadText(simErr);
         long long lost = -1;
         if (const auto at = err.find("tamix-sim: "); at != std::string::npos) {
