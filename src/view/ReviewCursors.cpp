@@ -85,6 +85,7 @@ std::vector<std::string> CursorReadoutLines(const CursorReading& reading, double
         }
         lines.push_back(std::move(line));
     }
+    if (!reading.scan[0] && !reading.scan[1]) return lines;
     const bool both = reading.scan[0] && reading.scan[1];
     if (both) {
         const double dt = static_cast<double>(*reading.scan[1] - *reading.scan[0]) * period;

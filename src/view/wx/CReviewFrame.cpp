@@ -1,6 +1,8 @@
 #include "view/wx/CReviewFrame.h"
 
 #include <wx/accel.h>
+#include <wx/button.h>
+#include <wx/clipbrd.h>
 #include <wx/filedlg.h>
 #include <wx/filename.h>
 #include <wx/menu.h>
@@ -8,6 +10,7 @@
 #include <wx/progdlg.h>
 #include <wx/sizer.h>
 #include <wx/statusbr.h>
+#include <wx/textdlg.h>
 
 #include <algorithm>
 #include <vector>
@@ -17,7 +20,9 @@
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
+#include "view/ReviewCursors.h"
 #include "view/ReviewMarkers.h"
+#include "view/TimeAxis.h"
 
 #include "res/tamix.xpm"
 
@@ -29,6 +34,7 @@ constexpr int kMarkerListWidth = 240;
 constexpr int kListPadding = 12;
 constexpr int64_t kScrollSteps = 1'000'000;  // scroll bars count in int
 constexpr double kZoomStep = 2.0;
+constexpr int kMeasureHeight = 170;
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
@@ -42,10 +48,22 @@ wxString PickExportFile(wxWindow* parent, const wxString& suggestion) {
 
 ExportFilePicker gExportFilePicker = PickExportFile;
 
+wxString AskTime(wxWindow* parent, const wxString& current) {
+    wxTextEntryDialog dialog(parent, "Time from the start (seconds, or h:mm:ss.s):", "Go to time",
+                             current);
+    return dialog.ShowModal() == wxID_OK ? dialog.GetValue() : wxString();
+}
+
+TimeAsker gTimeAsker = AskTime;
+
 }  // namespace
 
 void SetExportFilePicker(ExportFilePicker picker) {
     gExportFilePicker = picker ? std::move(picker) : PickExportFile;
+}
+
+void SetTimeAsker(TimeAsker asker) {
+    gTimeAsker = asker ? std::move(asker) : AskTime;
 }
 
 // clang-format off
@@ -58,6 +76,15 @@ wxBEGIN_EVENT_TABLE(CReviewFrame, wxFrame)
     EVT_MENU(ID_REVIEW_END, CReviewFrame::OnEnds)
     EVT_MENU(ID_REVIEW_NEXTMARKER, CReviewFrame::OnMarkerStep)
     EVT_MENU(ID_REVIEW_PREVMARKER, CReviewFrame::OnMarkerStep)
+    EVT_MENU(ID_REVIEW_CURSOR1, CReviewFrame::OnCursorCommand)
+    EVT_MENU(ID_REVIEW_CURSOR2, CReviewFrame::OnCursorCommand)
+    EVT_MENU(ID_REVIEW_CURSORLEFT, CReviewFrame::OnCursorCommand)
+    EVT_MENU(ID_REVIEW_CURSORRIGHT, CReviewFrame::OnCursorCommand)
+    EVT_MENU(ID_REVIEW_CURSORSTOMARKERS, CReviewFrame::OnCursorCommand)
+    EVT_MENU(ID_REVIEW_CLEARCURSORS, CReviewFrame::OnCursorCommand)
+    EVT_MENU(ID_REVIEW_GOTOTIME, CReviewFrame::OnGoToTime)
+    EVT_MENU(ID_REVIEW_ZOOMSPAN, CReviewFrame::OnZoomSpan)
+    EVT_MENU(ID_REVIEW_EXPORTSPAN, CReviewFrame::OnExport)
 wxEND_EVENT_TABLE();
 // clang-format on
 
@@ -98,18 +125,33 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     view->AppendSeparator();
     view->Append(ID_REVIEW_NEXTMARKER, "&Next marker\tN");
     view->Append(ID_REVIEW_PREVMARKER, "&Previous marker\tP");
+    auto* measure = new wxMenu;
+    measure->Append(ID_REVIEW_CURSOR1, "Cursor &1 here\t1");
+    measure->Append(ID_REVIEW_CURSOR2, "Cursor &2 here\t2");
+    measure->Append(ID_REVIEW_CURSORLEFT, "Cursor &left\t,");
+    measure->Append(ID_REVIEW_CURSORRIGHT, "Cursor &right\t.");
+    measure->Append(ID_REVIEW_GOTOTIME, "&Go to time...\tCtrl+G");
+    measure->Append(ID_REVIEW_CURSORSTOMARKERS, "Cursors on the chosen &marker and the next");
+    measure->Append(ID_REVIEW_CLEARCURSORS, "&Clear cursors");
+    measure->AppendSeparator();
+    measure->Append(ID_REVIEW_ZOOMSPAN, "&Zoom to the span\tZ");
+    measure->Append(ID_REVIEW_EXPORTSPAN, "E&xport the span...");
     auto* bar = new wxMenuBar;
     bar->Append(file, "&File");
     bar->Append(view, "&View");
+    bar->Append(measure, "&Measure");
     SetMenuBar(bar);
     // As in the main window, every key is in the frame's table, whatever child
     // has the focus; the table replaces the one built from the menu's hints.
     wxAcceleratorEntry keys[] = {
-        {wxACCEL_CTRL, 'E', ID_REVIEW_EXPORT},       {wxACCEL_CTRL, 'W', wxID_CLOSE},
-        {wxACCEL_NORMAL, 'I', ID_REVIEW_ZOOMIN},     {wxACCEL_NORMAL, 'O', ID_REVIEW_ZOOMOUT},
-        {wxACCEL_NORMAL, 'W', ID_REVIEW_WHOLE},      {wxACCEL_NORMAL, WXK_HOME, ID_REVIEW_HOME},
-        {wxACCEL_NORMAL, WXK_END, ID_REVIEW_END},    {wxACCEL_NORMAL, 'N', ID_REVIEW_NEXTMARKER},
-        {wxACCEL_NORMAL, 'P', ID_REVIEW_PREVMARKER},
+        {wxACCEL_CTRL, 'E', ID_REVIEW_EXPORT},        {wxACCEL_CTRL, 'W', wxID_CLOSE},
+        {wxACCEL_NORMAL, 'I', ID_REVIEW_ZOOMIN},      {wxACCEL_NORMAL, 'O', ID_REVIEW_ZOOMOUT},
+        {wxACCEL_NORMAL, 'W', ID_REVIEW_WHOLE},       {wxACCEL_NORMAL, WXK_HOME, ID_REVIEW_HOME},
+        {wxACCEL_NORMAL, WXK_END, ID_REVIEW_END},     {wxACCEL_NORMAL, 'N', ID_REVIEW_NEXTMARKER},
+        {wxACCEL_NORMAL, 'P', ID_REVIEW_PREVMARKER},  {wxACCEL_NORMAL, '1', ID_REVIEW_CURSOR1},
+        {wxACCEL_NORMAL, '2', ID_REVIEW_CURSOR2},     {wxACCEL_NORMAL, ',', ID_REVIEW_CURSORLEFT},
+        {wxACCEL_NORMAL, '.', ID_REVIEW_CURSORRIGHT}, {wxACCEL_CTRL, 'G', ID_REVIEW_GOTOTIME},
+        {wxACCEL_NORMAL, 'Z', ID_REVIEW_ZOOMSPAN},
     };
     SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(
@@ -122,9 +164,25 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     for (std::size_t m = 0; m < info.markers.size(); ++m) {
         m_markers->Append(W(MarkerListText(m, info.markers[m], info.period)));
     }
+    m_measure =
+        new wxTextCtrl(panel, wxID_ANY, wxString(), wxDefaultPosition, wxSize(-1, kMeasureHeight),
+                       wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxHSCROLL);
+    m_measure->SetFont(wxFont(wxFontInfo().Family(wxFONTFAMILY_TELETYPE)));
+    m_measure->SetName("Measurements");
+    auto* copy = new wxButton(panel, wxID_COPY, "&Copy");
+    copy->Bind(wxEVT_BUTTON, [this](wxCommandEvent&) {
+        if (wxTheClipboard->Open()) {
+            wxTheClipboard->SetData(new wxTextDataObject(m_measure->GetValue()));
+            wxTheClipboard->Close();
+        }
+    });
+    auto* measureRow = new wxBoxSizer(wxHORIZONTAL);
+    measureRow->Add(m_measure, 1, wxEXPAND);
+    measureRow->Add(copy, 0, wxALIGN_TOP | wxLEFT, 4);
     auto* left = new wxBoxSizer(wxVERTICAL);
     left->Add(m_canvas, 1, wxEXPAND);
     left->Add(m_scroll, 0, wxEXPAND);
+    left->Add(measureRow, 0, wxEXPAND | wxTOP, 2);
     auto* row = new wxBoxSizer(wxHORIZONTAL);
     row->Add(left, 1, wxEXPAND);
     row->Add(m_markers, 0, wxEXPAND);
@@ -137,6 +195,7 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     m_canvas->onReadout = [this](const wxString& text) { SetStatus(kReadout, text); };
     m_canvas->onViewChanged = [this] { ViewChanged(); };
     m_canvas->onReadFailed = [this](const std::string& error) { ReadFailed(error); };
+    m_canvas->onCursorsChanged = [this] { CursorsChanged(); };
     m_scroll->Bind(wxEVT_SCROLL_THUMBTRACK, &CReviewFrame::OnScroll, this);
     m_scroll->Bind(wxEVT_SCROLL_CHANGED, &CReviewFrame::OnScroll, this);
     m_scroll->Bind(wxEVT_SCROLL_LINEUP, &CReviewFrame::OnScroll, this);
@@ -159,6 +218,7 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
         for (const std::string& note : info.notes) why += (why.empty() ? "" : " ") + note;
         m_stateText = "Cut short: " + W(why);
     }
+    CursorsChanged();
     m_canvas->SetNotice("Reading the overview...");
     m_builder.Start(std::move(second));
     m_timer.Start(kTimerMs);
@@ -180,6 +240,7 @@ CReviewFrame::~CReviewFrame() {
     m_canvas->onViewChanged = nullptr;
     m_canvas->onReadout = nullptr;
     m_canvas->onReadFailed = nullptr;
+    m_canvas->onCursorsChanged = nullptr;
     m_canvas->SetRecording(nullptr, nullptr);
     // The builder's destructor joins its thread before the reader goes.
 }
@@ -304,7 +365,20 @@ void CReviewFrame::JumpToMarker(std::size_t m) {
     m_jumping = false;
 }
 
-void CReviewFrame::OnExport(wxCommandEvent&) {
+void CReviewFrame::OnExport(wxCommandEvent& event) {
+    if (event.GetId() != ID_REVIEW_EXPORTSPAN) {
+        Export(std::nullopt);
+        return;
+    }
+    const auto span = m_canvas->cursors().Span();
+    if (!span) {
+        SetStatus(kState, "Place both cursors first (keys 1 and 2, or Shift and a drag)");
+        return;
+    }
+    Export(span);
+}
+
+void CReviewFrame::Export(std::optional<std::pair<int64_t, int64_t>> span) {
     const RecordingInfo& info = m_reader->Info();
     const wxString path = gExportFilePicker(this, wxFileName(W(info.fileName)).GetName() + ".csv");
     if (path.empty()) return;
@@ -320,6 +394,11 @@ void CReviewFrame::OnExport(wxCommandEvent&) {
     if (!SelectExport(info, std::nullopt, std::nullopt, "", selection, error)) {
         m_ui.ShowMessage(out + ": " + error, UserInterface::Icon::Error);
         return;
+    }
+    if (span) {
+        // The cursors' scans themselves, not seconds rounded back to scans.
+        selection.firstScan = span->first;
+        selection.endScan = span->second;
     }
     bool ok = false;
     std::string note;
@@ -343,6 +422,94 @@ void CReviewFrame::OnExport(wxCommandEvent&) {
         path;
     if (!note.empty()) done += " (" + W(note) + ")";
     SetStatus(kState, done);
+}
+
+void CReviewFrame::OnCursorCommand(wxCommandEvent& event) {
+    switch (event.GetId()) {
+        case ID_REVIEW_CURSOR1:
+            m_canvas->PlaceCursorAtPointer(0);
+            break;
+        case ID_REVIEW_CURSOR2:
+            m_canvas->PlaceCursorAtPointer(1);
+            break;
+        case ID_REVIEW_CURSORLEFT:
+            m_canvas->StepCursor(-1);
+            break;
+        case ID_REVIEW_CURSORRIGHT:
+            m_canvas->StepCursor(1);
+            break;
+        case ID_REVIEW_CLEARCURSORS:
+            m_canvas->ClearCursors();
+            break;
+        case ID_REVIEW_CURSORSTOMARKERS: {
+            const std::vector<RecordingMarker>& markers = m_canvas->markers();
+            const int chosen = m_markers->GetSelection();
+            if (chosen == wxNOT_FOUND || static_cast<std::size_t>(chosen) >= markers.size()) {
+                SetStatus(kState, "Choose a marker in the list first");
+                return;
+            }
+            const auto m = static_cast<std::size_t>(chosen);
+            const int64_t end =
+                m + 1 < markers.size() ? markers[m + 1].scan : m_reader->Info().scanCount - 1;
+            m_canvas->SetCursor(0, markers[m].scan);
+            m_canvas->SetCursor(1, end);
+            break;
+        }
+        default:
+            break;
+    }
+}
+
+void CReviewFrame::OnGoToTime(wxCommandEvent&) {
+    const RecordingInfo& info = m_reader->Info();
+    const ReviewViewport& v = m_canvas->viewport();
+    const wxString current =
+        W(TimeLabel(static_cast<double>(v.First() + v.Span() / 2) * info.period, 0.001));
+    const wxString typed = gTimeAsker(this, current);
+    if (typed.empty()) return;
+    const std::optional<double> seconds = ParseTypedTime(std::string(typed.utf8_str()));
+    if (!seconds) {
+        m_ui.ShowMessage(std::string(typed.utf8_str()) +
+                             " is no time: type seconds (12.5), or h:mm:ss.s (0:01:02.5)",
+                         UserInterface::Icon::Error);
+        return;
+    }
+    const int64_t scan = ScanAtSeconds(*seconds, info.period, info.scanCount);
+    m_canvas->viewport().CentreOn(scan);
+    m_canvas->ViewChanged();
+    m_canvas->SetCursor(m_canvas->cursors().active, scan);
+}
+
+void CReviewFrame::OnZoomSpan(wxCommandEvent&) {
+    const auto span = m_canvas->cursors().Span();
+    if (!span) {
+        SetStatus(kState, "Place both cursors first (keys 1 and 2, or Shift and a drag)");
+        return;
+    }
+    ReviewViewport& v = m_canvas->viewport();
+    const int64_t length = span->second - span->first;
+    // Zoom by the ratio of the spans, then start at the span's first scan.
+    v.Zoom(static_cast<double>(v.Span()) / static_cast<double>(std::max(length, int64_t{1})), 0);
+    v.ScrollTo(span->first);
+    m_canvas->ViewChanged();
+}
+
+void CReviewFrame::CursorsChanged() {
+    CursorReading reading;
+    if (!ReadCursors(*m_reader, m_canvas->cursors(), reading)) {
+        ReadFailed(m_reader->Error());
+        return;
+    }
+    m_cursorLines = CursorReadoutLines(reading, m_reader->Info().period, m_reader->Info().channels);
+    ShowMeasurements();
+}
+
+void CReviewFrame::ShowMeasurements() {
+    std::string text;
+    for (const std::string& line : m_cursorLines) text += line + "\n";
+    if (!m_statistics.empty()) text += "\n" + m_statistics;
+    const wxString shown = W(text);
+    if (m_measure->GetValue() != shown) m_measure->ChangeValue(shown);
 }
 
 void CReviewFrame::ReadFailed(const std::string& error) {

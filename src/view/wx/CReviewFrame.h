@@ -7,6 +7,7 @@
 #include <wx/frame.h>
 #include <wx/listbox.h>
 #include <wx/scrolbar.h>
+#include <wx/textctrl.h>
 #include <wx/timer.h>
 
 #include <functional>
@@ -28,6 +29,10 @@ namespace tamix {
 using ExportFilePicker = std::function<wxString(wxWindow* parent, const wxString& suggestion)>;
 void SetExportFilePicker(ExportFilePicker picker);
 
+// Asks for a time to go to (empty when cancelled). Replaceable for tests.
+using TimeAsker = std::function<wxString(wxWindow* parent, const wxString& current)>;
+void SetTimeAsker(TimeAsker asker);
+
 class CReviewFrame final : public wxFrame {
   public:
     enum Id {
@@ -39,6 +44,15 @@ class CReviewFrame final : public wxFrame {
         ID_REVIEW_END,
         ID_REVIEW_NEXTMARKER,
         ID_REVIEW_PREVMARKER,
+        ID_REVIEW_CURSOR1,
+        ID_REVIEW_CURSOR2,
+        ID_REVIEW_CURSORLEFT,
+        ID_REVIEW_CURSORRIGHT,
+        ID_REVIEW_GOTOTIME,
+        ID_REVIEW_CURSORSTOMARKERS,
+        ID_REVIEW_CLEARCURSORS,
+        ID_REVIEW_ZOOMSPAN,
+        ID_REVIEW_EXPORTSPAN,
     };
     // Status bar fields.
     enum Field { kReadout, kState, kFieldCount };
@@ -56,6 +70,8 @@ class CReviewFrame final : public wxFrame {
     ReviewCanvas& canvas() { return *m_canvas; }
     wxListBox& markerList() { return *m_markers; }
     wxScrollBar& scrollBar() { return *m_scroll; }
+    // The cursors' readout and the statistics, as the panel shows them.
+    wxTextCtrl& measurePanel() { return *m_measure; }
     RecordingReader& reader() { return *m_reader; }
     // True once the overview is built and drawn.
     bool Ready() const { return m_overview != nullptr; }
@@ -73,7 +89,14 @@ class CReviewFrame final : public wxFrame {
     void OnScroll(wxScrollEvent& event);
     void OnMarkerChosen(wxCommandEvent& event);
     void OnMarkerListMotion(wxMouseEvent& event);
-    void OnExport(wxCommandEvent&);
+    void OnExport(wxCommandEvent& event);
+    void OnCursorCommand(wxCommandEvent& event);
+    void OnGoToTime(wxCommandEvent&);
+    void OnZoomSpan(wxCommandEvent&);
+    void CursorsChanged();
+    void ShowMeasurements();
+    // Exports scans [first, end) of every channel; the whole recording when empty.
+    void Export(std::optional<std::pair<int64_t, int64_t>> span);
     void OnZoom(wxCommandEvent& event);
     void OnEnds(wxCommandEvent& event);
     void OnMarkerStep(wxCommandEvent& event);
@@ -88,6 +111,9 @@ class CReviewFrame final : public wxFrame {
     ReviewCanvas* m_canvas = nullptr;
     wxListBox* m_markers = nullptr;
     wxScrollBar* m_scroll = nullptr;
+    wxTextCtrl* m_measure = nullptr;
+    std::vector<std::string> m_cursorLines;  // the cursors' readout, as last read
+    std::string m_statistics;                // the last statistics table, if any
     wxTimer m_timer;
     WxUserInterface m_ui;
     int64_t m_scrollUnit = 1;  // scans per scroll-bar step

@@ -29,6 +29,7 @@ constexpr int kMaxFlagRows = 4;
 constexpr int kFlagGap = 3;
 constexpr int kValueGap = 8;         // between a strip's label and its value at the pointer
 constexpr double kWheelZoom = 1.25;  // per notch
+constexpr int kCursorHitPixels = 4;
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
@@ -139,8 +140,8 @@ void ReviewCanvas::ZoomAt(double factor, int x) {
 }
 
 std::optional<int> ReviewCanvas::MarkerX(std::size_t m) const {
-    if (m_reader == nullptr || m >= m_reader->Info().markers.size()) return std::nullopt;
-    const auto column = m_viewport.ColumnOfScan(m_reader->Info().markers[m].scan);
+    if (m_reader == nullptr || m >= markers().size()) return std::nullopt;
+    const auto column = m_viewport.ColumnOfScan(markers()[m].scan);
     if (!column) return std::nullopt;
     return m_layout.traces.left + *column;
 }
@@ -297,7 +298,7 @@ void ReviewCanvas::DrawStrip(wxDC& dc, int c) {
 }
 
 void ReviewCanvas::DrawMarkers(wxDC& dc) {
-    const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
+    const std::vector<RecordingMarker>& markers = this->markers();
     const Rect& t = m_layout.traces;
     const int bottom = t.top + m_layout.stripHeight * m_layout.channelCount;
     m_flags.clear();
@@ -364,6 +365,8 @@ void ReviewCanvas::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     if (m_dirty || !m_buffer.IsOk() || m_buffer.GetSize() != GetClientSize()) RenderAll();
     dc.DrawBitmap(m_buffer, 0, 0);
+    // Over the buffer: a cursor's drag repaints the lines, never the traces.
+    DrawCursors(dc);
     DrawReadout(dc);
 }
 
@@ -432,7 +435,21 @@ bool ReviewCanvas::IconClick(int x, int y, MouseButton button) {
 void ReviewCanvas::OnLeftDown(wxMouseEvent& event) {
     SetFocus();
     if (IconClick(event.GetX(), event.GetY(), MouseButton::Left)) return;
-    m_dragX = event.GetX();
+    const Rect& t = m_layout.traces;
+    const bool onTraces = m_reader != nullptr && m_viewport.Span() > 0 && event.GetX() >= t.left &&
+                          event.GetX() < t.right && event.GetY() >= t.top &&
+                          event.GetY() < t.bottom;
+    if (onTraces && event.ShiftDown()) {
+        // A span: the first cursor where the drag starts, the second follows it.
+        SetCursor(0, CursorScanAt(m_viewport, event.GetX() - t.left));
+        SetCursor(1, CursorScanAt(m_viewport, event.GetX() - t.left));
+        m_dragCursor = 1;
+    } else if (const std::optional<int> near = onTraces ? CursorNear(event.GetX()) : std::nullopt) {
+        m_dragCursor = *near;
+        m_cursors.active = *near;
+    } else {
+        m_dragX = event.GetX();
+    }
     m_dragFirst = m_viewport.First();
     if (!HasCapture()) CaptureMouse();
 }
@@ -443,15 +460,19 @@ void ReviewCanvas::OnRightDown(wxMouseEvent& event) {
 
 void ReviewCanvas::OnLeftUp(wxMouseEvent&) {
     m_dragX.reset();
+    m_dragCursor.reset();
     if (HasCapture()) ReleaseMouse();
 }
 
 void ReviewCanvas::OnCaptureLost(wxMouseCaptureLostEvent&) {
     m_dragX.reset();
+    m_dragCursor.reset();
 }
 
 void ReviewCanvas::OnMotion(wxMouseEvent& event) {
-    if (m_dragX && event.LeftIsDown()) {
+    if (m_dragCursor && event.LeftIsDown()) {
+        SetCursor(*m_dragCursor, CursorScanAt(m_viewport, event.GetX() - m_layout.traces.left));
+    } else if (m_dragX && event.LeftIsDown()) {
         // Dragging moves the recording with the pointer.
         const double columns = static_cast<double>(*m_dragX - event.GetX());
         m_viewport.ScrollTo(
@@ -460,6 +481,103 @@ void ReviewCanvas::OnMotion(wxMouseEvent& event) {
         ViewChanged();
     }
     Readout(event.GetX(), event.GetY());
+}
+
+void ReviewCanvas::SetMarkers(const std::vector<RecordingMarker>* markers) {
+    m_markerList = markers;
+    m_dirty = true;
+    Refresh(false);
+}
+
+const std::vector<RecordingMarker>& ReviewCanvas::markers() const {
+    static const std::vector<RecordingMarker> kNone;
+    if (m_markerList != nullptr) return *m_markerList;
+    return m_reader != nullptr ? m_reader->Info().markers : kNone;
+}
+
+void ReviewCanvas::CursorsChanged() {
+    Refresh(false);
+    if (onCursorsChanged) onCursorsChanged();
+}
+
+void ReviewCanvas::SetCursor(int which, int64_t scan) {
+    if (m_reader == nullptr || which < 0 || which > 1 || m_viewport.TotalScans() <= 0) return;
+    const auto i = static_cast<std::size_t>(which);
+    m_cursors.scan[i] = std::clamp<int64_t>(scan, 0, m_viewport.TotalScans() - 1);
+    m_cursors.active = which;
+    CursorsChanged();
+}
+
+void ReviewCanvas::ClearCursors() {
+    m_cursors = {};
+    CursorsChanged();
+}
+
+void ReviewCanvas::PlaceCursorAtPointer(int which) {
+    const Rect& t = m_layout.traces;
+    if (m_pointer && m_pointer->x >= t.left && m_pointer->x < t.right && m_pointer->y >= t.top &&
+        m_pointer->y < t.bottom) {
+        SetCursor(which, CursorScanAt(m_viewport, m_pointer->x - t.left));
+    } else {
+        SetCursor(which, m_viewport.First() + m_viewport.Span() / 2);
+    }
+}
+
+void ReviewCanvas::StepCursor(int direction) {
+    const auto i = static_cast<std::size_t>(m_cursors.active);
+    if (!m_cursors.scan[i]) {
+        PlaceCursorAtPointer(m_cursors.active);
+        return;
+    }
+    // One scan once scans lie apart on screen, else the next column's scan.
+    const int64_t perColumn =
+        std::max<int64_t>(1, m_viewport.Span() / std::max(m_viewport.Columns(), 1));
+    const int64_t scan = *m_cursors.scan[i] + direction * perColumn;
+    SetCursor(m_cursors.active, scan);
+    if (!m_viewport.ColumnOfScan(*m_cursors.scan[i])) {
+        m_viewport.CentreOn(*m_cursors.scan[i]);
+        ViewChanged();
+    }
+}
+
+std::optional<int> ReviewCanvas::CursorX(int which) const {
+    const std::optional<int64_t>& scan = m_cursors.scan[static_cast<std::size_t>(which)];
+    if (!scan || *scan < m_viewport.First() || *scan >= m_viewport.EndScan()) return std::nullopt;
+    return m_layout.traces.left + static_cast<int>(std::lround(CursorColumn(m_viewport, *scan)));
+}
+
+std::optional<int> ReviewCanvas::CursorNear(int x) const {
+    std::optional<int> best;
+    int distance = kCursorHitPixels + 1;
+    for (int i = 0; i < 2; ++i) {
+        if (const std::optional<int> cx = CursorX(i); cx && std::abs(*cx - x) < distance) {
+            distance = std::abs(*cx - x);
+            best = i;
+        }
+    }
+    return best;
+}
+
+void ReviewCanvas::DrawCursors(wxDC& dc) {
+    if (m_layout.stripHeight <= 0) return;
+    const Rect& t = m_layout.traces;
+    const int bottom = t.top + m_layout.stripHeight * m_layout.channelCount;
+    dc.SetFont(*wxSMALL_FONT);
+    for (int i = 0; i < 2; ++i) {
+        const std::optional<int> x = CursorX(i);
+        if (!x) continue;
+        dc.SetPen(wxPen(m_theme.ink, 1, i == 0 ? wxPENSTYLE_SOLID : wxPENSTYLE_DOT));
+        dc.DrawLine(*x, t.top, *x, bottom);
+        const wxString number = wxString::Format("%d", i + 1);
+        const wxSize size = dc.GetTextExtent(number);
+        const wxRect box(*x - size.x / 2 - 2, bottom - size.y - 1, size.x + 4, size.y);
+        dc.SetPen(wxPen(m_theme.ink));
+        dc.SetBrush(wxBrush(i == m_cursors.active ? m_theme.ink : m_theme.background));
+        dc.DrawRectangle(box);
+        dc.SetTextForeground(i == m_cursors.active ? m_theme.background : m_theme.ink);
+        dc.DrawText(number, box.x + 2, box.y);
+    }
+    dc.SetFont(*wxNORMAL_FONT);
 }
 
 void ReviewCanvas::Readout(int x, int y) {
@@ -488,8 +606,7 @@ wxString ReviewCanvas::MarkerTip(int x) const {
     // Every marker near the pointer, with its whole comment: flags at one
     // place may show only their numbers, or none.
     wxString tip;
-    const std::vector<RecordingMarker>& markers =
-        m_reader != nullptr ? m_reader->Info().markers : std::vector<RecordingMarker>();
+    const std::vector<RecordingMarker>& markers = this->markers();
     for (std::size_t m = 0; m < markers.size(); ++m) {
         const std::optional<int> mx = MarkerX(m);
         if (mx && std::abs(*mx - x) <= kMarkerHitPixels) {

@@ -15,6 +15,7 @@
 #include "recording/MinMaxPyramid.h"
 #include "recording/RecordingReader.h"
 #include "view/DisplayScaling.h"
+#include "view/ReviewCursors.h"
 #include "view/ReviewReadout.h"
 #include "view/ReviewViewport.h"
 #include "view/ViewGeometry.h"
@@ -82,6 +83,26 @@ class ReviewCanvas final : public wxWindow {
     // The tip for client x on the traces: every marker whose line is near.
     wxString MarkerTip(int x) const;
 
+    // The markers drawn: the recording's at first, the edited list once the
+    // frame has one. Owned by the frame.
+    void SetMarkers(const std::vector<RecordingMarker>* markers);
+    const std::vector<RecordingMarker>& markers() const;
+
+    // The two cursors; dragging a cursor's line moves it, Shift and a drag
+    // span them over the dragged scans.
+    const CursorPair& cursors() const { return m_cursors; }
+    void SetCursor(int which, int64_t scan);
+    void ClearCursors();
+    // Puts cursor `which` at the pointer when it is on the traces, else in the
+    // middle of the view.
+    void PlaceCursorAtPointer(int which);
+    // Moves the active cursor by one scan once scans lie apart, else a column.
+    void StepCursor(int direction);
+    // The client x of cursor `which`, if it is placed and on screen.
+    std::optional<int> CursorX(int which) const;
+    // Called whenever a cursor moves.
+    std::function<void()> onCursorsChanged;
+
   private:
     void OnPaint(wxPaintEvent&);
     void OnSize(wxSizeEvent&);
@@ -103,6 +124,9 @@ class ReviewCanvas final : public wxWindow {
     bool VisibleRange(std::vector<MinMax>& range);
     void FitStrip(std::size_t c, const MinMax& range);
     void Readout(int x, int y);
+    void DrawCursors(wxDC& dc);
+    void CursorsChanged();
+    std::optional<int> CursorNear(int x) const;
     std::vector<Label> LayOutReadout(wxDC& dc) const;
 
     RecordingReader* m_reader = nullptr;
@@ -122,6 +146,9 @@ class ReviewCanvas final : public wxWindow {
     std::vector<MinMax> m_columns;  // the visible columns, reused
     std::vector<wxPoint> m_points;
     std::optional<int> m_dragX;
+    std::optional<int> m_dragCursor;  // the cursor a drag moves, instead of the view
+    CursorPair m_cursors;
+    const std::vector<RecordingMarker>* m_markerList = nullptr;
     int64_t m_dragFirst = 0;
     double m_lastRenderMs = 0;
 };
