@@ -141,6 +141,30 @@ int main(int argc, char** argv) {
     v.Zoom(7.3, 100);
     v.PanColumns(333.3);  // columns off the overview's block grid
     redraw("zoomed x7.3, panned");
+
+    // A cursor dragged across the whole recording with the statistics of the
+    // span following it: each step reads the cursors, works out the span's
+    // statistics and repaints the window as a drag does.
+    v.ShowAll();
+    canvas.RenderAll();
+    const int64_t total = v.TotalScans();
+    canvas.SetCursor(0, total / 10);
+    canvas.SetCursor(1, total / 5);
+    wxCommandEvent stats(wxEVT_MENU, CReviewFrame::ID_REVIEW_STATISTICS);
+    frame->ProcessWindowEvent(stats);
+    {
+        constexpr int kSteps = 40;
+        std::vector<double> ms;
+        for (int i = 0; i < kSteps; ++i) {
+            const auto start = Clock::now();
+            canvas.SetCursor(1, total / 5 + (total * 7 / 10) * i / kSteps + 12345);
+            canvas.Update();
+            ms.push_back(Ms(Clock::now() - start));
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("cursor drag step with statistics      median %6.2f ms, worst %6.2f ms\n",
+                    ms[kSteps / 2], ms.back());
+    }
     frame->Destroy();
     Settle(0.2);
     wxTheApp->OnExit();

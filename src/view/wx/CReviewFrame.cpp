@@ -19,10 +19,13 @@
 #include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
 #include "recording/OpenRecording.h"
+#include "recording/MarkerSave.h"
 #include "recording/OutputFile.h"
+#include "recording/SpanStatistics.h"
 #include "view/ReviewCursors.h"
 #include "view/ReviewMarkers.h"
 #include "view/TimeAxis.h"
+#include "view/wx/CSpectrumFrame.h"
 
 #include "res/tamix.xpm"
 
@@ -56,6 +59,14 @@ wxString AskTime(wxWindow* parent, const wxString& current) {
 
 TimeAsker gTimeAsker = AskTime;
 
+std::optional<wxString> AskComment(wxWindow* parent, const wxString& current) {
+    wxTextEntryDialog dialog(parent, "Comment:", "Marker", current);
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    return dialog.GetValue();
+}
+
+CommentAsker gCommentAsker = AskComment;
+
 }  // namespace
 
 void SetExportFilePicker(ExportFilePicker picker) {
@@ -64,6 +75,10 @@ void SetExportFilePicker(ExportFilePicker picker) {
 
 void SetTimeAsker(TimeAsker asker) {
     gTimeAsker = asker ? std::move(asker) : AskTime;
+}
+
+void SetCommentAsker(CommentAsker asker) {
+    gCommentAsker = asker ? std::move(asker) : AskComment;
 }
 
 // clang-format off
@@ -85,6 +100,13 @@ wxBEGIN_EVENT_TABLE(CReviewFrame, wxFrame)
     EVT_MENU(ID_REVIEW_GOTOTIME, CReviewFrame::OnGoToTime)
     EVT_MENU(ID_REVIEW_ZOOMSPAN, CReviewFrame::OnZoomSpan)
     EVT_MENU(ID_REVIEW_EXPORTSPAN, CReviewFrame::OnExport)
+    EVT_MENU(ID_REVIEW_STATISTICS, CReviewFrame::OnStatistics)
+    EVT_MENU(ID_REVIEW_STATISTICSALL, CReviewFrame::OnStatistics)
+    EVT_MENU(ID_REVIEW_SPECTRUM, CReviewFrame::OnSpectrum)
+    EVT_MENU(ID_REVIEW_ADDMARKER, CReviewFrame::OnMarkerEdit)
+    EVT_MENU(ID_REVIEW_EDITMARKER, CReviewFrame::OnMarkerEdit)
+    EVT_MENU(ID_REVIEW_DELETEMARKER, CReviewFrame::OnMarkerEdit)
+    EVT_MENU(ID_REVIEW_SAVEMARKERS, CReviewFrame::OnSaveMarkers)
 wxEND_EVENT_TABLE();
 // clang-format on
 
@@ -134,12 +156,22 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     measure->Append(ID_REVIEW_CURSORSTOMARKERS, "Cursors on the chosen &marker and the next");
     measure->Append(ID_REVIEW_CLEARCURSORS, "&Clear cursors");
     measure->AppendSeparator();
+    measure->Append(ID_REVIEW_STATISTICS, "&Statistics of the span\tS");
+    measure->Append(ID_REVIEW_STATISTICSALL, "Statistics of the &whole recording");
+    measure->Append(ID_REVIEW_SPECTRUM, "S&pectrum of the span...\tF");
     measure->Append(ID_REVIEW_ZOOMSPAN, "&Zoom to the span\tZ");
     measure->Append(ID_REVIEW_EXPORTSPAN, "E&xport the span...");
+    auto* markerMenu = new wxMenu;
+    markerMenu->Append(ID_REVIEW_ADDMARKER, "&Add marker at the cursor...\tM");
+    markerMenu->Append(ID_REVIEW_EDITMARKER, "&Edit the chosen marker...");
+    markerMenu->Append(ID_REVIEW_DELETEMARKER, "&Delete the chosen marker\tDelete");
+    markerMenu->AppendSeparator();
+    markerMenu->Append(ID_REVIEW_SAVEMARKERS, "&Save markers\tCtrl+S");
     auto* bar = new wxMenuBar;
     bar->Append(file, "&File");
     bar->Append(view, "&View");
     bar->Append(measure, "&Measure");
+    bar->Append(markerMenu, "Ma&rkers");
     SetMenuBar(bar);
     // As in the main window, every key is in the frame's table, whatever child
     // has the focus; the table replaces the one built from the menu's hints.
@@ -151,7 +183,10 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
         {wxACCEL_NORMAL, 'P', ID_REVIEW_PREVMARKER},  {wxACCEL_NORMAL, '1', ID_REVIEW_CURSOR1},
         {wxACCEL_NORMAL, '2', ID_REVIEW_CURSOR2},     {wxACCEL_NORMAL, ',', ID_REVIEW_CURSORLEFT},
         {wxACCEL_NORMAL, '.', ID_REVIEW_CURSORRIGHT}, {wxACCEL_CTRL, 'G', ID_REVIEW_GOTOTIME},
-        {wxACCEL_NORMAL, 'Z', ID_REVIEW_ZOOMSPAN},
+        {wxACCEL_NORMAL, 'Z', ID_REVIEW_ZOOMSPAN},   {wxACCEL_NORMAL, 'M', ID_REVIEW_ADDMARKER},
+        {wxACCEL_NORMAL, 'S', ID_REVIEW_STATISTICS}, {wxACCEL_NORMAL, 'F', ID_REVIEW_SPECTRUM},
+        {wxACCEL_NORMAL, WXK_DELETE, ID_REVIEW_DELETEMARKER},
+        {wxACCEL_CTRL, 'S', ID_REVIEW_SAVEMARKERS},
     };
     SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(
@@ -161,9 +196,8 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     m_canvas = new ReviewCanvas(panel);
     m_scroll = new wxScrollBar(panel, wxID_ANY, wxDefaultPosition, wxDefaultSize, wxSB_HORIZONTAL);
     m_markers = new wxListBox(panel, wxID_ANY, wxDefaultPosition, wxSize(kMarkerListWidth, -1));
-    for (std::size_t m = 0; m < info.markers.size(); ++m) {
-        m_markers->Append(W(MarkerListText(m, info.markers[m], info.period)));
-    }
+    m_edited = info.markers;
+    ListMarkers();
     m_measure =
         new wxTextCtrl(panel, wxID_ANY, wxString(), wxDefaultPosition, wxSize(-1, kMeasureHeight),
                        wxTE_MULTILINE | wxTE_READONLY | wxTE_DONTWRAP | wxHSCROLL);
@@ -203,11 +237,16 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     m_scroll->Bind(wxEVT_SCROLL_PAGEUP, &CReviewFrame::OnScroll, this);
     m_scroll->Bind(wxEVT_SCROLL_PAGEDOWN, &CReviewFrame::OnScroll, this);
     m_markers->Bind(wxEVT_LISTBOX, &CReviewFrame::OnMarkerChosen, this);
+    m_markers->Bind(wxEVT_LISTBOX_DCLICK, [this](wxCommandEvent&) {
+        wxCommandEvent edit(wxEVT_MENU, ID_REVIEW_EDITMARKER);
+        OnMarkerEdit(edit);
+    });
     m_markers->Bind(wxEVT_MOTION, &CReviewFrame::OnMarkerListMotion, this);
     Bind(wxEVT_TIMER, &CReviewFrame::OnTimer, this);
     Bind(wxEVT_CLOSE_WINDOW, &CReviewFrame::OnClose, this);
 
     m_canvas->SetRecording(m_reader.get(), nullptr);
+    m_canvas->SetMarkers(&m_edited);
     if (info.beingRecorded) {
         // Not a crash: the recorder is still writing, and the window shows
         // what was on disk when it opened.
@@ -246,6 +285,16 @@ CReviewFrame::~CReviewFrame() {
 }
 
 void CReviewFrame::OnClose(wxCloseEvent& event) {
+    if (m_markersChanged && event.CanVeto()) {
+        const std::string name(
+            wxFileName(W(m_reader->Info().fileName)).GetFullName().utf8_str());
+        if (m_ui.AskYesNo("The markers of " + name + " were changed. Save them?",
+                          UserInterface::Answer::Yes) &&
+            !SaveMarkers()) {
+            event.Veto();
+            return;
+        }
+    }
     m_timer.Stop();
     m_builder.Cancel();
     event.Skip();
@@ -324,7 +373,7 @@ void CReviewFrame::OnEnds(wxCommandEvent& event) {
 }
 
 void CReviewFrame::OnMarkerStep(wxCommandEvent& event) {
-    const std::vector<RecordingMarker>& markers = m_reader->Info().markers;
+    const std::vector<RecordingMarker>& markers = m_edited;
     const ReviewViewport& v = m_canvas->viewport();
     const int64_t from = m_current ? markers[*m_current].scan : v.First() + v.Span() / 2;
     const std::optional<std::size_t> m = event.GetId() == ID_REVIEW_NEXTMARKER
@@ -358,7 +407,7 @@ void CReviewFrame::OnMarkerListMotion(wxMouseEvent& event) {
 void CReviewFrame::JumpToMarker(std::size_t m) {
     m_jumping = true;
     m_current = m;
-    m_canvas->viewport().CentreOn(m_reader->Info().markers[m].scan);
+    m_canvas->viewport().CentreOn(m_edited[m].scan);
     m_canvas->ViewChanged();
     if (m_markers->GetSelection() != static_cast<int>(m))
         m_markers->SetSelection(static_cast<int>(m));
@@ -370,12 +419,7 @@ void CReviewFrame::OnExport(wxCommandEvent& event) {
         Export(std::nullopt);
         return;
     }
-    const auto span = m_canvas->cursors().Span();
-    if (!span) {
-        SetStatus(kState, "Place both cursors first (keys 1 and 2, or Shift and a drag)");
-        return;
-    }
-    Export(span);
+    if (const auto span = CursorSpan()) Export(span);
 }
 
 void CReviewFrame::Export(std::optional<std::pair<int64_t, int64_t>> span) {
@@ -480,12 +524,59 @@ void CReviewFrame::OnGoToTime(wxCommandEvent&) {
     m_canvas->SetCursor(m_canvas->cursors().active, scan);
 }
 
-void CReviewFrame::OnZoomSpan(wxCommandEvent&) {
-    const auto span = m_canvas->cursors().Span();
-    if (!span) {
-        SetStatus(kState, "Place both cursors first (keys 1 and 2, or Shift and a drag)");
+std::optional<std::pair<int64_t, int64_t>> CReviewFrame::CursorSpan() {
+    auto span = m_canvas->cursors().Span();
+    if (!span) SetStatus(kState, "Place both cursors first (keys 1 and 2, or Shift and a drag)");
+    return span;
+}
+
+void CReviewFrame::OnStatistics(wxCommandEvent& event) {
+    if (!m_overview) {
+        SetStatus(kState, "The overview is still being read");
         return;
     }
+    m_statsFollowCursors = event.GetId() == ID_REVIEW_STATISTICS;
+    if (!m_statsFollowCursors) {
+        ShowStatistics({0, m_reader->Info().scanCount});
+    } else if (const auto span = CursorSpan()) {
+        ShowStatistics(*span);
+    } else {
+        m_statsFollowCursors = false;
+    }
+}
+
+void CReviewFrame::ShowStatistics(std::pair<int64_t, int64_t> span) {
+    const RecordingInfo& info = m_reader->Info();
+    std::vector<std::size_t> channels(info.channels.size());
+    for (std::size_t k = 0; k < channels.size(); ++k) channels[k] = k;
+    SpanStatistics stats;
+    std::string error;
+    if (!ComputeSpanStatistics(*m_reader, *m_overview, span.first, span.second, channels, stats,
+                               error)) {
+        m_statsFollowCursors = false;
+        m_ui.ShowMessage(error, UserInterface::Icon::Error);
+        return;
+    }
+    const double from = static_cast<double>(span.first) * info.period;
+    const double to = static_cast<double>(span.second) * info.period;
+    m_statistics = "Statistics from " + TimeLabel(from, 0.001) + " to " + TimeLabel(to, 0.001) +
+                   " (" + std::to_string(span.second - span.first) + " scans)\n" +
+                   StatisticsTable(stats);
+    for (const std::string& note : stats.notes) m_statistics += note + "\n";
+    ShowMeasurements();
+}
+
+void CReviewFrame::OnSpectrum(wxCommandEvent&) {
+    const auto span = CursorSpan();
+    if (!span) return;
+    std::vector<std::size_t> channels(m_reader->Info().channels.size());
+    for (std::size_t k = 0; k < channels.size(); ++k) channels[k] = k;
+    OpenSpectrumWindow(this, m_reader->Info().fileName, span->first, span->second, channels, m_ui);
+}
+
+void CReviewFrame::OnZoomSpan(wxCommandEvent&) {
+    const auto span = CursorSpan();
+    if (!span) return;
     ReviewViewport& v = m_canvas->viewport();
     const int64_t length = span->second - span->first;
     // Zoom by the ratio of the spans, then start at the span's first scan.
@@ -501,6 +592,11 @@ void CReviewFrame::CursorsChanged() {
         return;
     }
     m_cursorLines = CursorReadoutLines(reading, m_reader->Info().period, m_reader->Info().channels);
+    // Statistics of the cursors' span follow the cursors once asked for.
+    if (const auto span = m_canvas->cursors().Span(); m_statsFollowCursors && span && m_overview) {
+        ShowStatistics(*span);
+        return;
+    }
     ShowMeasurements();
 }
 
@@ -510,6 +606,91 @@ void CReviewFrame::ShowMeasurements() {
     if (!m_statistics.empty()) text += "\n" + m_statistics;
     const wxString shown = W(text);
     if (m_measure->GetValue() != shown) m_measure->ChangeValue(shown);
+}
+
+void CReviewFrame::ListMarkers() {
+    const double period = m_reader->Info().period;
+    wxArrayString rows;
+    for (std::size_t m = 0; m < m_edited.size(); ++m)
+        rows.Add(W(MarkerListText(m, m_edited[m], period)));
+    m_markers->Set(rows);
+}
+
+void CReviewFrame::MarkersEdited() {
+    m_markersChanged = true;
+    m_current.reset();
+    ListMarkers();
+    m_canvas->SetMarkers(&m_edited);
+    const wxString title = GetTitle();
+    if (!title.StartsWith("*")) SetTitle("*" + title);
+}
+
+void CReviewFrame::OnMarkerEdit(wxCommandEvent& event) {
+    const RecordingInfo& info = m_reader->Info();
+    if (info.beingRecorded || info.incomplete) {
+        m_ui.ShowMessage(info.fileName +
+                             (info.beingRecorded
+                                  ? ": it is being recorded; its markers can be changed once "
+                                    "the recording has ended"
+                                  : ": it was cut short; repair it (tamix-file repair) before "
+                                    "changing its markers"),
+                         UserInterface::Icon::Error);
+        return;
+    }
+    const int chosen = m_markers->GetSelection();
+    if (event.GetId() == ID_REVIEW_ADDMARKER) {
+        const CursorPair& c = m_canvas->cursors();
+        const auto i = static_cast<std::size_t>(c.active);
+        const ReviewViewport& v = m_canvas->viewport();
+        const int64_t scan = c.scan[i] ? *c.scan[i] : v.First() + v.Span() / 2;
+        const std::optional<wxString> comment = gCommentAsker(this, wxString());
+        if (!comment) return;
+        RecordingMarker marker;
+        marker.scan = scan;
+        marker.comment = std::string(comment->utf8_str());
+        // In scan order, after any marker already on the same scan.
+        const auto at = std::upper_bound(
+            m_edited.begin(), m_edited.end(), scan,
+            [](int64_t s, const RecordingMarker& m) { return s < m.scan; });
+        const auto index = static_cast<int>(at - m_edited.begin());
+        m_edited.insert(at, std::move(marker));
+        MarkersEdited();
+        m_markers->SetSelection(index);
+        return;
+    }
+    if (chosen == wxNOT_FOUND || static_cast<std::size_t>(chosen) >= m_edited.size()) {
+        SetStatus(kState, "Choose a marker in the list first");
+        return;
+    }
+    RecordingMarker& marker = m_edited[static_cast<std::size_t>(chosen)];
+    if (event.GetId() == ID_REVIEW_EDITMARKER) {
+        const std::optional<wxString> comment = gCommentAsker(this, W(marker.comment));
+        if (!comment) return;
+        marker.comment = std::string(comment->utf8_str());
+    } else {
+        m_edited.erase(m_edited.begin() + chosen);
+    }
+    MarkersEdited();
+    if (!m_edited.empty())
+        m_markers->SetSelection(std::min(chosen, static_cast<int>(m_edited.size()) - 1));
+}
+
+void CReviewFrame::OnSaveMarkers(wxCommandEvent&) {
+    SaveMarkers();
+}
+
+bool CReviewFrame::SaveMarkers() {
+    std::string error;
+    if (!SaveRecordingMarkers(m_reader->Info().fileName, m_edited, error)) {
+        m_ui.ShowMessage(error, UserInterface::Icon::Error);
+        return false;
+    }
+    m_markersChanged = false;
+    wxString title = GetTitle();
+    if (title.StartsWith("*")) SetTitle(title.Mid(1));
+    SetStatus(kState, wxString::Format("Saved %zu markers into ", m_edited.size()) +
+                          wxFileName(W(m_reader->Info().fileName)).GetFullName());
+    return true;
 }
 
 void CReviewFrame::ReadFailed(const std::string& error) {

@@ -33,6 +33,12 @@ void SetExportFilePicker(ExportFilePicker picker);
 using TimeAsker = std::function<wxString(wxWindow* parent, const wxString& current)>;
 void SetTimeAsker(TimeAsker asker);
 
+// Asks for a marker's comment, starting from `current`; nothing when cancelled.
+// Replaceable for tests.
+using CommentAsker =
+    std::function<std::optional<wxString>(wxWindow* parent, const wxString& current)>;
+void SetCommentAsker(CommentAsker asker);
+
 class CReviewFrame final : public wxFrame {
   public:
     enum Id {
@@ -53,6 +59,13 @@ class CReviewFrame final : public wxFrame {
         ID_REVIEW_CLEARCURSORS,
         ID_REVIEW_ZOOMSPAN,
         ID_REVIEW_EXPORTSPAN,
+        ID_REVIEW_STATISTICS,
+        ID_REVIEW_STATISTICSALL,
+        ID_REVIEW_SPECTRUM,
+        ID_REVIEW_ADDMARKER,
+        ID_REVIEW_EDITMARKER,
+        ID_REVIEW_DELETEMARKER,
+        ID_REVIEW_SAVEMARKERS,
     };
     // Status bar fields.
     enum Field { kReadout, kState, kFieldCount };
@@ -77,6 +90,9 @@ class CReviewFrame final : public wxFrame {
     bool Ready() const { return m_overview != nullptr; }
     wxString StatusText(int field) const;
     std::optional<std::size_t> currentMarker() const { return m_current; }
+    // The markers as edited (the recording's until they are changed).
+    const std::vector<RecordingMarker>& markers() const { return m_edited; }
+    bool MarkersChanged() const { return m_markersChanged; }
     // The whole text of marker row `item` when the list is too narrow to
     // show it, for its tip; empty when the row shows all of it.
     wxString MarkerListTip(int item) const;
@@ -93,7 +109,18 @@ class CReviewFrame final : public wxFrame {
     void OnCursorCommand(wxCommandEvent& event);
     void OnGoToTime(wxCommandEvent&);
     void OnZoomSpan(wxCommandEvent&);
+    void OnStatistics(wxCommandEvent& event);
+    void OnSpectrum(wxCommandEvent&);
+    void ShowStatistics(std::pair<int64_t, int64_t> span);
+    // The span of the cursors; tells how to get one and gives nothing without.
+    std::optional<std::pair<int64_t, int64_t>> CursorSpan();
     void CursorsChanged();
+    void OnMarkerEdit(wxCommandEvent& event);
+    void OnSaveMarkers(wxCommandEvent&);
+    // Writes the edited markers into the recording; false after telling why.
+    bool SaveMarkers();
+    void ListMarkers();
+    void MarkersEdited();
     void ShowMeasurements();
     // Exports scans [first, end) of every channel; the whole recording when empty.
     void Export(std::optional<std::pair<int64_t, int64_t>> span);
@@ -114,6 +141,9 @@ class CReviewFrame final : public wxFrame {
     wxTextCtrl* m_measure = nullptr;
     std::vector<std::string> m_cursorLines;  // the cursors' readout, as last read
     std::string m_statistics;                // the last statistics table, if any
+    std::vector<RecordingMarker> m_edited;   // the markers shown and saved
+    bool m_markersChanged = false;
+    bool m_statsFollowCursors = false;  // the statistics shown are of the cursors' span
     wxTimer m_timer;
     WxUserInterface m_ui;
     int64_t m_scrollUnit = 1;  // scans per scroll-bar step
