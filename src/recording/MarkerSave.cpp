@@ -104,7 +104,8 @@ bool CheckMarkers(const RecordingInfo& info, std::span<const RecordingMarker> ma
         }
         const std::string unstorable = UnstorablePart(marker.comment, info.format);
         if (!unstorable.empty()) {
-            error = path + ": " + MarkerName(m) + "'s comment holds " + unstorable;
+            error = path + ": " + MarkerName(m) + "'s comment holds ";
+            error += unstorable;
             return false;
         }
         if (info.format == RecordingFormat::Text && marker.scan > 0 &&

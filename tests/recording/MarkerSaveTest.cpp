@@ -601,7 +601,7 @@ TEST(MarkerSave, ASaveKilledAtAnyMomentLeavesOneWholeFile) {
         // data file is only read.
         WriteRecording(path, wdq ? 500000 : 20000, first);
         const auto samples = test::ReadBytes(path);
-        for (int kill = 0; kill < 6; ++kill) {
+        for (int kill = 0; kill < 10; ++kill) {
             SCOPED_TRACE("kill " + std::to_string(kill));
             int pipeFds[2];
             ASSERT_EQ(::pipe(pipeFds), 0);
