@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -212,9 +213,19 @@ uint32_t EventBytes(const Markers& markers) {
 
 const Markers kOriginal = {M(0, "Acquisition start"), M(100, "first"), M(200, "second"),
                            M(300, "third")};
-// The original with one comment edited, one marker deleted and two added.
-const Markers kEdited = {M(0, "Acquisition start"), M(100, "Ventil auf, 3 µl/s"), M(300, "third"),
-                         M(50, "early"), M(999, "")};
+RecordingMarker Stamped(RecordingMarker m, uint32_t stamp) {
+    m.timeStamp = stamp;
+    return m;
+}
+
+// The original with one comment edited, one marker deleted and three added,
+// one of them at scan 0, which a WinDaq file stores with its time stamp.
+const Markers kEdited = {M(0, "Acquisition start"),
+                         M(100, "Ventil auf, 3 µl/s"),
+                         M(300, "third"),
+                         M(50, "early"),
+                         M(999, ""),
+                         Stamped(M(0, "at the start"), 7)};
 
 TEST(MarkerSave, EditedMarkersReadBackAndTheSamplesStay) {
     for (const char* name : {"run.wdq", "run.dat"}) {
@@ -253,6 +264,10 @@ TEST(MarkerSave, EditedMarkersReadBackAndTheSamplesStay) {
             const auto file = test::ReadWdq(now, why);
             ASSERT_TRUE(file) << why;
             EXPECT_EQ(file->eventBytes, EventBytes(kEdited));
+            EXPECT_EQ(file->markers.back().timeStamp, std::optional<uint32_t>(7));
+            auto reader = OpenRecording(path, why);
+            ASSERT_TRUE(reader) << why;
+            EXPECT_EQ(reader->Info().markers.back().timeStamp, std::optional<uint32_t>(7));
             EXPECT_EQ(file->channels[0].name,
                       "Druck \xB5"
                       "bar");
@@ -269,7 +284,8 @@ TEST(MarkerSave, EditedMarkersReadBackAndTheSamplesStay) {
                       "Marker #1: Ventil auf, 3 µl/s at 0.200 sec\r\n"
                       "Marker #2: third at 0.600 sec\r\n"
                       "Marker #3: early at 0.100 sec\r\n"
-                      "Marker #4:  at 1.998 sec\r\n");
+                      "Marker #4:  at 1.998 sec\r\n"
+                      "Marker #5: at the start at 0.000 sec\r\n");
         }
 
         // Saving the original markers back gives the original files.
