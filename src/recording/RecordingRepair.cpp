@@ -8,6 +8,8 @@
 #include "base/MarkerTable.h"
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
+#include "recording/ByteCopy.h"
+#include "recording/MarkerTableOf.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
 #include "recording/TextFileReader.h"
@@ -89,18 +91,7 @@ std::unique_ptr<MarkerTable> StartMarker() {
 // markers journal where it was never completed), else the start marker.
 std::unique_ptr<MarkerTable> MarkersToKeep(const RecordingInfo& info) {
     if (info.markers.empty()) return StartMarker();
-    auto table = std::make_unique<MarkerTable>();
-    const int count = static_cast<int>(std::min<std::size_t>(info.markers.size(), kMaxMarkers));
-    for (int m = 0; m < count; ++m) {
-        const RecordingMarker& marker = info.markers[static_cast<std::size_t>(m)];
-        table->markerPos[m] = marker.scan;
-        CopyText(table->markerText[m], marker.comment, kCommentChars);
-        // The writer stores a start marker's time since the file was made.
-        table->markerWallTime[m] =
-            marker.timeStamp ? info.startTime + static_cast<int64_t>(*marker.timeStamp) : 0;
-    }
-    table->markerCount.store(count);
-    return table;
+    return MarkerTableOf(info.markers, info.startTime);
 }
 
 std::string MarkerCount(const MarkerTable& markers) {
@@ -136,16 +127,12 @@ bool WriteRepairedWdq(const WdqFileReader& original, ReplacementFile& file, cons
     }
     // Sizes are patched below as the writer patches them.
     std::fill_n(header.begin() + 8, 10, uint8_t{0});
-    bool ok = file.Write(header.data(), header.size());
-    constexpr uint64_t kChunk = 1 << 20;
-    std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, dataBytes)));
-    bool readOk = true;
-    for (uint64_t p = 0; ok && readOk && p < dataBytes; p += kChunk) {
-        const auto count = static_cast<std::size_t>(std::min(kChunk, dataBytes - p));
-        readOk = original.ReadBytes(layout.dataOffset + p, std::span(chunk).first(count), error);
-        ok = readOk && file.Write(chunk.data(), count);
-    }
-    if (!readOk) {
+    const ByteReader read = [&original](uint64_t offset, std::span<uint8_t> out, std::string& why) {
+        return original.ReadBytes(offset, out, why);
+    };
+    bool ok = file.Write(header.data(), header.size()) &&
+              CopyBytes(read, layout.dataOffset, dataBytes, file, error);
+    if (!error.empty()) {
         report.error = error;
         return false;
     }
@@ -231,18 +218,14 @@ RepairReport RepairText(const std::string& path, std::unique_ptr<RecordingReader
     if (cut && !BackupFree(path, report)) return report;
     if (cut) {
         std::string error;
-        bool ok = true;
-        bool readOk = true;
-        constexpr uint64_t kChunk = 1 << 20;
-        std::vector<uint8_t> chunk(static_cast<std::size_t>(std::min(kChunk, reader.WholeBytes())));
-        for (uint64_t p = 0; ok && p < reader.WholeBytes(); p += kChunk) {
-            const auto count = static_cast<std::size_t>(std::min(kChunk, reader.WholeBytes() - p));
-            readOk = reader.ReadBytes(p, std::span(chunk).first(count), error);
-            ok = readOk && repaired.Write(chunk.data(), count);
-        }
-        ok = ok && repaired.Close();
+        const ByteReader read = [&reader](uint64_t offset, std::span<uint8_t> out,
+                                          std::string& why) {
+            return reader.ReadBytes(offset, out, why);
+        };
+        const bool ok =
+            CopyBytes(read, 0, reader.WholeBytes(), repaired, error) && repaired.Close();
         if (!ok) {
-            report.error = !readOk ? error : path + ": " + repaired.Error();
+            report.error = !error.empty() ? error : path + ": " + repaired.Error();
             return report;
         }
     }

@@ -92,16 +92,21 @@ void BuildWdqHeader(std::span<uint8_t, kWdqHeaderBytes> header, int64_t scans, i
 
 bool WriteWdqTrailer(OutputFile& file, const MarkerTable& markers, int markerCount,
                      std::span<const ChannelInfo> channels, int64_t creationTime) {
-    markerCount = std::clamp(markerCount, 0, kMaxMarkers);
     // The texts in the readers' encoding; built once, after the sample loop.
     std::string names;
     for (const ChannelInfo& ch : channels) {
         names += ToWindows1252(ch.Name());
         names.push_back('\0');
     }
+    return WriteWdqTrailerWithAnnotations(file, markers, markerCount, names, creationTime);
+}
+
+bool WriteWdqTrailerWithAnnotations(OutputFile& file, const MarkerTable& markers, int markerCount,
+                                    std::string_view annotations, int64_t creationTime) {
+    markerCount = std::clamp(markerCount, 0, kMaxMarkers);
     std::string comments;
     std::string events;
-    uint32_t offset = static_cast<uint32_t>(names.size());
+    uint32_t offset = static_cast<uint32_t>(annotations.size());
     const auto put32 = [&events](uint32_t v) {
         uint8_t b[4];
         Put32(b, v);
@@ -128,12 +133,12 @@ bool WriteWdqTrailer(OutputFile& file, const MarkerTable& markers, int markerCou
     if (markerCount == 0) events.assign(8, '\0');
 
     bool ok = file.Write(events.data(), events.size());
-    ok = ok && file.Write(names.data(), names.size());
+    ok = ok && file.Write(annotations.data(), annotations.size());
     ok = ok && file.Write(comments.data(), comments.size());
     uint8_t patch[4];
     Put32(patch, static_cast<uint32_t>(events.size()));
     ok = ok && file.PatchAt(12, patch, 4);
-    Put16(patch, static_cast<uint32_t>(names.size()));
+    Put16(patch, static_cast<uint32_t>(annotations.size()));
     ok = ok && file.PatchAt(16, patch, 2);
     return ok;
 }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 #include "base/ChannelInfo.h"
 #include "base/MarkerTable.h"
@@ -49,6 +50,11 @@ inline void PutWdqSample(uint8_t* out, int16_t sample) {
 // event-area size (offset 12) and annotation size (offset 16).
 bool WriteWdqTrailer(OutputFile& file, const MarkerTable& markers, int markerCount,
                      std::span<const ChannelInfo> channels, int64_t creationTime);
+
+// The same with the annotation texts given as stored (each channel's name in
+// Windows-1252 with its NUL), so that a file's own names keep every byte.
+bool WriteWdqTrailerWithAnnotations(OutputFile& file, const MarkerTable& markers, int markerCount,
+                                    std::string_view annotations, int64_t creationTime);
 
 // Writes `bytesWritten` at offset 8.
 bool PatchWdqDataSize(OutputFile& file, uint64_t bytesWritten);
