@@ -309,7 +309,14 @@ void CTamixView::DrawMarkers(wxDC& dc, int from, int to) {
         // The flag sits at the bottom, clear of the strips' names and values.
         const wxString number = wxString::Format("%d", m);
         const wxSize size = dc.GetTextExtent(number);
-        const int flagTop = bottom - kLabelMargin - size.y;
+        int flagTop = bottom - kLabelMargin - size.y;
+        // Above the last strip's live numbers where it would fall on them.
+        const wxRect live = m_layout.channelCount > 0
+                                ? m_labels[m_layout.channelCount - 1][kLiveLabel].rect
+                                : wxRect();
+        if (!live.IsEmpty() && *x + size.x + 4 >= live.GetLeft() - 1 && *x <= live.GetRight() + 1) {
+            flagTop = live.GetTop() - 1 - size.y;
+        }
         dc.SetPen(wxPen(m_theme.ink));
         dc.SetBrush(wxBrush(m_theme.ink));
         dc.DrawRectangle(*x, flagTop, size.x + 4, size.y);
