@@ -104,7 +104,10 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
                 }
             }
             if (recording) setup.scanCount.store(++scanCount, std::memory_order_relaxed);
-            setup.scanLoops.store(++scanLoops, std::memory_order_relaxed);
+            // Release: a reader that sees the count sees this scan's row of
+            // historyRing (scan s lies in row s % kBufferRows), as the live
+            // numbers read it. A plain store on x86, as relaxed is.
+            setup.scanLoops.store(++scanLoops, std::memory_order_release);
             const double t = static_cast<double>(scanCount) * period;
             if (std::floor(t - period) < std::floor(t)) setup.secondTick = 1;
             ringIndex = (ringIndex + 1) % kBufferRows;

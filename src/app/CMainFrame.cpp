@@ -53,6 +53,7 @@ wxMenuBar* CreateMainMenu() {
     tools->AppendSeparator();
     tools->Append(cmd::ID_TOOLS_RESETALLSCALING, "Reset all scaling");
     tools->Append(cmd::ID_TOOLS_AUTOSCALEALL, "Auto&scale all\tA");
+    tools->AppendCheckItem(cmd::ID_TOOLS_LIVENUMBERS, "&Live numbers");
     auto* help = new wxMenu;
     help->Append(cmd::ID_HELP_SIMPLEHELP, "Simple &help\tH");
     help->AppendSeparator();

@@ -19,6 +19,8 @@ inline constexpr std::string_view kTimeUnit = "time unit";
 inline constexpr std::string_view kPort = "port";
 inline constexpr std::string_view kEightChannels = "chn8";
 inline constexpr std::string_view kPreviewPages = "PreviewPages";
+// Under Settings: 1 when the strips show their live numbers.
+inline constexpr std::string_view kLiveNumbers = "LiveNumbers";
 
 // "chn1".."chn8" under Options count inputs from 1.
 inline std::string ChannelTicked(int input) {

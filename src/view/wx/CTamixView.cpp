@@ -13,6 +13,8 @@
 
 #include "acquisition/AcquisitionWorker.h"
 #include "base/ChannelLabel.h"
+#include "base/IniFile.h"
+#include "base/ProfileKeys.h"
 #include "control/MeasurementCommands.h"
 #include "control/MeasurementControl.h"
 #include "dialogs/wx/CAboutDlg.h"
@@ -21,6 +23,7 @@
 #include "dialogs/wx/CMeasurementOptionsDlg.h"
 #include "dialogs/wx/CMessageBox.h"
 #include "dialogs/wx/CSystemSetupDlg.h"
+#include "dialogs/wx/SaveProfile.h"
 #include "view/StatusText.h"
 #include "view/wx/ColumnBars.h"
 #include "view/wx/SignalCanvas.h"
@@ -39,6 +42,8 @@ wxString W(std::string_view s) {
 
 constexpr int kLabelMargin = 2;  // inside the strip's sunken edge
 constexpr int kMarkerHitPixels = 3;
+// The live numbers are read again once a second, on the refresh tick.
+constexpr auto kLiveNumbersEvery = std::chrono::seconds(1);
 
 // Status bar fields.
 enum Field { kMessage, kState, kTime, kSize, kLost, kModel, kFieldCount };
@@ -64,6 +69,8 @@ wxBEGIN_EVENT_TABLE(CTamixView, wxView)
     EVT_MENU(cmd::ID_TOOLS_ADDMARKER, CTamixView::OnToolsAddMarker)
     EVT_MENU(cmd::ID_TOOLS_RESETALLSCALING, CTamixView::OnToolsResetAllScaling)
     EVT_MENU(cmd::ID_TOOLS_AUTOSCALEALL, CTamixView::OnToolsAutoscaleAll)
+    EVT_MENU(cmd::ID_TOOLS_LIVENUMBERS, CTamixView::OnToolsLiveNumbers)
+    EVT_UPDATE_UI(cmd::ID_TOOLS_LIVENUMBERS, CTamixView::OnUpdateCommand)
     EVT_UPDATE_UI(cmd::ID_MEASUREMENT_START, CTamixView::OnUpdateCommand)
     EVT_UPDATE_UI(cmd::ID_MEASUREMENT_STOP, CTamixView::OnUpdateCommand)
     EVT_UPDATE_UI(cmd::ID_MEASUREMENT_PAUSE, CTamixView::OnUpdateCommand)
@@ -99,6 +106,9 @@ bool CTamixView::OnCreate(wxDocument* doc, long flags) {
         bar->SetFieldsCount(kFieldCount, widths);
     }
     UpdateStatus();
+    if (gProfile != nullptr) {
+        m_bLiveNumbers = gProfile->GetInt(profile::kSettings, profile::kLiveNumbers, 0) != 0;
+    }
     frame->SendSizeEvent();
     return true;
 }
@@ -179,7 +189,9 @@ void CTamixView::RenderAll() {
             labels[1].text.clear();
             labels[2].text.clear();
         }
+        PlaceLiveNumbers(dc, i, false);
     }
+    if (m_canvas != nullptr) m_canvas->SetAccessibleText(LiveNumbersLines());
     m_nDrawnUpTo = 0;
     setup.displayWidth = DisplayWidthFor(m_layout.traceWidth);
     DrawTraces(dc, 0, setup.displayColumn.load(), true);
@@ -297,7 +309,14 @@ void CTamixView::DrawMarkers(wxDC& dc, int from, int to) {
         // The flag sits at the bottom, clear of the strips' names and values.
         const wxString number = wxString::Format("%d", m);
         const wxSize size = dc.GetTextExtent(number);
-        const int flagTop = bottom - kLabelMargin - size.y;
+        int flagTop = bottom - kLabelMargin - size.y;
+        // Above the last strip's live numbers where it would fall on them.
+        const wxRect live = m_layout.channelCount > 0
+                                ? m_labels[m_layout.channelCount - 1][kLiveLabel].rect
+                                : wxRect();
+        if (!live.IsEmpty() && *x + size.x + 4 >= live.GetLeft() - 1 && *x <= live.GetRight() + 1) {
+            flagTop = live.GetTop() - 1 - size.y;
+        }
         dc.SetPen(wxPen(m_theme.ink));
         dc.SetBrush(wxBrush(m_theme.ink));
         dc.DrawRectangle(*x, flagTop, size.x + 4, size.y);
@@ -317,24 +336,87 @@ void CTamixView::DrawStripLabels(wxDC& dc, int x0, int x1) {
             backing.Inflate(1, 0);
             if (backing.GetRight() < x0 || backing.GetLeft() > x1) continue;
             drawn = true;
-            // On its own backing, so that no trace runs through the text.
-            dc.SetPen(*wxTRANSPARENT_PEN);
-            dc.SetBrush(wxBrush(m_theme.background));
-            dc.DrawRectangle(backing);
-            dc.SetFont(label.font == 0 ? *wxNORMAL_FONT : *wxSMALL_FONT);
-            dc.SetTextForeground(label.colour);
-            dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
-            dc.DrawText(label.text, label.rect.GetTopLeft());
+            DrawLabel(dc, label, m_theme.background);
         }
     }
     // Most ticks draw no label; choosing a font is dearer than their traces.
     if (drawn) dc.SetFont(*wxNORMAL_FONT);
 }
 
+void CTamixView::DrawLabel(wxDC& dc, const LabelBox& label, const wxColour& background) {
+    wxRect backing = label.rect;
+    backing.Inflate(1, 0);
+    // On its own backing, so that no trace runs through the text.
+    dc.SetPen(*wxTRANSPARENT_PEN);
+    dc.SetBrush(wxBrush(background));
+    dc.DrawRectangle(backing);
+    dc.SetFont(label.font == 0 ? *wxNORMAL_FONT : *wxSMALL_FONT);
+    dc.SetTextForeground(label.colour);
+    dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
+    dc.DrawText(label.text, label.rect.GetTopLeft());
+}
+
+void CTamixView::PlaceLiveNumbers(wxDC& dc, int i, bool keepWidth) {
+    LabelBox& live = m_labels[i][kLiveLabel];
+    const int oldWidth = live.rect.width;
+    live.text.clear();
+    live.rect = wxRect();
+    if (!m_bLiveNumbers || !m_live || m_live->scans < 1) return;
+    const Rect& s = m_layout.strips[i];
+    const ChannelInfo& channel = TheSetup().channels[i];
+    const double seconds = m_live->scans * TheSetup().profile.samplePeriod;
+    const wxString text = W(LiveNumbersText(m_live->channels[i], seconds, channel.Unit()));
+    dc.SetFont(*wxSMALL_FONT);
+    const wxSize size = dc.GetTextExtent(text);
+    dc.SetFont(*wxNORMAL_FONT);
+    // The bottom left corner: below the name, left of the bottom edge value.
+    const wxRect box(s.left + kLabelMargin, s.bottom - kLabelMargin - size.y, size.x, size.y);
+    const LabelBox& name = m_labels[i][0];
+    const LabelBox& bottom = m_labels[i][2];
+    const int right = bottom.text.empty() ? s.right - kLabelMargin : bottom.rect.GetLeft() - 8;
+    if (box.y <= name.rect.GetBottom() + 1 || box.GetRight() >= right) return;
+    live = {box, text, 1, m_theme.ink};
+    // A shorter text than the last one covers the last one's backing too.
+    if (keepWidth) live.rect.width = std::max(live.rect.width, oldWidth);
+}
+
+wxString CTamixView::LiveNumbersLines() const {
+    wxString lines;
+    for (int i = 0; i < m_layout.channelCount; ++i) {
+        const LabelBox& live = m_labels[i][kLiveLabel];
+        if (live.text.empty()) continue;
+        if (!lines.empty()) lines += "\n";
+        lines += m_labels[i][0].text + ": " + live.text;
+    }
+    return lines;
+}
+
+void CTamixView::RefreshLiveNumbers() {
+    m_liveReadAt = std::chrono::steady_clock::now();
+    if (std::optional<LiveNumbers> numbers = ReadLiveNumbers(TheSetup())) m_live = numbers;
+    if (m_canvas == nullptr || !m_canvas->HasBuffer()) return;
+    wxDC& dc = m_canvas->BufferDC(m_canvas->GetClientSize());
+    for (int i = 0; i < m_layout.channelCount && m_layout.stripHeight > 0; ++i) {
+        PlaceLiveNumbers(dc, i, true);
+        const LabelBox& live = m_labels[i][kLiveLabel];
+        if (live.text.empty()) continue;
+        DrawLabel(dc, live, m_theme.background);
+        m_canvas->RefreshRect(live.rect.Inflate(1, 0), false);
+    }
+    dc.SetFont(*wxNORMAL_FONT);
+    m_canvas->SetAccessibleText(LiveNumbersLines());
+}
+
 void CTamixView::OnTimerTick() {
     if (m_canvas == nullptr) return;
     MeasurementSetup& setup = TheSetup();
-    if (setup.Status() == RunStatus::Idle) {
+    const RunStatus status = setup.Status();
+    // Frozen while paused; the worker's last second stays after its end.
+    if (m_bLiveNumbers && status != RunStatus::Idle && status != RunStatus::Paused &&
+        std::chrono::steady_clock::now() - m_liveReadAt >= kLiveNumbersEvery) {
+        RefreshLiveNumbers();
+    }
+    if (status == RunStatus::Idle) {
         ReportRunEnd();
         // Idle: nothing changes on screen until the next Start, so no ticks.
         if (!m_worker.Joinable() && !m_bReporting && m_canvas != nullptr) m_canvas->StopRefresh();
@@ -381,6 +463,8 @@ void CTamixView::ReportRunEnd() {
     MeasurementSetup& setup = TheSetup();
     if (m_bReporting || !m_worker.Joinable() || setup.workerActive.load()) return;
     m_worker.Join();
+    // The numbers of the run's last second stay until the next run.
+    if (m_bLiveNumbers) m_live = ReadLiveNumbers(setup);
     InvalidateAll();
     const std::string report = RunEndReport(setup);
     UpdateStatus();
@@ -465,6 +549,9 @@ void CTamixView::OnMeasurementStart(wxCommandEvent&) {
         if (dlg.ShowModal() != wxID_OK) return;
         dlg.TransferToSetup(setup);
         if (gPrepareInstrument) gPrepareInstrument(setup);
+        // The last run's numbers belong to its channels.
+        m_live.reset();
+        m_liveReadAt = {};
         m_nDrawnUpTo = 0;
         InvalidateAll();
         const StartOutcome outcome = StartMeasurement(
@@ -534,6 +621,19 @@ void CTamixView::OnToolsAutoscaleAll(wxCommandEvent&) {
     if (m_scaling.AutoscaleAll(setup, setup.displayColumn.load())) InvalidateAll();
 }
 
+void CTamixView::OnToolsLiveNumbers(wxCommandEvent&) {
+    m_bLiveNumbers = !m_bLiveNumbers;
+    // Whatever the state: a paused or ended run shows the numbers it stands at.
+    m_live = m_bLiveNumbers ? ReadLiveNumbers(TheSetup()) : std::nullopt;
+    m_liveReadAt = std::chrono::steady_clock::now();
+    InvalidateAll();
+    if (gProfile == nullptr) return;
+    // Into the file as it is now, as the program's other settings are kept.
+    IniFile onDisk(gProfile->path());
+    onDisk.SetInt(profile::kSettings, profile::kLiveNumbers, m_bLiveNumbers ? 1 : 0);
+    if (SaveProfile(onDisk, wxTheApp->GetTopWindow())) *gProfile = std::move(onDisk);
+}
+
 void CTamixView::OnButtonDown(int x, int y, MouseButton button) {
     const auto hit = HitTestIconColumn(m_layout, x, y);
     if (!hit) return;
@@ -549,6 +649,7 @@ void CTamixView::OnUpdateCommand(wxUpdateUIEvent& event) {
         event.GetId() == cmd::ID_MEASUREMENT_EIGHTCHANNELS) {
         event.Check(state.checked);
     }
+    if (event.GetId() == cmd::ID_TOOLS_LIVENUMBERS) event.Check(m_bLiveNumbers);
 }
 
 }  // namespace tamix

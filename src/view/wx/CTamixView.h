@@ -9,6 +9,7 @@
 #include <wx/window.h>
 
 #include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -18,6 +19,7 @@
 
 #include "acquisition/WorkerThread.h"
 #include "view/DisplayScaling.h"
+#include "view/LiveNumbers.h"
 #include "view/TraceReadout.h"
 #include "view/ViewGeometry.h"
 #include "view/wx/ColumnBars.h"
@@ -57,6 +59,7 @@ class CTamixView final : public wxView {
     void OnToolsAddMarker(wxCommandEvent&);
     void OnToolsResetAllScaling(wxCommandEvent&);
     void OnToolsAutoscaleAll(wxCommandEvent&);
+    void OnToolsLiveNumbers(wxCommandEvent&);
     void OnUpdateCommand(wxUpdateUIEvent& event);
 
     // Mouse on the icon column.
@@ -71,6 +74,9 @@ class CTamixView final : public wxView {
     const ViewTheme& theme() const { return m_theme; }
     // Status bar texts; the first field holds readouts and the end of a run.
     wxString StatusText(int field) const;
+    bool liveNumbersShown() const { return m_bLiveNumbers; }
+    // The strips' live numbers as drawn, one line per strip ("1: Chn1: now ...").
+    wxString LiveNumbersLines() const;
 
     const ViewLayout& layout() const { return m_layout; }
     DisplayScaling& scaling() { return m_scaling; }
@@ -91,6 +97,10 @@ class CTamixView final : public wxView {
     void DrawStripLabels(wxDC& dc, int x0, int x1);
     void UpdateStatus();
     void SetStatus(int field, const wxString& text);
+    // Reads the live numbers again and draws them into their strips' corners.
+    void RefreshLiveNumbers();
+    // The readout box of strip `i` for the current numbers, beside its other labels.
+    void PlaceLiveNumbers(wxDC& dc, int i, bool keepWidth);
 
     SignalCanvas* m_canvas = nullptr;
     ViewLayout m_layout;
@@ -109,7 +119,15 @@ class CTamixView final : public wxView {
         int font = 0;  // 0 normal, 1 small
         wxColour colour;
     };
-    std::array<std::array<LabelBox, 3>, kMaxChannels> m_labels{};
+    // Per strip: its name, its edge values, and its live numbers (kLiveLabel).
+    static constexpr int kLiveLabel = 3;
+    std::array<std::array<LabelBox, 4>, kMaxChannels> m_labels{};
+    static void DrawLabel(wxDC& dc, const LabelBox& label, const wxColour& background);
+
+    bool m_bLiveNumbers = false;  // from the profile, toggled by Tools > Live numbers
+    // The last numbers read: kept while paused and after the run's end.
+    std::optional<LiveNumbers> m_live;
+    std::chrono::steady_clock::time_point m_liveReadAt{};
 
     wxDECLARE_DYNAMIC_CLASS(CTamixView);
     wxDECLARE_EVENT_TABLE();

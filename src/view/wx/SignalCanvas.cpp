@@ -1,6 +1,10 @@
 #include "view/wx/SignalCanvas.h"
 
 #include <wx/dcclient.h>
+
+#if defined(__WXGTK__)
+#include <atk/atk.h>
+#endif
 #include "control/MeasurementCommands.h"
 #include "dialogs/wx/CMessageBox.h"
 #include "view/wx/CTamixView.h"
@@ -65,6 +69,19 @@ wxImage SignalCanvas::BufferImage() {
 void SignalCanvas::RequestFullRedraw() {
     m_bFullRedraw = true;
     Refresh(false);
+}
+
+void SignalCanvas::SetAccessibleText(const wxString& text) {
+    if (text == m_accessibleText) return;
+    m_accessibleText = text;
+#if defined(__WXGTK__)
+    // Every GTK widget is its own accessible object's implementor.
+    if (GetHandle() == nullptr) return;
+    AtkObject* accessible = atk_implementor_ref_accessible(ATK_IMPLEMENTOR(GetHandle()));
+    if (accessible == nullptr) return;
+    atk_object_set_name(accessible, text.utf8_str());
+    g_object_unref(accessible);
+#endif
 }
 
 void SignalCanvas::OnSize(wxSizeEvent& event) {

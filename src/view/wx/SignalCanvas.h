@@ -27,6 +27,9 @@ class SignalCanvas final : public wxWindow {
     // A copy of what the buffer holds.
     wxImage BufferImage();
     void RequestFullRedraw();
+    // What a screen reader reads for the canvas (its accessible name): the
+    // texts drawn that it cannot see, such as the live numbers.
+    void SetAccessibleText(const wxString& text);
     bool timerRunning() const { return m_timer.IsRunning(); }
     // The 50 ms refresh runs only during a run: an idle window does no timer work.
     void StartRefresh();
@@ -50,6 +53,7 @@ class SignalCanvas final : public wxWindow {
     wxTimer m_timer;
     bool m_bFullRedraw = true;
     bool m_bTimerPending = true;
+    wxString m_accessibleText;
     mutable std::optional<wxVisualAttributes> m_attributes;
 };
 
