@@ -1,11 +1,14 @@
 #include "recording/MinMaxPyramid.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <limits>
 #include <system_error>
 #include <thread>
 
+#include "recording/CompensatedSum.h"
 #include "recording/EngineeringValue.h"
 
 namespace tamix {
@@ -78,6 +81,49 @@ bool TreeRange(const std::vector<std::vector<Extent>>& levels, std::size_t chann
     return true;
 }
 
+constexpr int64_t kSumBlock = int64_t{1} << MinMaxPyramid::kSumShift;
+
+// The sums of one sum block of N interleaved channels: N known to the
+// compiler keeps the accumulators in registers.
+template <std::size_t N>
+void SumBlockOf(const int16_t* samples, uint16_t mask, SampleSums* out) {
+    // 2^13 samples of at most 2^15 each stay within 32 bits.
+    std::array<int32_t, N> sum{};
+    std::array<int64_t, N> squares{};
+    for (int64_t i = 0; i < kSumBlock; ++i, samples += N) {
+        for (std::size_t k = 0; k < N; ++k) {
+            const int32_t v = static_cast<int16_t>(static_cast<uint16_t>(samples[k]) & mask);
+            sum[k] += v;
+            squares[k] += v * v;
+        }
+    }
+    for (std::size_t k = 0; k < N; ++k) out[k] = {sum[k], squares[k]};
+}
+
+void SumBlockOf(const int16_t* samples, std::size_t n, uint16_t mask, SampleSums* out) {
+    switch (n) {
+        case 1: return SumBlockOf<1>(samples, mask, out);
+        case 2: return SumBlockOf<2>(samples, mask, out);
+        case 3: return SumBlockOf<3>(samples, mask, out);
+        case 4: return SumBlockOf<4>(samples, mask, out);
+        case 5: return SumBlockOf<5>(samples, mask, out);
+        case 6: return SumBlockOf<6>(samples, mask, out);
+        case 7: return SumBlockOf<7>(samples, mask, out);
+        case 8: return SumBlockOf<8>(samples, mask, out);
+        default: break;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        SampleSums s;
+        for (int64_t i = 0; i < kSumBlock; ++i) {
+            const int64_t v = static_cast<int16_t>(
+                static_cast<uint16_t>(samples[static_cast<std::size_t>(i) * n + k]) & mask);
+            s.sum += v;
+            s.squares += v * v;
+        }
+        out[k] = s;
+    }
+}
+
 // Outside HiRes files the two lowest bits are event flags, not signal; clearing
 // them is monotonic, so the extent of the cleared samples is the cleared extent.
 void ClearEventBits(std::span<SampleMinMax> extents, uint16_t mask) {
@@ -97,6 +143,9 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     calibration_ = info.channels;
     sampleLevels_.clear();
     valueLevels_.clear();
+    sampleSums_.clear();
+    valueSums_.clear();
+    shifts_.assign(channels_, 0.0);
     // A WinDaq file's values are an increasing or decreasing function of its
     // samples, so the extent of the samples gives the extent of the values.
     bySample_ = info.format == RecordingFormat::WinDaq;
@@ -113,6 +162,8 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     }
     sampleLevels_.clear();
     valueLevels_.clear();
+    sampleSums_.clear();
+    valueSums_.clear();
     return false;
 }
 
@@ -122,6 +173,7 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     const int64_t blocks = scans_ / block;
     const std::size_t n = channels_;
     std::vector<SampleMinMax> base(static_cast<std::size_t>(blocks) * n, kNoSamples);
+    if (keepSums_) sampleSums_.assign(static_cast<std::size_t>(SumBlocks()) * n, SampleSums{});
     const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
     // `samples` start at block `firstBlock`; a partial last block is left to the raw path.
     const auto summarise = [&](const int16_t* samples, int64_t firstBlock, int64_t count) {
@@ -131,6 +183,8 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
             ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
             ClearEventBits(out, sampleMask_);
         }
+        // Chunks start on sum blocks, which are whole base blocks.
+        SumSamples(samples, firstBlock * block, count * block);
     };
 
     // Readers that copy their stored words on any thread share the pass out.
@@ -227,6 +281,7 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
     const int64_t blocks = scans_ / block;
     const std::size_t n = channels_;
     std::vector<MinMax> base(static_cast<std::size_t>(blocks) * n, kEmpty);
+    if (keepSums_) valueSums_.assign(static_cast<std::size_t>(SumBlocks()) * n, ValueSums{});
     // Reads many blocks at once; a partial last block is left to the raw path.
     const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
     scratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
@@ -236,6 +291,14 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
             error = reader.Error();
             return false;
         }
+        if (b == 0) {
+            // Around the first values: a channel's values stay near them far
+            // more often than near zero.
+            for (std::size_t k = 0; k < n; ++k) {
+                shifts_[k] = std::isfinite(scratch_[k]) ? scratch_[k] : 0.0;
+            }
+        }
+        SumValues(scratch_.data(), b * block, count * block);
         for (int64_t i = 0; i < count; ++i) {
             MinMax* out = &base[static_cast<std::size_t>(b + i) * n];
             const double* v = &scratch_[static_cast<std::size_t>(i * block) * n];
@@ -255,6 +318,55 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
     valueLevels_.push_back(std::move(base));
     if (n > 0) AddCoarserLevels(valueLevels_, n);
     return true;
+}
+
+int64_t MinMaxPyramid::SumBlocks() const {
+    if (!keepSums_ || channels_ == 0) return 0;
+    // Only whole base blocks are summarised in the pass.
+    const int64_t summarised = scans_ >> baseShift_ << baseShift_;
+    return summarised >> kSumShift;
+}
+
+void MinMaxPyramid::SumSamples(const int16_t* samples, int64_t first, int64_t count) {
+    if (!keepSums_) return;
+    const int64_t end = std::min(first + count, SumBlocks() * kSumBlock);
+    for (int64_t at = first; at + kSumBlock <= end; at += kSumBlock) {
+        SumBlockOf(samples + static_cast<std::size_t>(at - first) * channels_, channels_,
+                   sampleMask_, &sampleSums_[static_cast<std::size_t>(at >> kSumShift) * channels_]);
+    }
+}
+
+void MinMaxPyramid::SumValues(const double* values, int64_t first, int64_t count) {
+    if (!keepSums_) return;
+    const std::size_t n = channels_;
+    const int64_t end = std::min(first + count, SumBlocks() * kSumBlock);
+    for (int64_t at = first; at + kSumBlock <= end; at += kSumBlock) {
+        ValueSums* out = &valueSums_[static_cast<std::size_t>(at >> kSumShift) * n];
+        for (std::size_t k = 0; k < n; ++k) {
+            CompensatedSum sum;
+            CompensatedSum squares;
+            double lo = std::numeric_limits<double>::infinity();
+            double hi = -lo;
+            const double* v = values + static_cast<std::size_t>(at - first) * n + k;
+            for (int64_t i = 0; i < kSumBlock; ++i, v += n) {
+                const double d = *v - shifts_[k];
+                sum.Add(d);
+                squares.Add(d * d);
+                lo = std::min(lo, *v);
+                hi = std::max(hi, *v);
+            }
+            out[k] = {sum.Value(), squares.Value(), lo, hi};
+        }
+    }
+}
+
+std::span<const SampleMinMax> MinMaxPyramid::SampleBlockExtents(int64_t b) const {
+    // The level of blocks of 2^kSumShift scans is the sum blocks' extent.
+    const auto level = static_cast<std::size_t>(kSumShift - baseShift_);
+    if (!keepSums_ || level >= sampleLevels_.size() || b < 0) return {};
+    const std::vector<SampleMinMax>& l = sampleLevels_[level];
+    if (static_cast<std::size_t>(b + 1) * channels_ > l.size()) return {};
+    return {&l[static_cast<std::size_t>(b) * channels_], channels_};
 }
 
 bool MinMaxPyramid::RawSamples(RecordingReader& reader, int64_t first, int64_t last,
@@ -414,6 +526,10 @@ std::size_t MinMaxPyramid::MemoryBytes() const {
     for (const auto& level : sampleLevels_) bytes += level.size() * sizeof(SampleMinMax);
     for (const auto& level : valueLevels_) bytes += level.size() * sizeof(MinMax);
     return bytes;
+}
+
+std::size_t MinMaxPyramid::SumBytes() const {
+    return sampleSums_.size() * sizeof(SampleSums) + valueSums_.size() * sizeof(ValueSums);
 }
 
 int MinMaxPyramid::Levels() const {
