@@ -118,7 +118,8 @@ void BM_SpanStatistics(benchmark::State& state) {
     SpanStatistics stats;
     for (auto _ : state) {
         const auto length = std::max<int64_t>(1, static_cast<int64_t>(std::exp(logLength(rng))));
-        const int64_t first = static_cast<int64_t>(rng() % static_cast<uint64_t>(scans - length + 1));
+        const int64_t first =
+            static_cast<int64_t>(rng() % static_cast<uint64_t>(scans - length + 1));
         if (!ComputeSpanStatistics(*reader, overview, first, first + length, channels, stats,
                                    error)) {
             state.SkipWithError(error.c_str());

@@ -8,7 +8,9 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-Json Finite(double value) { return std::isfinite(value) ? Json(value) : Json(nullptr); }
+Json Finite(double value) {
+    return std::isfinite(value) ? Json(value) : Json(nullptr);
+}
 
 }  // namespace
 

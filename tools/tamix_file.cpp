@@ -14,8 +14,8 @@
 
 #include "CommandLine.h"
 #include "InfoJson.h"
-#include "StatsJson.h"
 #include "StandardOutput.h"
+#include "StatsJson.h"
 #include "StreamExport.h"
 #include "base/ChannelLabel.h"
 #include "recording/CsvExport.h"
@@ -23,9 +23,9 @@
 #include "recording/ExportChecks.h"
 #include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
+#include "recording/MinMaxPyramid.h"
 #include "recording/OpenRecording.h"
 #include "recording/RecordingExport.h"
-#include "recording/MinMaxPyramid.h"
 #include "recording/RecordingRepair.h"
 #include "recording/SpanStatistics.h"
 

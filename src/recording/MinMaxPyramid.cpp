@@ -102,15 +102,24 @@ void SumBlockOf(const int16_t* samples, uint16_t mask, SampleSums* out) {
 
 void SumBlockOf(const int16_t* samples, std::size_t n, uint16_t mask, SampleSums* out) {
     switch (n) {
-        case 1: return SumBlockOf<1>(samples, mask, out);
-        case 2: return SumBlockOf<2>(samples, mask, out);
-        case 3: return SumBlockOf<3>(samples, mask, out);
-        case 4: return SumBlockOf<4>(samples, mask, out);
-        case 5: return SumBlockOf<5>(samples, mask, out);
-        case 6: return SumBlockOf<6>(samples, mask, out);
-        case 7: return SumBlockOf<7>(samples, mask, out);
-        case 8: return SumBlockOf<8>(samples, mask, out);
-        default: break;
+        case 1:
+            return SumBlockOf<1>(samples, mask, out);
+        case 2:
+            return SumBlockOf<2>(samples, mask, out);
+        case 3:
+            return SumBlockOf<3>(samples, mask, out);
+        case 4:
+            return SumBlockOf<4>(samples, mask, out);
+        case 5:
+            return SumBlockOf<5>(samples, mask, out);
+        case 6:
+            return SumBlockOf<6>(samples, mask, out);
+        case 7:
+            return SumBlockOf<7>(samples, mask, out);
+        case 8:
+            return SumBlockOf<8>(samples, mask, out);
+        default:
+            break;
     }
     for (std::size_t k = 0; k < n; ++k) {
         SampleSums s;
@@ -332,7 +341,8 @@ void MinMaxPyramid::SumSamples(const int16_t* samples, int64_t first, int64_t co
     const int64_t end = std::min(first + count, SumBlocks() * kSumBlock);
     for (int64_t at = first; at + kSumBlock <= end; at += kSumBlock) {
         SumBlockOf(samples + static_cast<std::size_t>(at - first) * channels_, channels_,
-                   sampleMask_, &sampleSums_[static_cast<std::size_t>(at >> kSumShift) * channels_]);
+                   sampleMask_,
+                   &sampleSums_[static_cast<std::size_t>(at >> kSumShift) * channels_]);
     }
 }
 

@@ -53,7 +53,9 @@ class SpanReader {
   public:
     SpanReader(RecordingReader& reader, const MinMaxPyramid& overview,
                std::span<const std::size_t> channels)
-        : reader_(reader), overview_(overview), channels_(channels),
+        : reader_(reader),
+          overview_(overview),
+          channels_(channels),
           n_(reader.Info().channels.size()) {}
 
     bool AddSamples(int64_t from, int64_t to, std::vector<SampleTotals>& totals) {
@@ -212,8 +214,8 @@ void FromSamples(const SampleTotals& t, int64_t scans, const ChannelInfo& ch, do
     if (t.sum % scans != 0 && t.sum < 0) --q;
     const int64_t r = t.sum - q * scans;  // 0 <= r < scans
     const auto uq = static_cast<uint64_t>(q);
-    const uint64_t around = t.squares - 2 * uq * static_cast<uint64_t>(t.sum) +
-                            static_cast<uint64_t>(scans) * uq * uq;
+    const uint64_t around =
+        t.squares - 2 * uq * static_cast<uint64_t>(t.sum) + static_cast<uint64_t>(scans) * uq * uq;
     const auto n = static_cast<double>(scans);
     const auto rd = static_cast<double>(r);
     const double variance = std::max(0.0, (static_cast<double>(around) - rd * (rd / n)) / n);
@@ -258,8 +260,8 @@ std::string Number(double v) {
 }  // namespace
 
 bool ComputeSpanStatistics(RecordingReader& reader, MinMaxPyramid& overview, int64_t first,
-                           int64_t last, std::span<const std::size_t> channels,
-                           SpanStatistics& out, std::string& error) {
+                           int64_t last, std::span<const std::size_t> channels, SpanStatistics& out,
+                           std::string& error) {
     const RecordingInfo& info = reader.Info();
     const std::size_t n = info.channels.size();
     if (first < 0 || last > info.scanCount || first >= last) {
@@ -308,8 +310,7 @@ bool ComputeSpanStatistics(RecordingReader& reader, MinMaxPyramid& overview, int
                 !span.Locate(totals[c].max, channels[c])) {
                 return failed();
             }
-            FromSamples(totals[c], scans, info.channels[channels[c]], info.period,
-                        out.channels[c]);
+            FromSamples(totals[c], scans, info.channels[channels[c]], info.period, out.channels[c]);
         }
     } else {
         std::vector<ValueTotals> totals(channels.size());
@@ -343,11 +344,10 @@ bool ComputeSpanStatistics(RecordingReader& reader, MinMaxPyramid& overview, int
         s.frequencyHz = EstimateFrequency(signals[c], info.period);
     }
     if (signalEnd < last) {
-        out.notes.push_back("The frequency was estimated from the first " +
-                            std::to_string(signalEnd - first) + " scans of the span (" +
-                            Fixed3(static_cast<double>(first) * info.period) + " s to " +
-                            Fixed3(static_cast<double>(signalEnd) * info.period) +
-                            " s), not from all of it.");
+        out.notes.push_back(
+            "The frequency was estimated from the first " + std::to_string(signalEnd - first) +
+            " scans of the span (" + Fixed3(static_cast<double>(first) * info.period) + " s to " +
+            Fixed3(static_cast<double>(signalEnd) * info.period) + " s), not from all of it.");
     }
     return true;
 }

@@ -19,7 +19,8 @@ struct ChannelStatistics {
     std::string unit;
     int64_t scans = 0;
     double min = 0, max = 0;
-    double minTime = 0, maxTime = 0;  // seconds from the recording's first scan, of the first scan holding it
+    double minTime = 0,
+           maxTime = 0;  // seconds from the recording's first scan, of the first scan holding it
     // sd is the population standard deviation (divided by the scans, not one less).
     double pp = 0, mean = 0, rms = 0, sd = 0;
     std::optional<double> frequencyHz;  // empty where the signal is not periodic
@@ -29,7 +30,8 @@ struct SpanStatistics {
     int64_t first = 0, last = 0;  // scans [first, last)
     double duration = 0;          // seconds the span lasts
     std::vector<ChannelStatistics> channels;
-    std::vector<std::string> notes;  // one sentence each, e.g. when the frequency was estimated from part of the span
+    std::vector<std::string>
+        notes;  // one sentence each, e.g. when the frequency was estimated from part of the span
 };
 
 // Scans read for a frequency estimate: a longer span is estimated from its
@@ -43,8 +45,8 @@ inline constexpr int64_t kFrequencyScans = int64_t{1} << 20;
 // from `reader`. False with `error` ("FILE: reason"). One thread at a time
 // per reader and overview.
 bool ComputeSpanStatistics(RecordingReader& reader, MinMaxPyramid& overview, int64_t first,
-                           int64_t last, std::span<const std::size_t> channels,
-                           SpanStatistics& out, std::string& error);
+                           int64_t last, std::span<const std::size_t> channels, SpanStatistics& out,
+                           std::string& error);
 
 // The table as tab-separated text with a header line, for the clipboard and
 // for `tamix-file stats`: name, unit, scans, min, max, p-p, mean, rms, sd,

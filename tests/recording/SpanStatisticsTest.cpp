@@ -73,8 +73,8 @@ void CheckSpans(RecordingReader& reader, MinMaxPyramid& overview,
         std::string error;
         ASSERT_TRUE(ComputeSpanStatistics(reader, overview, first, last, channels, stats, error))
             << label << ": " << error;
-        const std::string where = label + " [" + std::to_string(first) + ", " +
-                                  std::to_string(last) + ")";
+        const std::string where =
+            label + " [" + std::to_string(first) + ", " + std::to_string(last) + ")";
         EXPECT_EQ(stats.first, first);
         EXPECT_EQ(stats.last, last);
         EXPECT_DOUBLE_EQ(stats.duration, static_cast<double>(last - first) * info.period) << where;
@@ -102,10 +102,14 @@ void CheckSpans(RecordingReader& reader, MinMaxPyramid& overview,
 // random spans from a fixed seed.
 std::vector<std::pair<int64_t, int64_t>> Spans(int64_t scans, std::mt19937& rng) {
     std::vector<std::pair<int64_t, int64_t>> spans = {
-        {0, scans},           {0, 1},
-        {scans - 1, scans},   {100, 5000},
-        {5000, scans - 3000}, {kSumBlock, 2 * kSumBlock},
-        {kSumBlock - 1, 3 * kSumBlock + 1}, {kSumBlock + 1, 3 * kSumBlock - 1},
+        {0, scans},
+        {0, 1},
+        {scans - 1, scans},
+        {100, 5000},
+        {5000, scans - 3000},
+        {kSumBlock, 2 * kSumBlock},
+        {kSumBlock - 1, 3 * kSumBlock + 1},
+        {kSumBlock + 1, 3 * kSumBlock - 1},
     };
     std::uniform_int_distribution<int64_t> at(0, scans - 1);
     for (int i = 0; i < 30; ++i) {
@@ -214,9 +218,10 @@ TEST(SpanStatistics, SpansAcrossPauseAndGapMarkersAreExact) {
     ASSERT_GE(reader->Info().markers.size(), 2u);
     MinMaxPyramid overview;
     ASSERT_TRUE(overview.Build(*reader, {}, error)) << error;
-    CheckSpans(*reader, overview,
-               {{kPause - 1, kPause + 1}, {kSumBlock + 5, kScans - 5}, {kPause - 3000, kPause + 9000}},
-               "pause");
+    CheckSpans(
+        *reader, overview,
+        {{kPause - 1, kPause + 1}, {kSumBlock + 5, kScans - 5}, {kPause - 3000, kPause + 9000}},
+        "pause");
 }
 
 // A reader of one channel of 9 V plus a 1 mV sine of 1000 scans a period,
@@ -311,8 +316,8 @@ TEST(SpanStatistics, SimulatedSignalsGiveTheirFrequencyRmsAndPeakToPeak) {
     const struct {
         int input;
         std::optional<double> hz;
-    } kExpected[] = {{0, 1.0}, {1, 2.0}, {2, 0.5}, {3, 0.25}, {4, 1.2},
-                     {5, 1.2}, {6, std::nullopt}, {7, 50.0}};
+    } kExpected[] = {{0, 1.0}, {1, 2.0}, {2, 0.5},          {3, 0.25},
+                     {4, 1.2}, {5, 1.2}, {6, std::nullopt}, {7, 50.0}};
     for (const auto& e : kExpected) {
         const ChannelStatistics& got = stats.channels[static_cast<std::size_t>(e.input)];
         ASSERT_EQ(got.frequencyHz.has_value(), e.hz.has_value()) << "input " << e.input;
@@ -359,11 +364,20 @@ TEST(FrequencyEstimate, NoFrequencyWithoutPeriodsAndTheRightOneUnderNoise) {
         {"step", make([](int i) { return i < 7000 ? -1.0f : 1.0f; }), std::nullopt},
         {"one and a half periods", make([](int i) { return std::sin(i * 0.00047f); }),
          std::nullopt},
-        {"sine with noise on an offset",
-         make([&](int i) { return 100 + std::sin(i * 0.006f * std::numbers::pi_v<float>) +
-                                  0.1f * gauss(rng); }),
+        {"sine with noise on an offset", make([&](int i) {
+             return 100 + std::sin(i * 0.006f * std::numbers::pi_v<float>) + 0.1f * gauss(rng);
+         }),
          3.0},
         {"square", make([](int i) { return i % 250 < 125 ? 5.0f : -5.0f; }), 4.0},
+        // Two rises through the mean each period, 0.7 and 0.3 of it apart.
+        {"two unequal rises a period", make([](int i) {
+             const auto bump = [x = static_cast<float>(i % 1000)](float at, float a, float w) {
+                 return a * std::exp(-0.5f * (x - at) * (x - at) / (w * w));
+             };
+             return bump(100, 1, 10) + bump(160, -0.6f, 10) + bump(450, 0.6f, 30) +
+                    bump(600, -0.5f, 30);
+         }),
+         1.0},
     };
     for (const auto& c : kCases) {
         const std::optional<double> got = EstimateFrequency(c.values, kPeriod);
@@ -382,14 +396,17 @@ TEST(SpanStatistics, RefusesSpansChannelsAndOverviewsThatDoNotFit) {
     const std::size_t good = 0;
     const std::size_t bad = 1;
     SpanStatistics stats;
-    EXPECT_FALSE(ComputeSpanStatistics(reader, overview, 10, 10, std::span(&good, 1), stats, error));
+    EXPECT_FALSE(
+        ComputeSpanStatistics(reader, overview, 10, 10, std::span(&good, 1), stats, error));
     EXPECT_NE(error.find("offset-sine: "), std::string::npos) << error;
-    EXPECT_FALSE(ComputeSpanStatistics(reader, overview, 0, 50001, std::span(&good, 1), stats, error));
+    EXPECT_FALSE(
+        ComputeSpanStatistics(reader, overview, 0, 50001, std::span(&good, 1), stats, error));
     EXPECT_FALSE(ComputeSpanStatistics(reader, overview, 0, 10, std::span(&bad, 1), stats, error));
     EXPECT_NE(error.find("no channel 2"), std::string::npos) << error;
     MinMaxPyramid withoutSums(9, false);
     ASSERT_TRUE(withoutSums.Build(reader, {}, error)) << error;
-    EXPECT_FALSE(ComputeSpanStatistics(reader, withoutSums, 0, 10, std::span(&good, 1), stats, error));
+    EXPECT_FALSE(
+        ComputeSpanStatistics(reader, withoutSums, 0, 10, std::span(&good, 1), stats, error));
     OffsetSineReader other(60000);
     EXPECT_FALSE(ComputeSpanStatistics(other, overview, 0, 10, std::span(&good, 1), stats, error));
 }
