@@ -106,52 +106,46 @@ void SumBlockOf(const int16_t* samples, uint16_t mask, SampleSums* out) {
 
 #if defined(__SSE2__)
 // Sums of `count` samples (a multiple of 16) in which a sample's channel is
-// its place modulo `n`, for n dividing 8: eight samples to a register, so
-// that every lane holds one channel.
+// its place modulo `n`, for n dividing 8. The same place of two registers is
+// the same channel, so interleaving them pairs each sample with one of its
+// own channel, and a multiply-add gives the pair's sum of squares per lane.
 void SumLanes(const int16_t* samples, std::size_t count, uint16_t mask, std::size_t n,
               SampleSums* out) {
     const __m128i bits = _mm_set1_epi16(static_cast<int16_t>(mask));
-    const __m128i even = _mm_set1_epi32(0x0000FFFF);
-    const __m128i odd = _mm_set1_epi32(static_cast<int>(0xFFFF0000u));
-    const __m128i onesEven = _mm_set1_epi32(1);
-    const __m128i onesOdd = _mm_set1_epi32(0x00010000);
+    const __m128i ones = _mm_set1_epi16(1);
     const __m128i zero = _mm_setzero_si128();
-    __m128i sumEven = zero;
-    __m128i sumOdd = zero;
+    __m128i sumLow = zero;
+    __m128i sumHigh = zero;
     __m128i squares[4] = {zero, zero, zero, zero};
     for (std::size_t i = 0; i < count; i += 16) {
         const __m128i a =
             _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i)), bits);
         const __m128i b =
             _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i + 8)), bits);
-        sumEven = _mm_add_epi32(
-            sumEven, _mm_add_epi32(_mm_madd_epi16(a, onesEven), _mm_madd_epi16(b, onesEven)));
-        sumOdd = _mm_add_epi32(
-            sumOdd, _mm_add_epi32(_mm_madd_epi16(a, onesOdd), _mm_madd_epi16(b, onesOdd)));
-        const __m128i ae = _mm_and_si128(a, even);
-        const __m128i be = _mm_and_si128(b, even);
-        const __m128i ao = _mm_and_si128(a, odd);
-        const __m128i bo = _mm_and_si128(b, odd);
+        const __m128i low = _mm_unpacklo_epi16(a, b);
+        const __m128i high = _mm_unpackhi_epi16(a, b);
+        sumLow = _mm_add_epi32(sumLow, _mm_madd_epi16(low, ones));
+        sumHigh = _mm_add_epi32(sumHigh, _mm_madd_epi16(high, ones));
         // Two squares of at most 2^30 each: unsigned 32 bits hold their sum.
-        const __m128i se = _mm_add_epi32(_mm_madd_epi16(ae, ae), _mm_madd_epi16(be, be));
-        const __m128i so = _mm_add_epi32(_mm_madd_epi16(ao, ao), _mm_madd_epi16(bo, bo));
-        squares[0] = _mm_add_epi64(squares[0], _mm_unpacklo_epi32(se, zero));
-        squares[1] = _mm_add_epi64(squares[1], _mm_unpackhi_epi32(se, zero));
-        squares[2] = _mm_add_epi64(squares[2], _mm_unpacklo_epi32(so, zero));
-        squares[3] = _mm_add_epi64(squares[3], _mm_unpackhi_epi32(so, zero));
+        const __m128i squaresLow = _mm_madd_epi16(low, low);
+        const __m128i squaresHigh = _mm_madd_epi16(high, high);
+        squares[0] = _mm_add_epi64(squares[0], _mm_unpacklo_epi32(squaresLow, zero));
+        squares[1] = _mm_add_epi64(squares[1], _mm_unpackhi_epi32(squaresLow, zero));
+        squares[2] = _mm_add_epi64(squares[2], _mm_unpacklo_epi32(squaresHigh, zero));
+        squares[3] = _mm_add_epi64(squares[3], _mm_unpackhi_epi32(squaresHigh, zero));
     }
-    alignas(16) int32_t sums[8];
-    alignas(16) uint64_t sq[8];
-    _mm_store_si128(reinterpret_cast<__m128i*>(sums), sumEven);
-    _mm_store_si128(reinterpret_cast<__m128i*>(sums + 4), sumOdd);
-    for (int q = 0; q < 4; ++q) _mm_store_si128(reinterpret_cast<__m128i*>(sq + 2 * q), squares[q]);
-    // Lanes in the order stored: places 0 2 4 6 1 3 5 7.
-    constexpr int kPlace[8] = {0, 2, 4, 6, 1, 3, 5, 7};
+    alignas(16) std::array<int32_t, 8> sums{};
+    alignas(16) std::array<uint64_t, 8> sq{};
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums.data()), sumLow);
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums.data() + 4), sumHigh);
+    for (std::size_t q = 0; q < 4; ++q) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(sq.data() + 2 * q), squares[q]);
+    }
     for (std::size_t k = 0; k < n; ++k) out[k] = {};
-    for (int l = 0; l < 8; ++l) {
-        SampleSums& s = out[static_cast<std::size_t>(kPlace[l]) % n];
-        s.sum += sums[l];
-        s.squares += static_cast<int64_t>(sq[l]);
+    for (std::size_t place = 0; place < 8; ++place) {
+        SampleSums& s = out[place % n];
+        s.sum += sums[place];
+        s.squares += static_cast<int64_t>(sq[place]);
     }
 }
 #endif
