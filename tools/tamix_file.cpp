@@ -69,7 +69,7 @@ constexpr const char* kStatsHelp =
     "      min, max, p-p, mean, rms, sd (the population standard deviation) and\n"
     "      the frequency in Hz of a periodic signal (rising crossings of the\n"
     "      mean, at least two whole periods that agree within 10 %), or a dash.\n"
-    "      The frequency is estimated from the first 1048576 scans at most, and\n"
+    "      The frequency is estimated from the first 262144 scans at most, and\n"
     "      a note on the standard error says so. LIST as for export. With\n"
     "      --json the same as one JSON object, null where a channel is not\n"
     "      periodic.\n";

@@ -36,7 +36,7 @@ struct SpanStatistics {
 
 // Scans read for a frequency estimate: a longer span is estimated from its
 // first this many scans, and a note says so.
-inline constexpr int64_t kFrequencyScans = int64_t{1} << 20;
+inline constexpr int64_t kFrequencyScans = int64_t{1} << 18;
 
 // Exact statistics over every scan of [first, last) of the chosen channels
 // (positions in the recording), in engineering units: whole sum blocks from
