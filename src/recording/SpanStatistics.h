@@ -19,8 +19,8 @@ struct ChannelStatistics {
     std::string unit;
     int64_t scans = 0;
     double min = 0, max = 0;
-    double minTime = 0,
-           maxTime = 0;  // seconds from the recording's first scan, of the first scan holding it
+    // Seconds from the recording's first scan, of the first scan holding it.
+    double minTime = 0, maxTime = 0;
     // sd is the population standard deviation (divided by the scans, not one less).
     double pp = 0, mean = 0, rms = 0, sd = 0;
     std::optional<double> frequencyHz;  // empty where the signal is not periodic
