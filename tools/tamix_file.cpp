@@ -1,5 +1,6 @@
-// tamix-file: looks into recordings, exports them to CSV, EDF+ or the other
-// recording format, and repairs recordings that a crash cut short.
+// tamix-file: looks into recordings, gives statistics of their spans, exports
+// them to CSV, EDF+ or the other recording format, and repairs recordings that
+// a crash cut short.
 #include <unistd.h>  // isatty, which MinGW provides as well
 
 #include <charconv>
@@ -14,6 +15,7 @@
 #include "CommandLine.h"
 #include "InfoJson.h"
 #include "StandardOutput.h"
+#include "StatsJson.h"
 #include "StreamExport.h"
 #include "base/ChannelLabel.h"
 #include "recording/CsvExport.h"
@@ -21,9 +23,11 @@
 #include "recording/ExportChecks.h"
 #include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
+#include "recording/MinMaxPyramid.h"
 #include "recording/OpenRecording.h"
 #include "recording/RecordingExport.h"
 #include "recording/RecordingRepair.h"
+#include "recording/SpanStatistics.h"
 
 namespace tamix {
 namespace {
@@ -58,6 +62,18 @@ constexpr const char* kExportHelp =
     "      whose headers are completed last, are made in the temporary folder\n"
     "      ($TMPDIR) first and then copied.\n";
 
+constexpr const char* kStatsHelp =
+    "  stats FILE [--from SECONDS] [--to-time SECONDS] [--channels LIST] [--json]\n"
+    "      Statistics of every scan of the recording (or the part from --from up\n"
+    "      to --to-time) per channel, as a tab-separated table: name, unit, scans,\n"
+    "      min, max, p-p, mean, rms, sd (the population standard deviation) and\n"
+    "      the frequency in Hz of a periodic signal (rising crossings of the\n"
+    "      mean, at least two whole periods that agree within 10 %), or a dash.\n"
+    "      The frequency is estimated from the first 262144 scans at most, and\n"
+    "      a note on the standard error says so. LIST as for export. With\n"
+    "      --json the same as one JSON object, null where a channel is not\n"
+    "      periodic.\n";
+
 constexpr const char* kRepairHelp =
     "  repair FILE\n"
     "      Makes a recording cut short by a crash whole again: a WinDaq file gets\n"
@@ -86,6 +102,7 @@ std::string Help(const char* command) {
         text += "Commands:\n";
         text += kInfoHelp;
         text += kExportHelp;
+        text += kStatsHelp;
         text += kRepairHelp;
         text +=
             "\n"
@@ -356,6 +373,70 @@ int Export(const std::vector<std::string>& args) {
     return kExitOk;
 }
 
+int Stats(const std::vector<std::string>& args) {
+    std::vector<std::string> files;
+    std::string channels;
+    std::optional<double> from;
+    std::optional<double> to;
+    bool json = false;
+    bool optionsEnded = false;
+    std::string error;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (optionsEnded || !a.starts_with("-") || a == "-") {
+            files.push_back(a);
+            continue;
+        }
+        if (a == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        const cli::Option opt = cli::SplitOption(a);
+        if (opt.name == "--json") {
+            if (!cli::NoValue(opt, error)) return Usage("stats: " + error);
+            json = true;
+            continue;
+        }
+        if (opt.name != "--from" && opt.name != "--to-time" && opt.name != "--channels") {
+            return Usage("stats: unknown option '" + a + "'");
+        }
+        std::string value;
+        if (!cli::TakeValue(opt, args, i, value, error)) return Usage("stats: " + error);
+        bool ok = true;
+        if (opt.name == "--from") {
+            from = Seconds(value, ok);
+        } else if (opt.name == "--to-time") {
+            to = Seconds(value, ok);
+        } else {
+            channels = value;
+        }
+        if (!ok) return Usage("stats: '" + value + "' is not a number of seconds");
+    }
+    if (files.size() != 1) return Usage("stats: give one FILE");
+    const auto reader = OpenRecording(files[0], error);
+    if (!reader) return Failure(error);
+    const RecordingInfo& info = reader->Info();
+    ExportSelection selection;
+    if (!SelectExport(info, from, to, channels, selection, error)) return Usage("stats: " + error);
+    MinMaxPyramid overview;
+    if (!overview.Build(*reader, ProgressBar("summarising"), error)) return Failure(error);
+    const std::vector<std::size_t> chosen(selection.channels.begin(), selection.channels.end());
+    SpanStatistics stats;
+    if (!ComputeSpanStatistics(*reader, overview, selection.firstScan, selection.endScan, chosen,
+                               stats, error)) {
+        return Failure(error);
+    }
+    if (json) {
+        cli::Print(cli::StatsJson(info, stats));
+        return kExitOk;
+    }
+    cli::Print(StatisticsTable(stats));
+    for (const std::string& note : stats.notes) {
+        std::fprintf(stderr, "tamix-file: %s: %s\n", files[0].c_str(), note.c_str());
+    }
+    return kExitOk;
+}
+
 int Repair(const std::vector<std::string>& args) {
     std::vector<std::string> files;
     bool optionsEnded = false;
@@ -410,6 +491,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
         const char* help;
     } kCommands[] = {{"info", Info, kInfoHelp},
                      {"export", Export, kExportHelp},
+                     {"stats", Stats, kStatsHelp},
                      {"repair", Repair, kRepairHelp}};
     for (const auto& c : kCommands) {
         if (command != c.name) continue;

@@ -1,11 +1,18 @@
 #include "recording/MinMaxPyramid.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
+#include <cmath>
 #include <limits>
 #include <system_error>
 #include <thread>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "recording/CompensatedSum.h"
 #include "recording/EngineeringValue.h"
 
 namespace tamix {
@@ -78,6 +85,107 @@ bool TreeRange(const std::vector<std::vector<Extent>>& levels, std::size_t chann
     return true;
 }
 
+constexpr int64_t kSumBlock = int64_t{1} << MinMaxPyramid::kSumShift;
+
+// The sums of one sum block of N interleaved channels: N known to the
+// compiler keeps the accumulators in registers.
+template <std::size_t N>
+void SumBlockOf(const int16_t* samples, uint16_t mask, SampleSums* out) {
+    // 2^13 samples of at most 2^15 each stay within 32 bits.
+    std::array<int32_t, N> sum{};
+    std::array<int64_t, N> squares{};
+    for (int64_t i = 0; i < kSumBlock; ++i, samples += N) {
+        for (std::size_t k = 0; k < N; ++k) {
+            const int32_t v = static_cast<int16_t>(static_cast<uint16_t>(samples[k]) & mask);
+            sum[k] += v;
+            squares[k] += v * v;
+        }
+    }
+    for (std::size_t k = 0; k < N; ++k) out[k] = {sum[k], squares[k]};
+}
+
+#if defined(__SSE2__)
+// Sums of `count` samples (a multiple of 16) in which a sample's channel is
+// its place modulo `n`, for n dividing 8. The same place of two registers is
+// the same channel, so interleaving them pairs each sample with one of its
+// own channel, and a multiply-add gives the pair's sum of squares per lane.
+void SumLanes(const int16_t* samples, std::size_t count, uint16_t mask, std::size_t n,
+              SampleSums* out) {
+    const __m128i bits = _mm_set1_epi16(static_cast<int16_t>(mask));
+    const __m128i ones = _mm_set1_epi16(1);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sumLow = zero;
+    __m128i sumHigh = zero;
+    __m128i squares[4] = {zero, zero, zero, zero};
+    for (std::size_t i = 0; i < count; i += 16) {
+        const __m128i a =
+            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i)), bits);
+        const __m128i b =
+            _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(samples + i + 8)), bits);
+        const __m128i low = _mm_unpacklo_epi16(a, b);
+        const __m128i high = _mm_unpackhi_epi16(a, b);
+        sumLow = _mm_add_epi32(sumLow, _mm_madd_epi16(low, ones));
+        sumHigh = _mm_add_epi32(sumHigh, _mm_madd_epi16(high, ones));
+        // Two squares of at most 2^30 each: unsigned 32 bits hold their sum.
+        const __m128i squaresLow = _mm_madd_epi16(low, low);
+        const __m128i squaresHigh = _mm_madd_epi16(high, high);
+        squares[0] = _mm_add_epi64(squares[0], _mm_unpacklo_epi32(squaresLow, zero));
+        squares[1] = _mm_add_epi64(squares[1], _mm_unpackhi_epi32(squaresLow, zero));
+        squares[2] = _mm_add_epi64(squares[2], _mm_unpacklo_epi32(squaresHigh, zero));
+        squares[3] = _mm_add_epi64(squares[3], _mm_unpackhi_epi32(squaresHigh, zero));
+    }
+    alignas(16) std::array<int32_t, 8> sums{};
+    alignas(16) std::array<uint64_t, 8> sq{};
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums.data()), sumLow);
+    _mm_store_si128(reinterpret_cast<__m128i*>(sums.data() + 4), sumHigh);
+    for (std::size_t q = 0; q < 4; ++q) {
+        _mm_store_si128(reinterpret_cast<__m128i*>(sq.data() + 2 * q), squares[q]);
+    }
+    for (std::size_t k = 0; k < n; ++k) out[k] = {};
+    for (std::size_t place = 0; place < 8; ++place) {
+        SampleSums& s = out[place % n];
+        s.sum += sums[place];
+        s.squares += static_cast<int64_t>(sq[place]);
+    }
+}
+#endif
+
+void SumBlockOf(const int16_t* samples, std::size_t n, uint16_t mask, SampleSums* out) {
+#if defined(__SSE2__)
+    if (8 % n == 0) return SumLanes(samples, static_cast<std::size_t>(kSumBlock) * n, mask, n, out);
+#endif
+    switch (n) {
+        case 1:
+            return SumBlockOf<1>(samples, mask, out);
+        case 2:
+            return SumBlockOf<2>(samples, mask, out);
+        case 3:
+            return SumBlockOf<3>(samples, mask, out);
+        case 4:
+            return SumBlockOf<4>(samples, mask, out);
+        case 5:
+            return SumBlockOf<5>(samples, mask, out);
+        case 6:
+            return SumBlockOf<6>(samples, mask, out);
+        case 7:
+            return SumBlockOf<7>(samples, mask, out);
+        case 8:
+            return SumBlockOf<8>(samples, mask, out);
+        default:
+            break;
+    }
+    for (std::size_t k = 0; k < n; ++k) {
+        SampleSums s;
+        for (int64_t i = 0; i < kSumBlock; ++i) {
+            const int64_t v = static_cast<int16_t>(
+                static_cast<uint16_t>(samples[static_cast<std::size_t>(i) * n + k]) & mask);
+            s.sum += v;
+            s.squares += v * v;
+        }
+        out[k] = s;
+    }
+}
+
 // Outside HiRes files the two lowest bits are event flags, not signal; clearing
 // them is monotonic, so the extent of the cleared samples is the cleared extent.
 void ClearEventBits(std::span<SampleMinMax> extents, uint16_t mask) {
@@ -97,6 +205,9 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     calibration_ = info.channels;
     sampleLevels_.clear();
     valueLevels_.clear();
+    sampleSums_.clear();
+    valueSums_.clear();
+    shifts_.assign(channels_, 0.0);
     // A WinDaq file's values are an increasing or decreasing function of its
     // samples, so the extent of the samples gives the extent of the values.
     bySample_ = info.format == RecordingFormat::WinDaq;
@@ -113,6 +224,8 @@ bool MinMaxPyramid::Build(RecordingReader& reader, const ProgressCallback& progr
     }
     sampleLevels_.clear();
     valueLevels_.clear();
+    sampleSums_.clear();
+    valueSums_.clear();
     return false;
 }
 
@@ -122,6 +235,7 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     const int64_t blocks = scans_ / block;
     const std::size_t n = channels_;
     std::vector<SampleMinMax> base(static_cast<std::size_t>(blocks) * n, kNoSamples);
+    if (keepSums_) sampleSums_.assign(static_cast<std::size_t>(SumBlocks()) * n, SampleSums{});
     const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
     // `samples` start at block `firstBlock`; a partial last block is left to the raw path.
     const auto summarise = [&](const int16_t* samples, int64_t firstBlock, int64_t count) {
@@ -131,6 +245,8 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
             ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
             ClearEventBits(out, sampleMask_);
         }
+        // Chunks start on sum blocks, which are whole base blocks.
+        SumSamples(samples, firstBlock * block, count * block);
     };
 
     // Readers that copy their stored words on any thread share the pass out.
@@ -227,6 +343,7 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
     const int64_t blocks = scans_ / block;
     const std::size_t n = channels_;
     std::vector<MinMax> base(static_cast<std::size_t>(blocks) * n, kEmpty);
+    if (keepSums_) valueSums_.assign(static_cast<std::size_t>(SumBlocks()) * n, ValueSums{});
     // Reads many blocks at once; a partial last block is left to the raw path.
     const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
     scratch_.resize(static_cast<std::size_t>(chunkBlocks * block) * n);
@@ -236,6 +353,14 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
             error = reader.Error();
             return false;
         }
+        if (b == 0) {
+            // Around the first values: a channel's values stay near them far
+            // more often than near zero.
+            for (std::size_t k = 0; k < n; ++k) {
+                shifts_[k] = std::isfinite(scratch_[k]) ? scratch_[k] : 0.0;
+            }
+        }
+        SumValues(scratch_.data(), b * block, count * block);
         for (int64_t i = 0; i < count; ++i) {
             MinMax* out = &base[static_cast<std::size_t>(b + i) * n];
             const double* v = &scratch_[static_cast<std::size_t>(i * block) * n];
@@ -255,6 +380,56 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
     valueLevels_.push_back(std::move(base));
     if (n > 0) AddCoarserLevels(valueLevels_, n);
     return true;
+}
+
+int64_t MinMaxPyramid::SumBlocks() const {
+    if (!keepSums_ || channels_ == 0) return 0;
+    // Only whole base blocks are summarised in the pass.
+    const int64_t summarised = scans_ >> baseShift_ << baseShift_;
+    return summarised >> kSumShift;
+}
+
+void MinMaxPyramid::SumSamples(const int16_t* samples, int64_t first, int64_t count) {
+    if (!keepSums_) return;
+    const int64_t end = std::min(first + count, SumBlocks() * kSumBlock);
+    for (int64_t at = first; at + kSumBlock <= end; at += kSumBlock) {
+        SumBlockOf(samples + static_cast<std::size_t>(at - first) * channels_, channels_,
+                   sampleMask_,
+                   &sampleSums_[static_cast<std::size_t>(at >> kSumShift) * channels_]);
+    }
+}
+
+void MinMaxPyramid::SumValues(const double* values, int64_t first, int64_t count) {
+    if (!keepSums_) return;
+    const std::size_t n = channels_;
+    const int64_t end = std::min(first + count, SumBlocks() * kSumBlock);
+    for (int64_t at = first; at + kSumBlock <= end; at += kSumBlock) {
+        ValueSums* out = &valueSums_[static_cast<std::size_t>(at >> kSumShift) * n];
+        for (std::size_t k = 0; k < n; ++k) {
+            CompensatedSum sum;
+            CompensatedSum squares;
+            double lo = std::numeric_limits<double>::infinity();
+            double hi = -lo;
+            const double* v = values + static_cast<std::size_t>(at - first) * n + k;
+            for (int64_t i = 0; i < kSumBlock; ++i, v += n) {
+                const double d = *v - shifts_[k];
+                sum.Add(d);
+                squares.Add(d * d);
+                lo = std::min(lo, *v);
+                hi = std::max(hi, *v);
+            }
+            out[k] = {sum.Value(), squares.Value(), lo, hi};
+        }
+    }
+}
+
+std::span<const SampleMinMax> MinMaxPyramid::SampleBlockExtents(int64_t b) const {
+    // The level of blocks of 2^kSumShift scans is the sum blocks' extent.
+    const auto level = static_cast<std::size_t>(kSumShift - baseShift_);
+    if (!keepSums_ || level >= sampleLevels_.size() || b < 0) return {};
+    const std::vector<SampleMinMax>& l = sampleLevels_[level];
+    if (static_cast<std::size_t>(b + 1) * channels_ > l.size()) return {};
+    return {&l[static_cast<std::size_t>(b) * channels_], channels_};
 }
 
 bool MinMaxPyramid::RawSamples(RecordingReader& reader, int64_t first, int64_t last,
@@ -414,6 +589,10 @@ std::size_t MinMaxPyramid::MemoryBytes() const {
     for (const auto& level : sampleLevels_) bytes += level.size() * sizeof(SampleMinMax);
     for (const auto& level : valueLevels_) bytes += level.size() * sizeof(MinMax);
     return bytes;
+}
+
+std::size_t MinMaxPyramid::SumBytes() const {
+    return sampleSums_.size() * sizeof(SampleSums) + valueSums_.size() * sizeof(ValueSums);
 }
 
 int MinMaxPyramid::Levels() const {

@@ -2,7 +2,9 @@
 // 2^k scans the smallest and largest value of each channel, built once in one
 // streaming pass. WinDaq recordings are summarised as 16-bit samples (a 4 GiB
 // recording needs 32 MiB in blocks of 512 scans) and calibrated only when
-// queried.
+// queried. The same pass keeps sums and sums of squares over coarser blocks
+// (2^13 scans: 4 MiB more for 4 GiB), from which a span's mean and spread
+// follow without reading it.
 #pragma once
 
 #include <cstdint>
@@ -21,12 +23,36 @@ struct MinMax {
     float max = 0;
 };
 
+// One channel's sums over a sum block of a WinDaq recording: its stored
+// samples with the event bits cleared, exact as integers (2^13 squares of
+// 2^30 at most stay far below 2^63).
+struct SampleSums {
+    int64_t sum = 0;
+    int64_t squares = 0;
+};
+
+// One channel's sums over a sum block of any other recording: compensated
+// double sums of the values less the channel's shift (its first value), so
+// that a small signal on a large offset keeps its digits, and the block's
+// exact extremes, which the float levels only round.
+struct ValueSums {
+    double sum = 0;
+    double squares = 0;
+    double min = 0;
+    double max = 0;
+};
+
 // Built from one reader and queried with the same reader; one thread at a time.
 // Build may use further threads of its own, which end before it returns.
 class MinMaxPyramid {
   public:
-    // Blocks of the finest level hold 2^baseShift scans.
-    explicit MinMaxPyramid(int baseShift = 9) : baseShift_(baseShift) {}
+    // Blocks of the finest level hold 2^baseShift scans (at most 2^kSumShift
+    // when the sums are kept); `sums` false builds the min-max levels only.
+    explicit MinMaxPyramid(int baseShift = 9, bool sums = true)
+        : baseShift_(baseShift), keepSums_(sums && baseShift <= kSumShift) {}
+
+    // Sum blocks hold 2^kSumShift scans.
+    static constexpr int kSumShift = 13;
 
     // One pass over the whole recording; false with `error` when reading fails
     // or `progress` cancels. `progress` is called on the calling thread.
@@ -49,8 +75,29 @@ class MinMaxPyramid {
     // narrower than one scan covers the one scan it starts on.
     int64_t ColumnStart(int64_t first, int64_t last, int columns, int c) const;
 
+    // Memory of the min-max levels, and of the sums beside them.
     std::size_t MemoryBytes() const;
+    std::size_t SumBytes() const;
     int Levels() const;
+
+    // What the last Build saw.
+    std::size_t Channels() const { return channels_; }
+    int64_t Scans() const { return scans_; }
+    // Whether it summarised stored samples (WinDaq) or values, and which bits of
+    // a stored sample are signal.
+    bool BySample() const { return bySample_; }
+    uint16_t SampleMask() const { return sampleMask_; }
+    // Whether it kept the sums.
+    bool HasSums() const { return keepSums_; }
+    // Whole sum blocks from the recording's first scan; a partial last one is
+    // left to reading. Entry b * Channels() + k is block b of channel k.
+    int64_t SumBlocks() const;
+    std::span<const SampleSums> SampleBlockSums() const { return sampleSums_; }
+    std::span<const ValueSums> ValueBlockSums() const { return valueSums_; }
+    // The stored-sample extent of sum block b per channel (WinDaq recordings).
+    std::span<const SampleMinMax> SampleBlockExtents(int64_t b) const;
+    // What channel k's ValueSums are taken around.
+    double ValueShift(std::size_t k) const { return k < shifts_.size() ? shifts_[k] : 0.0; }
 
   private:
     bool BuildSamples(RecordingReader& reader, const ProgressCallback& progress,
@@ -69,7 +116,13 @@ class MinMaxPyramid {
     // Sample extents (event bits cleared here) to the channels' values.
     void Calibrate(std::span<SampleMinMax> extents, std::span<MinMax> out) const;
 
+    // Adds the sums of the whole sum blocks among `count` scans from scan
+    // `first` (a multiple of the sum block) at `samples`.
+    void SumSamples(const int16_t* samples, int64_t first, int64_t count);
+    void SumValues(const double* values, int64_t first, int64_t count);
+
     int baseShift_;
+    bool keepSums_;
     std::size_t channels_ = 0;
     int64_t scans_ = 0;
     // WinDaq recordings: exact stored samples (event bits cleared), calibrated
@@ -82,6 +135,9 @@ class MinMaxPyramid {
     // only one of the two is filled.
     std::vector<std::vector<SampleMinMax>> sampleLevels_;
     std::vector<std::vector<MinMax>> valueLevels_;
+    std::vector<SampleSums> sampleSums_;
+    std::vector<ValueSums> valueSums_;
+    std::vector<double> shifts_;
     std::vector<int16_t> sampleScratch_;
     std::vector<SampleMinMax> rangeScratch_;
     std::vector<SampleMinMax> columnScratch_;
