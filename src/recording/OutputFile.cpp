@@ -34,6 +34,8 @@ class PosixFile final : public OutputFile {
         if (failed_ || fd_ < 0) return false;
         if (used_ + size > kBufferBytes && !Flush()) return false;
         if (size > kBufferBytes) return WriteAll(data, size);
+        // An empty write may come with no data at all, which memcpy must not see.
+        if (size == 0) return true;
         std::memcpy(buffer_.get() + used_, data, size);
         used_ += size;
         return true;

@@ -33,6 +33,8 @@ class WindowsFile final : public OutputFile {
         if (failed_ || h_ == INVALID_HANDLE_VALUE) return false;
         if (used_ + size > kBufferBytes && !Flush()) return false;
         if (size > kBufferBytes) return Append(data, size);
+        // An empty write may come with no data at all, which memcpy must not see.
+        if (size == 0) return true;
         std::memcpy(buffer_.get() + used_, data, size);
         used_ += size;
         return true;
