@@ -197,13 +197,14 @@ TEST(Spectrum, MatchesAPlainWelchOfDirectDfts) {
     }
 }
 
-// The simulated unit's first four inputs at 500 scans per second for 40 s.
+// The simulated unit's sines, square and triangle waves (inputs 1, 2, 3 and
+// D: 1 Hz, 2 Hz, 0.5 Hz and 50 Hz) at 500 scans per second for 40 s.
 class SimulatedSpectrum : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir = std::make_unique<test::TempDir>();
         path = dir->File("simulated.wdq");
-        ASSERT_TRUE(test::WriteSimulatedWdq(path, {0, 1, 2, 3}, kScans, 0.002));
+        ASSERT_TRUE(test::WriteSimulatedWdq(path, {0, 1, 2, 7}, kScans, 0.002));
     }
     static void TearDownTestSuite() { dir.reset(); }
 
@@ -240,7 +241,7 @@ TEST_F(SimulatedSpectrum, ThePowerAddsUpToTheVariance) {
     std::vector<double> values(static_cast<std::size_t>(used) * 4);
     ASSERT_TRUE(reader->ReadValues(spectrum.shape.first, used, values));
     for (std::size_t c = 0; c < 4; ++c) {
-        SCOPED_TRACE("input " + std::to_string(c));
+        SCOPED_TRACE("channel " + std::to_string(c + 1));
         double sum = 0;
         double squares = 0;
         for (int64_t s = 0; s < used; ++s) {
@@ -255,9 +256,13 @@ TEST_F(SimulatedSpectrum, ThePowerAddsUpToTheVariance) {
         for (const double d : spectrum.channels[c].density) power += d * spectrum.binHz;
         EXPECT_NEAR(power, variance, 0.01 * variance);
     }
-    // The sine's variance is 12.5 V²; the square wave of ±2.5 V has 6.25 V².
-    EXPECT_NEAR(spectrum.channels[0].variance, 12.5, 0.01);
-    EXPECT_NEAR(spectrum.channels[1].variance, 6.25, 0.01);
+    // The signals' own variances: a 5 V sine 12.5 V², a square wave of ±2.5 V
+    // 6.25 V², a ±8 V triangle 64/3 V², a 1 V sine 0.5 V² (to within the
+    // part of a period that the 36.9 s used leave over).
+    EXPECT_NEAR(spectrum.channels[0].variance, 12.5, 0.005 * 12.5);
+    EXPECT_NEAR(spectrum.channels[1].variance, 6.25, 0.005 * 6.25);
+    EXPECT_NEAR(spectrum.channels[2].variance, 64.0 / 3, 0.005 * 64 / 3);
+    EXPECT_NEAR(spectrum.channels[3].variance, 0.5, 0.005 * 0.5);
 }
 
 TEST(Spectrum, ALongSpanIsLimitedWithANote) {
@@ -398,7 +403,7 @@ TEST_F(SimulatedSpectrum, TheCsvExportReadsBackExactly) {
     std::ifstream in(csv);
     std::string line;
     ASSERT_TRUE(std::getline(in, line));
-    EXPECT_EQ(line, "frequency_hz,#3 [Volt^2/Hz],#1 [Volt^2/Hz]");
+    EXPECT_EQ(line, "frequency_hz,#3: Chn2 [Volt^2/Hz],#1: Chn0 [Volt^2/Hz]");
     std::size_t bin = 0;
     while (std::getline(in, line)) {
         const std::vector<std::string> fields = Split(line);

@@ -55,7 +55,7 @@ with tempfile.TemporaryDirectory() as tmp:
         ours = np.loadtxt(out, delimiter=",", skiprows=1)
         with open(out, encoding="utf-8") as f:
             header = f.readline().strip()
-        check(header == "frequency_hz," + ",".join(f"{label} [Volt^2/Hz]" for label in
+        check(header == "frequency_hz," + ",".join(f"{label}: chn [Volt^2/Hz]" for label in
                                                    "1234ABCD"), f"header {header}")
         for c in range(8):
             freqs, theirs = signal.welch(values[first:last, c], fs=rate, window="hann",

@@ -64,6 +64,7 @@ class CSpectrumFrame final : public wxFrame {
     wxRadioBox& levelChoice() { return *m_level; }
     wxRadioBox& frequencyChoice() { return *m_frequency; }
     wxListBox& peakList() { return *m_peaks; }
+    wxButton& exportButton() { return *m_export; }
     wxString NoteText() const { return m_note->GetLabel(); }
     wxString StatusText(int field) const;
 
