@@ -88,8 +88,8 @@ void BM_Spectrum(benchmark::State& state) {
         benchmark::DoNotOptimize(spectrum.channels.front().density.data());
     }
     state.counters["segments"] = static_cast<double>(spectrum.shape.segments);
-    state.counters["scans/s"] = benchmark::Counter(
-        static_cast<double>(scans * state.range(1)), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["scans/s"] = benchmark::Counter(static_cast<double>(scans * state.range(1)),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
 }
 BENCHMARK(BM_Spectrum)
     ->Args({int64_t{1} << 20, 1})

@@ -181,8 +181,8 @@ bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
             std::copy(s.segment.begin() + static_cast<std::ptrdiff_t>(half), s.segment.end(),
                       s.segment.begin());
         }
-        if (progress && !progress(static_cast<int64_t>(segment + 1),
-                                  static_cast<int64_t>(shape.segments))) {
+        if (progress &&
+            !progress(static_cast<int64_t>(segment + 1), static_cast<int64_t>(shape.segments))) {
             error = info.fileName + ": cancelled";
             return false;
         }
@@ -195,8 +195,7 @@ bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
     if (shape.limited) out.note = SpectrumLimitNote(shape, last - first, info.period);
     // Density: |X|² / (rate × Σw²), averaged over the segments; every bin but
     // 0 and the Nyquist bin stands for its negative frequency too.
-    const double scale =
-        1.0 / (out.rateHz * windowPower * static_cast<double>(shape.segments));
+    const double scale = 1.0 / (out.rateHz * windowPower * static_cast<double>(shape.segments));
     const auto used = static_cast<double>(shape.last - shape.first);
     out.channels.reserve(channels.size());
     for (std::size_t j = 0; j < channels.size(); ++j) {

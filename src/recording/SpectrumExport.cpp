@@ -29,8 +29,7 @@ bool ExportSpectrumCsv(const Spectrum& spectrum, const RecordingInfo& info,
                        std::span<const std::size_t> shown, const std::string& path,
                        FileOpener& opener, std::string& error) {
     for (const std::size_t j : shown) {
-        if (j >= spectrum.channels.size() ||
-            spectrum.channels[j].channel >= info.channels.size()) {
+        if (j >= spectrum.channels.size() || spectrum.channels[j].channel >= info.channels.size()) {
             error = path + ": the spectrum has no channel " + std::to_string(j + 1);
             return false;
         }

@@ -32,9 +32,8 @@ bool ShapeSpectrum(int64_t first, int64_t last, SpectrumShape& shape, std::strin
     // one periodogram's, and the longest segment that allows is the finest
     // resolution.
     const auto quarter = static_cast<std::size_t>(scans / 4);
-    shape.segmentScans =
-        std::clamp(quarter == 0 ? std::size_t{0} : std::bit_floor(quarter), kMinSpectrumSegment,
-                   kMaxSpectrumSegment);
+    shape.segmentScans = std::clamp(quarter == 0 ? std::size_t{0} : std::bit_floor(quarter),
+                                    kMinSpectrumSegment, kMaxSpectrumSegment);
     const auto step = static_cast<int64_t>(shape.segmentScans / 2);
     const int64_t segments = (scans - static_cast<int64_t>(shape.segmentScans)) / step + 1;
     shape.segments = static_cast<std::size_t>(segments);
@@ -45,9 +44,8 @@ bool ShapeSpectrum(int64_t first, int64_t last, SpectrumShape& shape, std::strin
 std::string SpectrumLimitNote(const SpectrumShape& shape, int64_t spanScans, double period) {
     const int64_t used = shape.last - shape.first;
     return "The span holds " + std::to_string(spanScans) + " scans (" +
-           Seconds(static_cast<double>(spanScans) * period) +
-           "): the spectrum covers its first " + std::to_string(used) + " scans (" +
-           Seconds(static_cast<double>(used) * period) + ").";
+           Seconds(static_cast<double>(spanScans) * period) + "): the spectrum covers its first " +
+           std::to_string(used) + " scans (" + Seconds(static_cast<double>(used) * period) + ").";
 }
 
 }  // namespace tamix

@@ -109,8 +109,8 @@ int SpectrumPlot::YOf(double axisLevel) const {
 }
 
 double SpectrumPlot::LevelAt(int y) const {
-    const double t = static_cast<double>(area_.top + area_.height - 1 - y) /
-                     std::max(area_.height - 1, 1);
+    const double t =
+        static_cast<double>(area_.top + area_.height - 1 - y) / std::max(area_.height - 1, 1);
     return yMin_ + t * (yMax_ - yMin_);
 }
 
@@ -187,9 +187,8 @@ std::vector<AxisTick> SpectrumPlot::LevelTicks(int minGap) const {
     const double step = NiceStep(yMax_ - yMin_, area_.height / std::max(minGap, 1));
     for (double i = std::ceil(yMin_ / step); i * step <= yMax_ + step * 1e-9; i += 1) {
         const double v = i * step;
-        std::string text = level_ == LevelScale::Linear
-                               ? Number(v, std::chars_format::general, 3)
-                               : TickText(v, step);
+        std::string text = level_ == LevelScale::Linear ? Number(v, std::chars_format::general, 3)
+                                                        : TickText(v, step);
         if (level_ == LevelScale::Linear && std::abs(v) < step * 1e-6) text = "0";
         ticks.push_back({v, YOf(v), std::move(text)});
     }

@@ -27,9 +27,9 @@ struct PlotArea {
 };
 
 struct AxisTick {
-    double value = 0;   // hertz, or the level in the axis's unit
-    int pixel = 0;      // x for frequencies, y for levels
-    std::string text;   // empty for a minor tick
+    double value = 0;  // hertz, or the level in the axis's unit
+    int pixel = 0;     // x for frequencies, y for levels
+    std::string text;  // empty for a minor tick
 };
 
 struct PlotPoint {
@@ -74,7 +74,8 @@ class SpectrumPlot {
     // The polyline of one channel's densities: a point per bin where bins are
     // wider than a pixel, else the highest and lowest level in each pixel
     // column, so that no peak falls between two points.
-    std::vector<PlotPoint> Trace(const Spectrum& spectrum, const std::vector<double>& density) const;
+    std::vector<PlotPoint> Trace(const Spectrum& spectrum,
+                                 const std::vector<double>& density) const;
 
     // Ticks at 1, 2 or 5 times a power of ten, about `minGap` pixels apart or
     // more; a logarithmic frequency axis gets its decades labelled and the

@@ -208,8 +208,7 @@ TEST_F(SpectrumGuiTest, RefusalsNameTheFileAndTheReason) {
         ui.messages.clear();
         EXPECT_EQ(OpenSpectrumWindow(nullptr, path, c.first, c.last, c.channels, ui), nullptr);
         ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_NE(ui.messages[0].find(name + ": " + c.reason), std::string::npos)
-            << ui.messages[0];
+        EXPECT_NE(ui.messages[0].find(name + ": " + c.reason), std::string::npos) << ui.messages[0];
     }
 }
 

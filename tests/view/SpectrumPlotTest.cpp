@@ -44,8 +44,8 @@ TEST(SpectrumPlotTest, PixelsAndFrequenciesBothWays) {
         double hz;
         int x;
     };
-    for (const Case c : {Case{0, 50}, Case{125, 250}, Case{250, 450}, Case{500, 850},
-                         Case{-3, 50}, Case{900, 850}}) {
+    for (const Case c : {Case{0, 50}, Case{125, 250}, Case{250, 450}, Case{500, 850}, Case{-3, 50},
+                         Case{900, 850}}) {
         EXPECT_EQ(plot.XOf(c.hz), c.x) << c.hz;
     }
     EXPECT_DOUBLE_EQ(plot.FrequencyAt(250), 125);
@@ -93,9 +93,9 @@ TEST(SpectrumPlotTest, LevelsFitTheChannelsShown) {
         double bottom, top;
     };
     const Case cases[] = {
-        {both, LevelScale::Decibel, FrequencyScale::Linear, -110, 30},        // 20 dB + 1 up, 140 down
-        {both, LevelScale::Decibel, FrequencyScale::Logarithmic, -130, 10},   // DC left out: 3 dB
-        {second, LevelScale::Decibel, FrequencyScale::Linear, -140, 0},       // -3 dB
+        {both, LevelScale::Decibel, FrequencyScale::Linear, -110, 30},  // 20 dB + 1 up, 140 down
+        {both, LevelScale::Decibel, FrequencyScale::Logarithmic, -130, 10},  // DC left out: 3 dB
+        {second, LevelScale::Decibel, FrequencyScale::Linear, -140, 0},      // -3 dB
         {both, LevelScale::Linear, FrequencyScale::Linear, 0, 105},
         {both, LevelScale::Linear, FrequencyScale::Logarithmic, 0, 2.1},
         {second, LevelScale::Linear, FrequencyScale::Linear, 0, 0.525},
@@ -151,8 +151,9 @@ TEST(SpectrumPlotTest, TicksAtRoundValues) {
               (V{"1", "2", "5", "10", "20", "50", "100", "200", "500"}));
     const std::vector<AxisTick> ticks = plot.FrequencyTicks(80);
     EXPECT_EQ(ticks.size(), 9u + 9 + 5);  // 1..9, 10..90, 100..500
-    EXPECT_TRUE(std::is_sorted(ticks.begin(), ticks.end(),
-                               [](const AxisTick& x, const AxisTick& y) { return x.pixel < y.pixel; }));
+    EXPECT_TRUE(
+        std::is_sorted(ticks.begin(), ticks.end(),
+                       [](const AxisTick& x, const AxisTick& y) { return x.pixel < y.pixel; }));
 
     plot.Fit(s, shown, LevelScale::Linear, FrequencyScale::Linear);
     EXPECT_EQ(Texts(plot.LevelTicks(40)), (V{"0", "0.5", "1", "1.5", "2"}));
@@ -189,8 +190,9 @@ TEST(SpectrumPlotTest, TracesKeepEveryPeak) {
                 it->second.second = std::max(it->second.second, p.y);
             }
             EXPECT_EQ(got, expected);
-            EXPECT_TRUE(std::is_sorted(points.begin(), points.end(),
-                                       [](const PlotPoint& p, const PlotPoint& q) { return p.x < q.x; }));
+            EXPECT_TRUE(
+                std::is_sorted(points.begin(), points.end(),
+                               [](const PlotPoint& p, const PlotPoint& q) { return p.x < q.x; }));
             if (width == 2000 && f == FrequencyScale::Linear) {
                 EXPECT_EQ(points.size(), 513u);
             }

@@ -66,8 +66,9 @@ CSpectrumFrame* OpenSpectrumWindow(wxWindow* parent, const std::string& path, in
     } else if (last > info.scanCount) {
         error = info.fileName + ": the span ends at scan " + std::to_string(last) +
                 ", after the recording's " + std::to_string(info.scanCount) + " scans";
-    } else if (const auto bad = std::find_if(channels.begin(), channels.end(),
-                                             [&](std::size_t c) { return c >= info.channels.size(); });
+    } else if (const auto bad =
+                   std::find_if(channels.begin(), channels.end(),
+                                [&](std::size_t c) { return c >= info.channels.size(); });
                bad != channels.end()) {
         error = info.fileName + ": the recording has no channel " + std::to_string(*bad + 1);
     }
@@ -76,13 +77,13 @@ CSpectrumFrame* OpenSpectrumWindow(wxWindow* parent, const std::string& path, in
         return nullptr;
     }
     if (channels.empty() && !info.channels.empty()) channels.push_back(0);
-    auto* frame = new CSpectrumFrame(parent, std::move(reader), first, last, std::move(channels));
+    auto* frame = new CSpectrumFrame(parent, std::move(reader), first, last, channels);
     frame->Show();
     return frame;
 }
 
 CSpectrumFrame::CSpectrumFrame(wxWindow* parent, std::unique_ptr<RecordingReader> reader,
-                               int64_t first, int64_t last, std::vector<std::size_t> shown)
+                               int64_t first, int64_t last, const std::vector<std::size_t>& shown)
     : wxFrame(parent, wxID_ANY, wxString(), wxDefaultPosition, wxSize(1050, 620)),
       m_info(reader->Info()),
       m_timer(this) {
@@ -100,13 +101,13 @@ CSpectrumFrame::CSpectrumFrame(wxWindow* parent, std::unique_ptr<RecordingReader
     for (const std::size_t c : shown) m_channels->Check(static_cast<unsigned>(c));
     side->Add(m_channels, 1, wxEXPAND | wxALL, 4);
     const wxString levels[] = {"Linear", "dB"};
-    m_level = new wxRadioBox(panel, wxID_ANY, "Level", wxDefaultPosition, wxDefaultSize, 2,
-                             levels, 1, wxRA_SPECIFY_ROWS);
+    m_level = new wxRadioBox(panel, wxID_ANY, "Level", wxDefaultPosition, wxDefaultSize, 2, levels,
+                             1, wxRA_SPECIFY_ROWS);
     m_level->SetSelection(1);
     side->Add(m_level, 0, wxEXPAND | wxALL, 4);
     const wxString frequencies[] = {"Linear", "Logarithmic"};
-    m_frequency = new wxRadioBox(panel, wxID_ANY, "Frequency", wxDefaultPosition, wxDefaultSize,
-                                 2, frequencies, 1, wxRA_SPECIFY_ROWS);
+    m_frequency = new wxRadioBox(panel, wxID_ANY, "Frequency", wxDefaultPosition, wxDefaultSize, 2,
+                                 frequencies, 1, wxRA_SPECIFY_ROWS);
     side->Add(m_frequency, 0, wxEXPAND | wxALL, 4);
     side->Add(new wxStaticText(panel, wxID_ANY, "Strongest peaks"), 0, wxLEFT | wxTOP, 4);
     m_peaks = new wxListBox(panel, wxID_ANY, wxDefaultPosition, wxSize(kSideWidth, -1));
@@ -188,9 +189,9 @@ void CSpectrumFrame::OnTimer(wxTimerEvent&) {
         m_channelPeaks.push_back(StrongestPeaks(cs.density, m_spectrum->binHz, kListedPeaks));
     }
     const SpectrumShape& shape = m_spectrum->shape;
-    m_stateText = W(std::to_string(shape.segments) + " segments of " +
-                    std::to_string(shape.segmentScans) + " scans, " +
-                    Shortest(m_spectrum->binHz) + " Hz apart");
+    m_stateText =
+        W(std::to_string(shape.segments) + " segments of " + std::to_string(shape.segmentScans) +
+          " scans, " + Shortest(m_spectrum->binHz) + " Hz apart");
     m_note->SetLabel(W(m_spectrum->note));
     m_note->Wrap(kSideWidth);
     m_note->GetParent()->Layout();
@@ -210,10 +211,11 @@ std::vector<std::size_t> CSpectrumFrame::ShownChannels() const {
 }
 
 void CSpectrumFrame::ChoicesChanged() {
-    const LevelScale level = m_level->GetSelection() == 0 ? LevelScale::Linear : LevelScale::Decibel;
+    const LevelScale level =
+        m_level->GetSelection() == 0 ? LevelScale::Linear : LevelScale::Decibel;
     const FrequencyScale frequency =
         m_frequency->GetSelection() == 1 ? FrequencyScale::Logarithmic : FrequencyScale::Linear;
-    m_canvas->Show(ShownChannels(), level, frequency);
+    m_canvas->ShowChannels(ShownChannels(), level, frequency);
     if (m_spectrum && m_canvas->shown().empty()) m_canvas->SetNotice("No channel chosen");
     if (m_spectrum && !m_canvas->shown().empty()) m_canvas->SetNotice(wxString());
     FillPeaks();
@@ -254,8 +256,8 @@ void CSpectrumFrame::OnExport(wxCommandEvent&) {
         m_ui.ShowMessage(error, UserInterface::Icon::Error);
         return;
     }
-    SetStatus(kState, wxString::Format("Exported the spectrum of %zu channels to ", shown.size()) +
-                          path);
+    SetStatus(kState,
+              wxString::Format("Exported the spectrum of %zu channels to ", shown.size()) + path);
 }
 
 void CSpectrumFrame::SetStatus(int field, const wxString& text) {

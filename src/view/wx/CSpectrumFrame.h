@@ -31,16 +31,15 @@ namespace tamix {
 class CSpectrumFrame;
 
 // Opens a window with the power spectrum of scans [first, last) of the recording at `path`, showing
-// the channels at `channels` (positions in the recording) at first; it opens and reads the file itself.
-// On failure tells `ui` the file and the reason and returns nullptr.
+// the channels at `channels` (positions in the recording) at first; it opens and reads the file
+// itself. On failure tells `ui` the file and the reason and returns nullptr.
 CSpectrumFrame* OpenSpectrumWindow(wxWindow* parent, const std::string& path, int64_t first,
                                    int64_t last, std::vector<std::size_t> channels,
                                    UserInterface& ui);
 
 // Asks for the CSV file to write the spectrum to (empty when cancelled).
 // Replaceable, so that the whole export can be tested.
-using SpectrumFilePicker =
-    std::function<wxString(wxWindow* parent, const wxString& suggestion)>;
+using SpectrumFilePicker = std::function<wxString(wxWindow* parent, const wxString& suggestion)>;
 void SetSpectrumFilePicker(SpectrumFilePicker picker);
 
 // The number of peaks the list shows for each channel.
@@ -53,7 +52,7 @@ class CSpectrumFrame final : public wxFrame {
     enum Field { kReadout, kState, kFieldCount };
 
     CSpectrumFrame(wxWindow* parent, std::unique_ptr<RecordingReader> reader, int64_t first,
-                   int64_t last, std::vector<std::size_t> shown);
+                   int64_t last, const std::vector<std::size_t>& shown);
     ~CSpectrumFrame() override;
 
     // True once the spectrum is computed and drawn.

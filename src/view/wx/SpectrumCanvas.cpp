@@ -38,8 +38,8 @@ void SpectrumCanvas::SetSpectrum(const Spectrum* spectrum, const RecordingInfo* 
     Refit();
 }
 
-void SpectrumCanvas::Show(std::vector<std::size_t> shown, LevelScale level,
-                          FrequencyScale frequency) {
+void SpectrumCanvas::ShowChannels(std::vector<std::size_t> shown, LevelScale level,
+                                  FrequencyScale frequency) {
     m_shown = std::move(shown);
     m_level = level;
     m_frequency = frequency;
@@ -118,7 +118,8 @@ void SpectrumCanvas::OnPaint(wxPaintEvent&) {
     for (const AxisTick& t : m_plot.FrequencyTicks(kXTickGap)) {
         if (!t.text.empty()) dc.DrawLine(t.pixel, a.top, t.pixel, bottom);
     }
-    for (const AxisTick& t : m_plot.LevelTicks(kYTickGap)) dc.DrawLine(a.left, t.pixel, right, t.pixel);
+    for (const AxisTick& t : m_plot.LevelTicks(kYTickGap))
+        dc.DrawLine(a.left, t.pixel, right, t.pixel);
     dc.SetPen(wxPen(m_theme.ink));
     dc.SetBrush(*wxTRANSPARENT_BRUSH);
     dc.DrawRectangle(a.left, a.top, a.width, a.height);
@@ -162,7 +163,8 @@ void SpectrumCanvas::OnPaint(wxPaintEvent&) {
         const ChannelSpectrum& cs = m_spectrum->channels[j];
         const wxColour colour = m_theme.trace[ColourSlot(m_info->channels[cs.channel], cs.channel)];
         m_points.clear();
-        for (const PlotPoint& p : m_plot.Trace(*m_spectrum, cs.density)) m_points.emplace_back(p.x, p.y);
+        for (const PlotPoint& p : m_plot.Trace(*m_spectrum, cs.density))
+            m_points.emplace_back(p.x, p.y);
         dc.SetPen(wxPen(colour));
         if (m_points.size() > 1) {
             dc.DrawLines(static_cast<int>(m_points.size()), m_points.data());

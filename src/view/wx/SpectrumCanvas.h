@@ -25,7 +25,7 @@ class SpectrumCanvas final : public wxWindow {
     // `spectrum` is null while it is being computed.
     void SetSpectrum(const Spectrum* spectrum, const RecordingInfo* info);
     // The channels drawn (indices into the spectrum's channels) and the scales.
-    void Show(std::vector<std::size_t> shown, LevelScale level, FrequencyScale frequency);
+    void ShowChannels(std::vector<std::size_t> shown, LevelScale level, FrequencyScale frequency);
     // A line shown instead of the plot (progress, failure).
     void SetNotice(const wxString& notice);
 
