@@ -2,8 +2,8 @@
 # Installs the Debian packages Tamix needs to build, run and test. Safe to run again.
 set -eu
 PACKAGES="cmake g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-libwxgtk3.2-dev libcairo2-dev libatk1.0-dev xvfb xauth locales-all python3 libedf-dev nlohmann-json3-dev \
-python3-pandas python3-mne clang clang-tidy \
+libwxgtk3.2-dev libcairo2-dev libatk1.0-dev xvfb xauth locales-all python3 libedf-dev nlohmann-json3-dev libfftw3-dev \
+python3-pandas python3-scipy python3-mne clang clang-tidy \
 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 nsis zip imagemagick \
 xdotool openbox x11-utils dbus-daemon at-spi2-core python3-pyatspi python3-pil python3-numpy \
 lintian devscripts"
