@@ -353,10 +353,12 @@ bool ComputeSpanStatistics(RecordingReader& reader, MinMaxPyramid& overview, int
 }
 
 std::string StatisticsTable(const SpanStatistics& stats) {
-    std::string text = "name\tunit\tscans\tmin\tmax\tp-p\tmean\trms\tsd\tfreq_hz\n";
+    std::string text =
+        "name\tunit\tscans\tmin\tmin_at_s\tmax\tmax_at_s\tp-p\tmean\trms\tsd\tfreq_hz\n";
     for (const ChannelStatistics& c : stats.channels) {
         text += c.name + '\t' + c.unit + '\t' + std::to_string(c.scans);
-        for (const double v : {c.min, c.max, c.pp, c.mean, c.rms, c.sd}) text += '\t' + Number(v);
+        for (const double v : {c.min, c.minTime, c.max, c.maxTime, c.pp, c.mean, c.rms, c.sd})
+            text += '\t' + Number(v);
         text += '\t' + (c.frequencyHz ? Number(*c.frequencyHz) : std::string("\u2014")) + '\n';
     }
     return text;

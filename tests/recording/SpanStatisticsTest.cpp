@@ -418,7 +418,9 @@ TEST(SpanStatistics, TableHasAHeaderAndADashWhereNotPeriodic) {
     a.unit = "bar";
     a.scans = 3;
     a.min = -1.5;
+    a.minTime = 0.002;
     a.max = 2;
+    a.maxTime = 0.004;
     a.pp = 3.5;
     a.mean = 0.25;
     a.rms = 1;
@@ -429,9 +431,9 @@ TEST(SpanStatistics, TableHasAHeaderAndADashWhereNotPeriodic) {
     b.frequencyHz.reset();
     stats.channels = {a, b};
     EXPECT_EQ(StatisticsTable(stats),
-              "name\tunit\tscans\tmin\tmax\tp-p\tmean\trms\tsd\tfreq_hz\n"
-              "A: Druck\tbar\t3\t-1.5\t2\t3.5\t0.25\t1\t0.5\t50\n"
-              "#2\tbar\t3\t-1.5\t2\t3.5\t0.25\t1\t0.5\t\u2014\n");
+              "name\tunit\tscans\tmin\tmin_at_s\tmax\tmax_at_s\tp-p\tmean\trms\tsd\tfreq_hz\n"
+              "A: Druck\tbar\t3\t-1.5\t0.002\t2\t0.004\t3.5\t0.25\t1\t0.5\t50\n"
+              "#2\tbar\t3\t-1.5\t0.002\t2\t0.004\t3.5\t0.25\t1\t0.5\t\u2014\n");
 }
 
 }  // namespace

@@ -154,10 +154,18 @@ def main():
             table = subprocess.run([TOOL, "stats", path], capture_output=True, timeout=120)
             lines = table.stdout.decode("utf-8").splitlines()
             check(table.returncode == 0 and len(lines) == n + 1 and
-                  lines[0] == "name\tunit\tscans\tmin\tmax\tp-p\tmean\trms\tsd\tfreq_hz",
+                  lines[0] == "name\tunit\tscans\tmin\tmin_at_s\tmax\tmax_at_s\tp-p\tmean"
+                              "\trms\tsd\tfreq_hz",
                   f"{key}: table {lines[:2]}")
-            check(all(len(line.split("\t")) == 10 for line in lines),
+            check(all(len(line.split("\t")) == 12 for line in lines),
                   f"{key}: table rows {lines}")
+            # The times of each channel's first minimum and maximum.
+            for k in range(n):
+                cells = lines[k + 1].split("\t")
+                for cell, at in ((4, np.argmin(values[:, k])), (6, np.argmax(values[:, k]))):
+                    check(abs(float(cells[cell]) - at * period) < 1e-6 * max(1.0, at * period),
+                          f"{key}: channel {k + 1} column {cell} is {cells[cell]}, not "
+                          f"{at * period}")
             if kind == "wdq":
                 check(lines[7].endswith("\t\u2014"), f"{key}: constant row {lines[7]!r}")
     r = subprocess.run([TOOL, "stats", "--help"], capture_output=True, timeout=60)

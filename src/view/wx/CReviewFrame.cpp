@@ -18,8 +18,8 @@
 #include "base/Messages.h"
 #include "recording/ExportFormat.h"
 #include "recording/ExportSelection.h"
-#include "recording/OpenRecording.h"
 #include "recording/MarkerSave.h"
+#include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
 #include "recording/SpanStatistics.h"
 #include "view/ReviewCursors.h"
@@ -176,15 +176,24 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     // As in the main window, every key is in the frame's table, whatever child
     // has the focus; the table replaces the one built from the menu's hints.
     wxAcceleratorEntry keys[] = {
-        {wxACCEL_CTRL, 'E', ID_REVIEW_EXPORT},        {wxACCEL_CTRL, 'W', wxID_CLOSE},
-        {wxACCEL_NORMAL, 'I', ID_REVIEW_ZOOMIN},      {wxACCEL_NORMAL, 'O', ID_REVIEW_ZOOMOUT},
-        {wxACCEL_NORMAL, 'W', ID_REVIEW_WHOLE},       {wxACCEL_NORMAL, WXK_HOME, ID_REVIEW_HOME},
-        {wxACCEL_NORMAL, WXK_END, ID_REVIEW_END},     {wxACCEL_NORMAL, 'N', ID_REVIEW_NEXTMARKER},
-        {wxACCEL_NORMAL, 'P', ID_REVIEW_PREVMARKER},  {wxACCEL_NORMAL, '1', ID_REVIEW_CURSOR1},
-        {wxACCEL_NORMAL, '2', ID_REVIEW_CURSOR2},     {wxACCEL_NORMAL, ',', ID_REVIEW_CURSORLEFT},
-        {wxACCEL_NORMAL, '.', ID_REVIEW_CURSORRIGHT}, {wxACCEL_CTRL, 'G', ID_REVIEW_GOTOTIME},
-        {wxACCEL_NORMAL, 'Z', ID_REVIEW_ZOOMSPAN},   {wxACCEL_NORMAL, 'M', ID_REVIEW_ADDMARKER},
-        {wxACCEL_NORMAL, 'S', ID_REVIEW_STATISTICS}, {wxACCEL_NORMAL, 'F', ID_REVIEW_SPECTRUM},
+        {wxACCEL_CTRL, 'E', ID_REVIEW_EXPORT},
+        {wxACCEL_CTRL, 'W', wxID_CLOSE},
+        {wxACCEL_NORMAL, 'I', ID_REVIEW_ZOOMIN},
+        {wxACCEL_NORMAL, 'O', ID_REVIEW_ZOOMOUT},
+        {wxACCEL_NORMAL, 'W', ID_REVIEW_WHOLE},
+        {wxACCEL_NORMAL, WXK_HOME, ID_REVIEW_HOME},
+        {wxACCEL_NORMAL, WXK_END, ID_REVIEW_END},
+        {wxACCEL_NORMAL, 'N', ID_REVIEW_NEXTMARKER},
+        {wxACCEL_NORMAL, 'P', ID_REVIEW_PREVMARKER},
+        {wxACCEL_NORMAL, '1', ID_REVIEW_CURSOR1},
+        {wxACCEL_NORMAL, '2', ID_REVIEW_CURSOR2},
+        {wxACCEL_NORMAL, ',', ID_REVIEW_CURSORLEFT},
+        {wxACCEL_NORMAL, '.', ID_REVIEW_CURSORRIGHT},
+        {wxACCEL_CTRL, 'G', ID_REVIEW_GOTOTIME},
+        {wxACCEL_NORMAL, 'Z', ID_REVIEW_ZOOMSPAN},
+        {wxACCEL_NORMAL, 'M', ID_REVIEW_ADDMARKER},
+        {wxACCEL_NORMAL, 'S', ID_REVIEW_STATISTICS},
+        {wxACCEL_NORMAL, 'F', ID_REVIEW_SPECTRUM},
         {wxACCEL_NORMAL, WXK_DELETE, ID_REVIEW_DELETEMARKER},
         {wxACCEL_CTRL, 'S', ID_REVIEW_SAVEMARKERS},
     };
@@ -286,8 +295,7 @@ CReviewFrame::~CReviewFrame() {
 
 void CReviewFrame::OnClose(wxCloseEvent& event) {
     if (m_markersChanged && event.CanVeto()) {
-        const std::string name(
-            wxFileName(W(m_reader->Info().fileName)).GetFullName().utf8_str());
+        const std::string name(wxFileName(W(m_reader->Info().fileName)).GetFullName().utf8_str());
         if (m_ui.AskYesNo("The markers of " + name + " were changed. Save them?",
                           UserInterface::Answer::Yes) &&
             !SaveMarkers()) {
@@ -628,13 +636,13 @@ void CReviewFrame::MarkersEdited() {
 void CReviewFrame::OnMarkerEdit(wxCommandEvent& event) {
     const RecordingInfo& info = m_reader->Info();
     if (info.beingRecorded || info.incomplete) {
-        m_ui.ShowMessage(info.fileName +
-                             (info.beingRecorded
-                                  ? ": it is being recorded; its markers can be changed once "
-                                    "the recording has ended"
-                                  : ": it was cut short; repair it (tamix-file repair) before "
-                                    "changing its markers"),
-                         UserInterface::Icon::Error);
+        m_ui.ShowMessage(
+            info.fileName + (info.beingRecorded
+                                 ? ": it is being recorded; its markers can be changed once "
+                                   "the recording has ended"
+                                 : ": it was cut short; repair it (tamix-file repair) before "
+                                   "changing its markers"),
+            UserInterface::Icon::Error);
         return;
     }
     const int chosen = m_markers->GetSelection();
@@ -649,9 +657,9 @@ void CReviewFrame::OnMarkerEdit(wxCommandEvent& event) {
         marker.scan = scan;
         marker.comment = std::string(comment->utf8_str());
         // In scan order, after any marker already on the same scan.
-        const auto at = std::upper_bound(
-            m_edited.begin(), m_edited.end(), scan,
-            [](int64_t s, const RecordingMarker& m) { return s < m.scan; });
+        const auto at =
+            std::upper_bound(m_edited.begin(), m_edited.end(), scan,
+                             [](int64_t s, const RecordingMarker& m) { return s < m.scan; });
         const auto index = static_cast<int>(at - m_edited.begin());
         m_edited.insert(at, std::move(marker));
         MarkersEdited();

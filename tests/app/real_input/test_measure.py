@@ -1,11 +1,15 @@
 """Measuring in the review window with real input: a cursor put by Ctrl+G and
 a typed time, a second one by the key 2 over the traces, moved by the comma
-key, read back from the window's measurement panel and checked against the
-recording's own values as `tamix-file export` writes them."""
+key, the statistics of their span (S) and its spectrum (F), read back from the
+window's measurement panel and checked against the recording's own values as
+`tamix-file export` writes them, computed here with NumPy; a marker added with
+M and saved with Ctrl+S, read back by `tamix-file info`."""
 import os
 import re
 import shutil
 import tempfile
+
+import numpy as np
 
 from case import RealInputCase, programs, wait_until
 
@@ -89,3 +93,66 @@ class Measure(RealInputCase):
         moved = wait_until(lambda: (lambda s: s if s.get(2, second) < second else None)(
             self.cursors({1, 2})), 20, "cursor 2 to move left")
         self.assertEqual(moved[1], first, "the other cursor stays")
+
+    def test_statistics_spectrum_and_a_saved_marker(self):
+        # A copy, as the marker is saved into it.
+        recording = os.path.join(self.root, "fix.wdq")
+        shutil.copyfile(self.fixture, recording)
+        self.start(args=[recording])
+        review = self.expect_window(TITLE)
+        self.desktop.move_pointer(0, 1023)
+        wait_until(lambda: "Cursor 1: not placed" in self.panel(), 30, "the measurement panel")
+        for key, seconds in (("1", "0.5"), ("2", "4.25")):
+            self.key(review, key)  # the pointer is off the traces: the view's middle
+            self.key(review, "ctrl+g")
+            ask = self.expect_window("Go to time")
+            self.key(ask, "ctrl+a")
+            self.desktop.type(ask, seconds)
+            self.key(ask, "Return")
+            self.desktop.wait_gone(ask)
+        scans = self.cursors({1, 2})
+        first, last = sorted((scans[1], scans[2]))
+
+        self.key(review, "s")
+        wait_until(lambda: "Statistics from" in self.panel(), 20, "the statistics in the panel")
+        lines = self.panel().split("Statistics from", 1)[1].splitlines()
+        header = lines[1].split("\t")
+        rows = {cells[0]: dict(zip(header, cells)) for cells in
+                (line.split("\t") for line in lines[2:]) if len(cells) == len(header)}
+        values = np.array([[float(v) for v in row[1:]] for row in self.rows[first:last + 1]])
+        for k, title in enumerate(self.header[1:]):
+            name = title.split(" [")[0]
+            self.assertIn(name, rows, self.panel())
+            row, x = rows[name], values[:, k]
+            self.assertEqual(int(row["scans"]), len(x))
+            for key, want in (("min", x.min()), ("max", x.max()), ("mean", x.mean()),
+                              ("rms", np.sqrt(np.mean(x * x))), ("sd", x.std())):
+                self.assertAlmostEqual(float(row[key]), want, delta=1e-4 + 1e-4 * abs(want),
+                                       msg=f"{name} {key}")
+        sine = rows[self.header[1].split(" [")[0]]
+        self.assertAlmostEqual(float(sine["freq_hz"]), 1.0, delta=1e-3, msg="the 1 Hz sine")
+
+        self.key(review, "f")
+        spectrum = self.expect_window("Spectrum - fix.wdq")
+        self.assertTrue(self.desktop.viewable(spectrum))
+        if os.environ.get("TAMIX_SCREENSHOT_DIR"):
+            self.desktop.screenshot(review).save(
+                os.path.join(os.environ["TAMIX_SCREENSHOT_DIR"], "review-measure.png"))
+            wait_until(lambda: self.desktop.texts("Spectrum - fix.wdq"), 20, "the spectrum")
+            self.desktop.screenshot(spectrum).save(
+                os.path.join(os.environ["TAMIX_SCREENSHOT_DIR"], "spectrum.png"))
+        self.key(spectrum, "ctrl+w")
+        self.desktop.wait_gone(spectrum)
+
+        # A marker at cursor 2, saved into the recording while the window is open.
+        self.key(review, "m")
+        ask = self.expect_window("Marker")
+        self.desktop.type(ask, "added later")
+        self.key(ask, "Return")
+        self.desktop.wait_gone(ask)
+        self.expect_window("*" + TITLE)
+        self.key(self.desktop.windows("*" + TITLE)[0], "ctrl+s")
+        self.expect_window(TITLE)
+        info = programs.info(recording)
+        comments = [(m["scan"], m["comment"]) for m in info["markers"]]
+        self.assertIn((scans[2], "added later"), comments)
