@@ -132,15 +132,16 @@ class Measure(RealInputCase):
         sine = rows[self.header[1].split(" [")[0]]
         self.assertAlmostEqual(float(sine["freq_hz"]), 1.0, delta=1e-3, msg="the 1 Hz sine")
 
+        shots = os.environ.get("TAMIX_SCREENSHOT_DIR")
+        if shots:
+            self.desktop.screenshot(review).save(os.path.join(shots, "review-measure.png"))
         self.key(review, "f")
         spectrum = self.expect_window("Spectrum - fix.wdq")
         self.assertTrue(self.desktop.viewable(spectrum))
-        if os.environ.get("TAMIX_SCREENSHOT_DIR"):
-            self.desktop.screenshot(review).save(
-                os.path.join(os.environ["TAMIX_SCREENSHOT_DIR"], "review-measure.png"))
+        if shots:
             wait_until(lambda: self.desktop.texts("Spectrum - fix.wdq"), 20, "the spectrum")
             self.desktop.screenshot(spectrum).save(
-                os.path.join(os.environ["TAMIX_SCREENSHOT_DIR"], "spectrum.png"))
+                os.path.join(shots, "spectrum.png"))
         self.key(spectrum, "ctrl+w")
         self.desktop.wait_gone(spectrum)
 
