@@ -314,6 +314,38 @@ TEST_F(ReviewGuiTest, ExportWritesCsvAndNamesTheFileOfAFailure) {
                   ExpectMessageStarting(nowhere + ": "));
 }
 
+// The span between the cursors, of the channels typed, as tamix-file export
+// --channels writes them: the cursors' own scans, the later one included.
+TEST_F(ReviewGuiTest, TheCursorsSpanExportsTheChosenChannels) {
+    const test::WdqFile f = File();
+    CReviewFrame& frame = OpenReview(path);
+    frame.canvas().SetCursor(0, 1500);
+    frame.canvas().SetCursor(1, 1000);
+    const std::string csv = temp.File("span.csv");
+    SetExportFilePicker([&](wxWindow*, const wxString&) { return wxString::FromUTF8(csv); });
+    SetChannelAsker([](wxWindow*) { return std::optional<wxString>("3,1"); });
+    ReviewCommand(frame, CReviewFrame::ID_REVIEW_EXPORTSPAN);
+    SetChannelAsker(nullptr);
+    std::ifstream in(csv);
+    std::string line;
+    ASSERT_TRUE(std::getline(in, line));
+    EXPECT_EQ(std::count(line.begin(), line.end(), ','), 2) << line;
+    int64_t rows = 0;
+    while (std::getline(in, line)) {
+        std::stringstream fields(line);
+        std::string field;
+        std::getline(fields, field, ',');
+        const int64_t scan = 1000 + rows;
+        EXPECT_NEAR(std::stod(field), static_cast<double>(scan) * 0.002, 1e-9);
+        for (const int k : {2, 0}) {
+            std::getline(fields, field, ',');
+            EXPECT_NEAR(std::stod(field), f.Value(scan, k), 1e-3) << scan << " " << k;
+        }
+        ++rows;
+    }
+    EXPECT_EQ(rows, 501);
+}
+
 // Another program cuts the open recording short (a new run onto the same name,
 // `truncate -s 0`) while the main window records: the next zoom says so once,
 // naming the file; the window stays and closes as usual, and the recording in

@@ -331,6 +331,13 @@ TEST(Spectrum, AllocatesNothingPerSegment) {
     // Both spans have segments of 65536 scans: 15 of them and 63.
     long counts[2] = {};
     const int64_t spans[2] = {int64_t{1} << 19, int64_t{1} << 21};
+    // The plan for the segment's size is made once, by whichever spectrum
+    // needs it first: made before counting, it falls on neither span.
+    {
+        Spectrum warm;
+        std::string error;
+        ASSERT_TRUE(ComputeSpectrum(reader, 0, spans[0], channels, {}, warm, error)) << error;
+    }
     for (int i = 0; i < 2; ++i) {
         Spectrum spectrum;
         std::string error;

@@ -67,6 +67,17 @@ std::optional<wxString> AskComment(wxWindow* parent, const wxString& current) {
 
 CommentAsker gCommentAsker = AskComment;
 
+std::optional<wxString> AskChannels(wxWindow* parent) {
+    wxTextEntryDialog dialog(parent,
+                             "Channels to export, by number or name separated by commas "
+                             "(empty for all):",
+                             "Export the span", wxString());
+    if (dialog.ShowModal() != wxID_OK) return std::nullopt;
+    return dialog.GetValue();
+}
+
+ChannelAsker gChannelAsker = AskChannels;
+
 }  // namespace
 
 void SetExportFilePicker(ExportFilePicker picker) {
@@ -75,6 +86,10 @@ void SetExportFilePicker(ExportFilePicker picker) {
 
 void SetTimeAsker(TimeAsker asker) {
     gTimeAsker = asker ? std::move(asker) : AskTime;
+}
+
+void SetChannelAsker(ChannelAsker asker) {
+    gChannelAsker = asker ? std::move(asker) : AskChannels;
 }
 
 void SetCommentAsker(CommentAsker asker) {
@@ -431,6 +446,17 @@ void CReviewFrame::OnExport(wxCommandEvent& event) {
 }
 
 void CReviewFrame::Export(std::optional<std::pair<int64_t, int64_t>> span) {
+    std::string channels;
+    if (span) {
+        const std::optional<wxString> chosen = gChannelAsker(this);
+        if (!chosen) return;
+        channels = std::string(chosen->utf8_str());
+    }
+    Export(span, channels);
+}
+
+void CReviewFrame::Export(std::optional<std::pair<int64_t, int64_t>> span,
+                          const std::string& channels) {
     const RecordingInfo& info = m_reader->Info();
     const wxString path = gExportFilePicker(this, wxFileName(W(info.fileName)).GetName() + ".csv");
     if (path.empty()) return;
@@ -443,7 +469,8 @@ void CReviewFrame::Export(std::optional<std::pair<int64_t, int64_t>> span) {
     }
     ExportSelection selection;
     std::string error;
-    if (!SelectExport(info, std::nullopt, std::nullopt, "", selection, error)) {
+    // The channels by the rule of tamix-file export --channels.
+    if (!SelectExport(info, std::nullopt, std::nullopt, channels, selection, error)) {
         m_ui.ShowMessage(out + ": " + error, UserInterface::Icon::Error);
         return;
     }

@@ -33,6 +33,11 @@ void SetExportFilePicker(ExportFilePicker picker);
 using TimeAsker = std::function<wxString(wxWindow* parent, const wxString& current)>;
 void SetTimeAsker(TimeAsker asker);
 
+// Asks which channels an export of the span takes ("1,3" or names; empty for
+// all); nothing when cancelled. Replaceable for tests.
+using ChannelAsker = std::function<std::optional<wxString>(wxWindow* parent)>;
+void SetChannelAsker(ChannelAsker asker);
+
 // Asks for a marker's comment, starting from `current`; nothing when cancelled.
 // Replaceable for tests.
 using CommentAsker =
@@ -122,8 +127,10 @@ class CReviewFrame final : public wxFrame {
     void ListMarkers();
     void MarkersEdited();
     void ShowMeasurements();
-    // Exports scans [first, end) of every channel; the whole recording when empty.
+    // Exports scans [first, end) of the channels the user chooses; the whole
+    // recording when empty.
     void Export(std::optional<std::pair<int64_t, int64_t>> span);
+    void Export(std::optional<std::pair<int64_t, int64_t>> span, const std::string& channels);
     void OnZoom(wxCommandEvent& event);
     void OnEnds(wxCommandEvent& event);
     void OnMarkerStep(wxCommandEvent& event);
