@@ -38,6 +38,11 @@ constexpr int kListPadding = 12;
 constexpr int64_t kScrollSteps = 1'000'000;  // scroll bars count in int
 constexpr double kZoomStep = 2.0;
 constexpr int kMeasureHeight = 170;
+// A dragged cursor repaints at once; the statistics of its span follow once
+// it has stood still this long, so that a drag never waits for them.
+constexpr int kStatsDelayMs = 80;
+constexpr int kOverviewTimerId = 1;
+constexpr int kStatsTimerId = 2;
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
@@ -143,7 +148,8 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
                            std::unique_ptr<RecordingReader> second)
     : wxFrame(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxSize(1100, 720)),
       m_reader(std::move(reader)),
-      m_timer(this) {
+      m_timer(this, kOverviewTimerId),
+      m_statsTimer(this, kStatsTimerId) {
     const RecordingInfo& info = m_reader->Info();
     SetTitle(wxFileName(W(info.fileName)).GetFullName() + " - Review - " + text::kAppTitle);
     SetIcon(wxIcon(tamix_xpm));
@@ -266,7 +272,14 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
         OnMarkerEdit(edit);
     });
     m_markers->Bind(wxEVT_MOTION, &CReviewFrame::OnMarkerListMotion, this);
-    Bind(wxEVT_TIMER, &CReviewFrame::OnTimer, this);
+    Bind(wxEVT_TIMER, &CReviewFrame::OnTimer, this, kOverviewTimerId);
+    Bind(
+        wxEVT_TIMER,
+        [this](wxTimerEvent&) {
+            if (const auto span = m_canvas->cursors().Span(); m_statsFollowCursors && span)
+                ShowStatistics(*span);
+        },
+        kStatsTimerId);
     Bind(wxEVT_CLOSE_WINDOW, &CReviewFrame::OnClose, this);
 
     m_canvas->SetRecording(m_reader.get(), nullptr);
@@ -298,6 +311,7 @@ void CReviewFrame::CloseAll() {
 
 CReviewFrame::~CReviewFrame() {
     m_timer.Stop();
+    m_statsTimer.Stop();
     m_builder.Cancel();
     // The canvas is destroyed after these members: it must not reach them.
     m_canvas->onViewChanged = nullptr;
@@ -309,6 +323,7 @@ CReviewFrame::~CReviewFrame() {
 }
 
 void CReviewFrame::OnClose(wxCloseEvent& event) {
+    m_statsTimer.Stop();
     if (m_markersChanged && event.CanVeto()) {
         const std::string name(wxFileName(W(m_reader->Info().fileName)).GetFullName().utf8_str());
         if (m_ui.AskYesNo("The markers of " + name + " were changed. Save them?",
@@ -627,12 +642,10 @@ void CReviewFrame::CursorsChanged() {
         return;
     }
     m_cursorLines = CursorReadoutLines(reading, m_reader->Info().period, m_reader->Info().channels);
-    // Statistics of the cursors' span follow the cursors once asked for.
-    if (const auto span = m_canvas->cursors().Span(); m_statsFollowCursors && span && m_overview) {
-        ShowStatistics(*span);
-        return;
-    }
     ShowMeasurements();
+    // Statistics of the cursors' span follow the cursors once asked for.
+    if (m_statsFollowCursors && m_overview && m_canvas->cursors().Span())
+        m_statsTimer.StartOnce(kStatsDelayMs);
 }
 
 void CReviewFrame::ShowMeasurements() {

@@ -151,7 +151,8 @@ class CReviewFrame final : public wxFrame {
     std::vector<RecordingMarker> m_edited;   // the markers shown and saved
     bool m_markersChanged = false;
     bool m_statsFollowCursors = false;  // the statistics shown are of the cursors' span
-    wxTimer m_timer;
+    wxTimer m_timer;                    // polls the overview's builder
+    wxTimer m_statsTimer;               // the statistics once a cursor has stood still a moment
     WxUserInterface m_ui;
     int64_t m_scrollUnit = 1;  // scans per scroll-bar step
     wxString m_stateText;
