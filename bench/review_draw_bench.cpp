@@ -148,8 +148,8 @@ int main(int argc, char** argv) {
     v.ShowAll();
     canvas.RenderAll();
     const int64_t total = v.TotalScans();
-    canvas.SetCursor(0, total / 10);
-    canvas.SetCursor(1, total / 5);
+    canvas.PlaceCursor(0, total / 10);
+    canvas.PlaceCursor(1, total / 5);
     wxCommandEvent stats(wxEVT_MENU, CReviewFrame::ID_REVIEW_STATISTICS);
     {
         constexpr int kSteps = 40;
@@ -157,7 +157,7 @@ int main(int argc, char** argv) {
         std::vector<double> statistics;
         for (int i = 0; i < kSteps; ++i) {
             auto start = Clock::now();
-            canvas.SetCursor(1, total / 5 + (total * 7 / 10) * i / kSteps + 12345);
+            canvas.PlaceCursor(1, total / 5 + (total * 7 / 10) * i / kSteps + 12345);
             canvas.Update();
             drag.push_back(Ms(Clock::now() - start));
             start = Clock::now();

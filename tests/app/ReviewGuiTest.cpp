@@ -319,8 +319,8 @@ TEST_F(ReviewGuiTest, ExportWritesCsvAndNamesTheFileOfAFailure) {
 TEST_F(ReviewGuiTest, TheCursorsSpanExportsTheChosenChannels) {
     const test::WdqFile f = File();
     CReviewFrame& frame = OpenReview(path);
-    frame.canvas().SetCursor(0, 1500);
-    frame.canvas().SetCursor(1, 1000);
+    frame.canvas().PlaceCursor(0, 1500);
+    frame.canvas().PlaceCursor(1, 1000);
     const std::string csv = temp.File("span.csv");
     SetExportFilePicker([&](wxWindow*, const wxString&) { return wxString::FromUTF8(csv); });
     SetChannelAsker([](wxWindow*) { return std::optional<wxString>("3,1"); });

@@ -33,9 +33,6 @@ using Clock = std::chrono::steady_clock;
 constexpr double kPeriod = 0.001;
 constexpr int kClass = 3;
 const std::vector<int> kInputs = {0, 3};
-// Two bytes a sample, two samples a scan: the FIFO of 4096 bytes keeps a
-// second's scans.
-constexpr int kFifoScans = 1024;
 
 struct Loss {
     int64_t at = 0;     // the recorded scan after which scans are missing

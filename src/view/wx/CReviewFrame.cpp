@@ -545,8 +545,8 @@ void CReviewFrame::OnCursorCommand(wxCommandEvent& event) {
             const auto m = static_cast<std::size_t>(chosen);
             const int64_t end =
                 m + 1 < markers.size() ? markers[m + 1].scan : m_reader->Info().scanCount - 1;
-            m_canvas->SetCursor(0, markers[m].scan);
-            m_canvas->SetCursor(1, end);
+            m_canvas->PlaceCursor(0, markers[m].scan);
+            m_canvas->PlaceCursor(1, end);
             break;
         }
         default:
@@ -557,8 +557,8 @@ void CReviewFrame::OnCursorCommand(wxCommandEvent& event) {
 void CReviewFrame::OnGoToTime(wxCommandEvent&) {
     const RecordingInfo& info = m_reader->Info();
     const ReviewViewport& v = m_canvas->viewport();
-    const wxString current =
-        W(TimeLabel(static_cast<double>(v.First() + v.Span() / 2) * info.period, 0.001));
+    const wxString current = W(TimeLabel(
+        (static_cast<double>(v.First()) + static_cast<double>(v.Span()) / 2) * info.period, 0.001));
     const wxString typed = gTimeAsker(this, current);
     if (typed.empty()) return;
     const std::optional<double> seconds = ParseTypedTime(std::string(typed.utf8_str()));
@@ -571,7 +571,7 @@ void CReviewFrame::OnGoToTime(wxCommandEvent&) {
     const int64_t scan = ScanAtSeconds(*seconds, info.period, info.scanCount);
     m_canvas->viewport().CentreOn(scan);
     m_canvas->ViewChanged();
-    m_canvas->SetCursor(m_canvas->cursors().active, scan);
+    m_canvas->PlaceCursor(m_canvas->cursors().active, scan);
 }
 
 std::optional<std::pair<int64_t, int64_t>> CReviewFrame::CursorSpan() {

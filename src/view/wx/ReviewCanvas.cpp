@@ -441,8 +441,8 @@ void ReviewCanvas::OnLeftDown(wxMouseEvent& event) {
                           event.GetY() < t.bottom;
     if (onTraces && event.ShiftDown()) {
         // A span: the first cursor where the drag starts, the second follows it.
-        SetCursor(0, CursorScanAt(m_viewport, event.GetX() - t.left));
-        SetCursor(1, CursorScanAt(m_viewport, event.GetX() - t.left));
+        PlaceCursor(0, CursorScanAt(m_viewport, event.GetX() - t.left));
+        PlaceCursor(1, CursorScanAt(m_viewport, event.GetX() - t.left));
         m_dragCursor = 1;
     } else if (const std::optional<int> near = onTraces ? CursorNear(event.GetX()) : std::nullopt) {
         m_dragCursor = *near;
@@ -471,7 +471,7 @@ void ReviewCanvas::OnCaptureLost(wxMouseCaptureLostEvent&) {
 
 void ReviewCanvas::OnMotion(wxMouseEvent& event) {
     if (m_dragCursor && event.LeftIsDown()) {
-        SetCursor(*m_dragCursor, CursorScanAt(m_viewport, event.GetX() - m_layout.traces.left));
+        PlaceCursor(*m_dragCursor, CursorScanAt(m_viewport, event.GetX() - m_layout.traces.left));
     } else if (m_dragX && event.LeftIsDown()) {
         // Dragging moves the recording with the pointer.
         const double columns = static_cast<double>(*m_dragX - event.GetX());
@@ -500,7 +500,7 @@ void ReviewCanvas::CursorsChanged() {
     if (onCursorsChanged) onCursorsChanged();
 }
 
-void ReviewCanvas::SetCursor(int which, int64_t scan) {
+void ReviewCanvas::PlaceCursor(int which, int64_t scan) {
     if (m_reader == nullptr || which < 0 || which > 1 || m_viewport.TotalScans() <= 0) return;
     const auto i = static_cast<std::size_t>(which);
     m_cursors.scan[i] = std::clamp<int64_t>(scan, 0, m_viewport.TotalScans() - 1);
@@ -517,9 +517,9 @@ void ReviewCanvas::PlaceCursorAtPointer(int which) {
     const Rect& t = m_layout.traces;
     if (m_pointer && m_pointer->x >= t.left && m_pointer->x < t.right && m_pointer->y >= t.top &&
         m_pointer->y < t.bottom) {
-        SetCursor(which, CursorScanAt(m_viewport, m_pointer->x - t.left));
+        PlaceCursor(which, CursorScanAt(m_viewport, m_pointer->x - t.left));
     } else {
-        SetCursor(which, m_viewport.First() + m_viewport.Span() / 2);
+        PlaceCursor(which, m_viewport.First() + m_viewport.Span() / 2);
     }
 }
 
@@ -533,7 +533,7 @@ void ReviewCanvas::StepCursor(int direction) {
     const int64_t perColumn =
         std::max<int64_t>(1, m_viewport.Span() / std::max(m_viewport.Columns(), 1));
     const int64_t scan = *m_cursors.scan[i] + direction * perColumn;
-    SetCursor(m_cursors.active, scan);
+    PlaceCursor(m_cursors.active, scan);
     if (!m_viewport.ColumnOfScan(*m_cursors.scan[i])) {
         m_viewport.CentreOn(*m_cursors.scan[i]);
         ViewChanged();

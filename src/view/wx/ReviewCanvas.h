@@ -91,7 +91,7 @@ class ReviewCanvas final : public wxWindow {
     // The two cursors; dragging a cursor's line moves it, Shift and a drag
     // span them over the dragged scans.
     const CursorPair& cursors() const { return m_cursors; }
-    void SetCursor(int which, int64_t scan);
+    void PlaceCursor(int which, int64_t scan);
     void ClearCursors();
     // Puts cursor `which` at the pointer when it is on the traces, else in the
     // middle of the view.
