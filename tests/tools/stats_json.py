@@ -65,8 +65,8 @@ def autocorrelation_hz(x, period):
     x = x - x.mean()
     if not np.any(x):
         return None
-    spectrum = np.fft.rfft(x, 2 * len(x))
-    ac = np.fft.irfft(spectrum * np.conj(spectrum))[:len(x) // 2]
+    psd = np.fft.rfft(x, 2 * len(x))
+    ac = np.fft.irfft(psd * np.conj(psd))[:len(x) // 2]
     # The highest peak after the correlation first goes negative.
     below = np.nonzero(ac < 0)[0]
     if len(below) == 0:

@@ -25,7 +25,7 @@
 #include "view/ReviewCursors.h"
 #include "view/ReviewMarkers.h"
 #include "view/TimeAxis.h"
-#include "view/wx/CSpectrumFrame.h"
+#include "view/wx/CPowerDensityFrame.h"
 
 #include "res/tamix.xpm"
 
@@ -122,7 +122,7 @@ wxBEGIN_EVENT_TABLE(CReviewFrame, wxFrame)
     EVT_MENU(ID_REVIEW_EXPORTSPAN, CReviewFrame::OnExport)
     EVT_MENU(ID_REVIEW_STATISTICS, CReviewFrame::OnStatistics)
     EVT_MENU(ID_REVIEW_STATISTICSALL, CReviewFrame::OnStatistics)
-    EVT_MENU(ID_REVIEW_SPECTRUM, CReviewFrame::OnSpectrum)
+    EVT_MENU(ID_REVIEW_POWER_DENSITY, CReviewFrame::OnPowerDensity)
     EVT_MENU(ID_REVIEW_ADDMARKER, CReviewFrame::OnMarkerEdit)
     EVT_MENU(ID_REVIEW_EDITMARKER, CReviewFrame::OnMarkerEdit)
     EVT_MENU(ID_REVIEW_DELETEMARKER, CReviewFrame::OnMarkerEdit)
@@ -179,7 +179,7 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     measure->AppendSeparator();
     measure->Append(ID_REVIEW_STATISTICS, "&Statistics of the span\tS");
     measure->Append(ID_REVIEW_STATISTICSALL, "Statistics of the &whole recording");
-    measure->Append(ID_REVIEW_SPECTRUM, "S&pectrum of the span...\tF");
+    measure->Append(ID_REVIEW_POWER_DENSITY, "&Power density of the span...\tF");
     measure->Append(ID_REVIEW_ZOOMSPAN, "&Zoom to the span\tZ");
     measure->Append(ID_REVIEW_EXPORTSPAN, "E&xport the span...");
     auto* markerMenu = new wxMenu;
@@ -214,7 +214,7 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
         {wxACCEL_NORMAL, 'Z', ID_REVIEW_ZOOMSPAN},
         {wxACCEL_NORMAL, 'M', ID_REVIEW_ADDMARKER},
         {wxACCEL_NORMAL, 'S', ID_REVIEW_STATISTICS},
-        {wxACCEL_NORMAL, 'F', ID_REVIEW_SPECTRUM},
+        {wxACCEL_NORMAL, 'F', ID_REVIEW_POWER_DENSITY},
         {wxACCEL_NORMAL, WXK_DELETE, ID_REVIEW_DELETEMARKER},
         {wxACCEL_CTRL, 'S', ID_REVIEW_SAVEMARKERS},
     };
@@ -616,12 +616,13 @@ void CReviewFrame::ShowStatistics(std::pair<int64_t, int64_t> span) {
     ShowMeasurements();
 }
 
-void CReviewFrame::OnSpectrum(wxCommandEvent&) {
+void CReviewFrame::OnPowerDensity(wxCommandEvent&) {
     const auto span = CursorSpan();
     if (!span) return;
     std::vector<std::size_t> channels(m_reader->Info().channels.size());
     for (std::size_t k = 0; k < channels.size(); ++k) channels[k] = k;
-    OpenSpectrumWindow(this, m_reader->Info().fileName, span->first, span->second, channels, m_ui);
+    OpenPowerDensityWindow(this, m_reader->Info().fileName, span->first, span->second, channels,
+                           m_ui);
 }
 
 void CReviewFrame::OnZoomSpan(wxCommandEvent&) {

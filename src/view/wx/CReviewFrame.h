@@ -66,7 +66,7 @@ class CReviewFrame final : public wxFrame {
         ID_REVIEW_EXPORTSPAN,
         ID_REVIEW_STATISTICS,
         ID_REVIEW_STATISTICSALL,
-        ID_REVIEW_SPECTRUM,
+        ID_REVIEW_POWER_DENSITY,
         ID_REVIEW_ADDMARKER,
         ID_REVIEW_EDITMARKER,
         ID_REVIEW_DELETEMARKER,
@@ -115,7 +115,7 @@ class CReviewFrame final : public wxFrame {
     void OnGoToTime(wxCommandEvent&);
     void OnZoomSpan(wxCommandEvent&);
     void OnStatistics(wxCommandEvent& event);
-    void OnSpectrum(wxCommandEvent&);
+    void OnPowerDensity(wxCommandEvent&);
     void ShowStatistics(std::pair<int64_t, int64_t> span);
     // The span of the cursors; tells how to get one and gives nothing without.
     std::optional<std::pair<int64_t, int64_t>> CursorSpan();

@@ -1,6 +1,6 @@
 """Measuring in the review window with real input: a cursor put by Ctrl+G and
 a typed time, a second one by the key 2 over the traces, moved by the comma
-key, the statistics of their span (S) and its spectrum (F), read back from the
+key, the statistics of their span (S) and its psd (F), read back from the
 window's measurement panel and checked against the recording's own values as
 `tamix-file export` writes them, computed here with NumPy; a marker added with
 M and saved with Ctrl+S, read back by `tamix-file info`."""
@@ -94,7 +94,7 @@ class Measure(RealInputCase):
             self.cursors({1, 2})), 20, "cursor 2 to move left")
         self.assertEqual(moved[1], first, "the other cursor stays")
 
-    def test_statistics_spectrum_and_a_saved_marker(self):
+    def test_statistics_psd_and_a_saved_marker(self):
         # A copy, as the marker is saved into it.
         recording = os.path.join(self.root, "fix.wdq")
         shutil.copyfile(self.fixture, recording)
@@ -136,14 +136,14 @@ class Measure(RealInputCase):
         if shots:
             self.desktop.screenshot(review).save(os.path.join(shots, "review-measure.png"))
         self.key(review, "f")
-        spectrum = self.expect_window("Spectrum - fix.wdq")
-        self.assertTrue(self.desktop.viewable(spectrum))
+        psd = self.expect_window("Power density - fix.wdq")
+        self.assertTrue(self.desktop.viewable(psd))
         if shots:
-            wait_until(lambda: self.desktop.texts("Spectrum - fix.wdq"), 20, "the spectrum")
-            self.desktop.screenshot(spectrum).save(
-                os.path.join(shots, "spectrum.png"))
-        self.key(spectrum, "ctrl+w")
-        self.desktop.wait_gone(spectrum)
+            wait_until(lambda: self.desktop.texts("Power density - fix.wdq"), 20, "the power density")
+            self.desktop.screenshot(psd).save(
+                os.path.join(shots, "power-density.png"))
+        self.key(psd, "ctrl+w")
+        self.desktop.wait_gone(psd)
 
         # A marker at cursor 2, saved into the recording while the window is open.
         self.key(review, "m")

@@ -1,4 +1,4 @@
-// The spectrum against a plain Welch average of direct DFTs, on the simulated
+// The power density against a plain Welch average of direct DFTs, on the simulated
 // unit's signals (a 1 Hz sine has its peak at 1 Hz; the power adds up to the
 // variance), the limit on long spans, the peaks and the CSV export.
 #include <gtest/gtest.h>
@@ -16,9 +16,9 @@
 #include "../support/SimulatedRecording.h"
 #include "../support/TempDir.h"
 #include "recording/OpenRecording.h"
-#include "recording/Spectrum.h"
-#include "recording/SpectrumExport.h"
-#include "recording/SpectrumPeaks.h"
+#include "recording/PowerDensity.h"
+#include "recording/PowerDensityExport.h"
+#include "recording/PowerDensityPeaks.h"
 
 namespace tamix {
 namespace {
@@ -107,7 +107,7 @@ std::vector<double> DirectWelch(const std::vector<double>& x, double rate, std::
     return density;
 }
 
-TEST(SpectrumShape, SegmentsAreTheLargestPowerOfTwoGivingSevenHalfOverlaps) {
+TEST(PowerDensityShape, SegmentsAreTheLargestPowerOfTwoGivingSevenHalfOverlaps) {
     struct Case {
         int64_t first, last;
         std::size_t segmentScans, segments;
@@ -123,31 +123,31 @@ TEST(SpectrumShape, SegmentsAreTheLargestPowerOfTwoGivingSevenHalfOverlaps) {
         {0, 4096, 1024, 7, 4096, false},
         {0, 4095, 512, 14, 3840, false},
         {0, int64_t{1} << 20, 65536, 31, int64_t{1} << 20, false},
-        {100, 100 + kMaxSpectrumScans, 65536, 127, 100 + kMaxSpectrumScans, false},
-        {100, 101 + kMaxSpectrumScans, 65536, 127, 100 + kMaxSpectrumScans, true},
-        {0, 3 * kMaxSpectrumScans, 65536, 127, kMaxSpectrumScans, true},
+        {100, 100 + kMaxPowerDensityScans, 65536, 127, 100 + kMaxPowerDensityScans, false},
+        {100, 101 + kMaxPowerDensityScans, 65536, 127, 100 + kMaxPowerDensityScans, true},
+        {0, 3 * kMaxPowerDensityScans, 65536, 127, kMaxPowerDensityScans, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.first) + ".." + std::to_string(c.last));
-        SpectrumShape shape;
+        PowerDensityShape shape;
         std::string error;
-        ASSERT_TRUE(ShapeSpectrum(c.first, c.last, shape, error)) << error;
+        ASSERT_TRUE(ShapePowerDensity(c.first, c.last, shape, error)) << error;
         EXPECT_EQ(shape.segmentScans, c.segmentScans);
         EXPECT_EQ(shape.segments, c.segments);
         EXPECT_EQ(shape.first, c.first);
         EXPECT_EQ(shape.last, c.usedEnd);
         EXPECT_EQ(shape.limited, c.limited);
     }
-    SpectrumShape shape;
+    PowerDensityShape shape;
     std::string error;
-    EXPECT_FALSE(ShapeSpectrum(10, 25, shape, error));
-    EXPECT_EQ(error, "a spectrum needs a span of at least 16 scans; this one holds 15");
-    EXPECT_FALSE(ShapeSpectrum(10, 5, shape, error));
-    EXPECT_EQ(error, "a spectrum needs a span of at least 16 scans; this one holds 0");
-    EXPECT_FALSE(ShapeSpectrum(-1, 100, shape, error));
+    EXPECT_FALSE(ShapePowerDensity(10, 25, shape, error));
+    EXPECT_EQ(error, "a power density needs a span of at least 16 scans; this one holds 15");
+    EXPECT_FALSE(ShapePowerDensity(10, 5, shape, error));
+    EXPECT_EQ(error, "a power density needs a span of at least 16 scans; this one holds 0");
+    EXPECT_FALSE(ShapePowerDensity(-1, 100, shape, error));
 }
 
-TEST(Spectrum, MatchesAPlainWelchOfDirectDfts) {
+TEST(PowerDensity, MatchesAPlainWelchOfDirectDfts) {
     struct Case {
         int64_t first, last;
     };
@@ -166,42 +166,42 @@ TEST(Spectrum, MatchesAPlainWelchOfDirectDfts) {
         }
         FunctionReader reader(3, c.last, 0.004,
                               [&](int64_t s, std::size_t ch) { return values[ch][s]; });
-        Spectrum spectrum;
+        PowerDensity psd;
         std::string error;
         const std::size_t channels[] = {2, 0};
-        ASSERT_TRUE(ComputeSpectrum(reader, c.first, c.last, channels, {}, spectrum, error))
+        ASSERT_TRUE(ComputePowerDensity(reader, c.first, c.last, channels, {}, psd, error))
             << error;
-        EXPECT_TRUE(spectrum.note.empty());
-        EXPECT_DOUBLE_EQ(spectrum.rateHz, 250.0);
-        EXPECT_DOUBLE_EQ(spectrum.binHz, 250.0 / static_cast<double>(spectrum.shape.segmentScans));
-        ASSERT_EQ(spectrum.channels.size(), 2u);
+        EXPECT_TRUE(psd.note.empty());
+        EXPECT_DOUBLE_EQ(psd.rateHz, 250.0);
+        EXPECT_DOUBLE_EQ(psd.binHz, 250.0 / static_cast<double>(psd.shape.segmentScans));
+        ASSERT_EQ(psd.channels.size(), 2u);
         for (std::size_t j = 0; j < 2; ++j) {
             const std::size_t ch = channels[j];
-            EXPECT_EQ(spectrum.channels[j].channel, ch);
+            EXPECT_EQ(psd.channels[j].channel, ch);
             const std::vector<double> x(values[ch].begin() + c.first, values[ch].end());
-            const std::vector<double> expected = DirectWelch(x, 250.0, spectrum.shape.segmentScans);
-            const std::vector<double>& got = spectrum.channels[j].density;
+            const std::vector<double> expected = DirectWelch(x, 250.0, psd.shape.segmentScans);
+            const std::vector<double>& got = psd.channels[j].density;
             ASSERT_EQ(got.size(), expected.size());
             const double top = *std::max_element(expected.begin(), expected.end());
             for (std::size_t k = 0; k < got.size(); ++k) {
                 ASSERT_NEAR(got[k], expected[k], 1e-9 * top) << "bin " << k;
             }
             // The variance of the scans used, worked out here in two passes.
-            const auto used = static_cast<std::size_t>(spectrum.shape.last - c.first);
+            const auto used = static_cast<std::size_t>(psd.shape.last - c.first);
             double mean = 0;
             for (std::size_t i = 0; i < used; ++i) mean += x[i];
             mean /= static_cast<double>(used);
             double variance = 0;
             for (std::size_t i = 0; i < used; ++i) variance += (x[i] - mean) * (x[i] - mean);
             variance /= static_cast<double>(used);
-            EXPECT_NEAR(spectrum.channels[j].variance, variance, 1e-9 * variance);
+            EXPECT_NEAR(psd.channels[j].variance, variance, 1e-9 * variance);
         }
     }
 }
 
 // The simulated unit's sines, square and triangle waves (inputs 1, 2, 3 and
 // D: 1 Hz, 2 Hz, 0.5 Hz and 50 Hz) at 500 scans per second for 40 s.
-class SimulatedSpectrum : public ::testing::Test {
+class SimulatedPowerDensity : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         dir = std::make_unique<test::TempDir>();
@@ -215,15 +215,15 @@ class SimulatedSpectrum : public ::testing::Test {
     static inline std::string path;
 };
 
-TEST_F(SimulatedSpectrum, TheOneHertzSineHasItsPeakAtOneHertz) {
+TEST_F(SimulatedPowerDensity, TheOneHertzSineHasItsPeakAtOneHertz) {
     std::string error;
     auto reader = OpenRecording(path, error);
     ASSERT_TRUE(reader) << error;
-    Spectrum spectrum;
+    PowerDensity psd;
     const std::size_t channels[] = {0};
-    ASSERT_TRUE(ComputeSpectrum(*reader, 0, kScans, channels, {}, spectrum, error)) << error;
-    const std::vector<SpectrumPeak> peaks =
-        StrongestPeaks(spectrum.channels[0].density, spectrum.binHz, 5);
+    ASSERT_TRUE(ComputePowerDensity(*reader, 0, kScans, channels, {}, psd, error)) << error;
+    const std::vector<PowerDensityPeak> peaks =
+        StrongestPeaks(psd.channels[0].density, psd.binHz, 5);
     ASSERT_FALSE(peaks.empty());
     EXPECT_NEAR(peaks[0].frequencyHz, 1.0, 0.02);
     // A 5 V sine: 5/√2 V RMS, all but a two-thousandth of its power in the peak.
@@ -233,16 +233,16 @@ TEST_F(SimulatedSpectrum, TheOneHertzSineHasItsPeakAtOneHertz) {
         EXPECT_LT(peaks[p].density, 1e-4 * peaks[0].density);
 }
 
-TEST_F(SimulatedSpectrum, ThePowerAddsUpToTheVariance) {
+TEST_F(SimulatedPowerDensity, ThePowerAddsUpToTheVariance) {
     std::string error;
     auto reader = OpenRecording(path, error);
     ASSERT_TRUE(reader) << error;
-    Spectrum spectrum;
+    PowerDensity psd;
     const std::size_t channels[] = {0, 1, 2, 3};
-    ASSERT_TRUE(ComputeSpectrum(*reader, 1000, kScans, channels, {}, spectrum, error)) << error;
-    const auto used = spectrum.shape.last - spectrum.shape.first;
+    ASSERT_TRUE(ComputePowerDensity(*reader, 1000, kScans, channels, {}, psd, error)) << error;
+    const auto used = psd.shape.last - psd.shape.first;
     std::vector<double> values(static_cast<std::size_t>(used) * 4);
-    ASSERT_TRUE(reader->ReadValues(spectrum.shape.first, used, values));
+    ASSERT_TRUE(reader->ReadValues(psd.shape.first, used, values));
     for (std::size_t c = 0; c < 4; ++c) {
         SCOPED_TRACE("channel " + std::to_string(c + 1));
         double sum = 0;
@@ -254,75 +254,77 @@ TEST_F(SimulatedSpectrum, ThePowerAddsUpToTheVariance) {
         }
         const double mean = sum / static_cast<double>(used);
         const double variance = squares / static_cast<double>(used) - mean * mean;
-        EXPECT_NEAR(spectrum.channels[c].variance, variance, 1e-9 * variance);
+        EXPECT_NEAR(psd.channels[c].variance, variance, 1e-9 * variance);
         double power = 0;
-        for (const double d : spectrum.channels[c].density) power += d * spectrum.binHz;
+        for (const double d : psd.channels[c].density) power += d * psd.binHz;
         EXPECT_NEAR(power, variance, 0.01 * variance);
     }
     // The signals' own variances: a 5 V sine 12.5 V², a square wave of ±2.5 V
     // 6.25 V², a ±8 V triangle 64/3 V², a 1 V sine 0.5 V² (to within the
     // part of a period that the 36.9 s used leave over).
-    EXPECT_NEAR(spectrum.channels[0].variance, 12.5, 0.005 * 12.5);
-    EXPECT_NEAR(spectrum.channels[1].variance, 6.25, 0.005 * 6.25);
-    EXPECT_NEAR(spectrum.channels[2].variance, 64.0 / 3, 0.005 * 64 / 3);
-    EXPECT_NEAR(spectrum.channels[3].variance, 0.5, 0.005 * 0.5);
+    EXPECT_NEAR(psd.channels[0].variance, 12.5, 0.005 * 12.5);
+    EXPECT_NEAR(psd.channels[1].variance, 6.25, 0.005 * 6.25);
+    EXPECT_NEAR(psd.channels[2].variance, 64.0 / 3, 0.005 * 64 / 3);
+    EXPECT_NEAR(psd.channels[3].variance, 0.5, 0.005 * 0.5);
 }
 
-TEST(Spectrum, ALongSpanIsLimitedWithANote) {
+TEST(PowerDensity, ALongSpanIsLimitedWithANote) {
     // Longer by more than half a segment, which the segments alone would drop.
-    const int64_t span = kMaxSpectrumScans + 100000;
+    const int64_t span = kMaxPowerDensityScans + 100000;
     FunctionReader reader(1, span + 10, 0.001, [](int64_t s, std::size_t) {
         return std::sin(0.001 * static_cast<double>(s));
     });
-    Spectrum spectrum;
+    PowerDensity psd;
     std::string error;
     const std::size_t channels[] = {0};
-    ASSERT_TRUE(ComputeSpectrum(reader, 10, 10 + span, channels, {}, spectrum, error)) << error;
-    EXPECT_TRUE(spectrum.shape.limited);
-    EXPECT_EQ(spectrum.shape.last, 10 + kMaxSpectrumScans);
-    EXPECT_EQ(reader.highest, 10 + kMaxSpectrumScans);
-    EXPECT_EQ(spectrum.note,
-              "The span holds 4294304 scans (4294.3 s): the spectrum covers its first 4194304 "
+    ASSERT_TRUE(ComputePowerDensity(reader, 10, 10 + span, channels, {}, psd, error)) << error;
+    EXPECT_TRUE(psd.shape.limited);
+    EXPECT_EQ(psd.shape.last, 10 + kMaxPowerDensityScans);
+    EXPECT_EQ(reader.highest, 10 + kMaxPowerDensityScans);
+    EXPECT_EQ(psd.note,
+              "The span holds 4294304 scans (4294.3 s): the power density covers its first 4194304 "
               "scans (4194.3 s).");
 
-    ASSERT_TRUE(ComputeSpectrum(reader, 10, 10 + kMaxSpectrumScans, channels, {}, spectrum, error));
-    EXPECT_FALSE(spectrum.shape.limited);
-    EXPECT_EQ(spectrum.note, "");
+    ASSERT_TRUE(
+        ComputePowerDensity(reader, 10, 10 + kMaxPowerDensityScans, channels, {}, psd, error));
+    EXPECT_FALSE(psd.shape.limited);
+    EXPECT_EQ(psd.note, "");
 }
 
-TEST(Spectrum, FailuresNameTheFileAndTheReason) {
+TEST(PowerDensity, FailuresNameTheFileAndTheReason) {
     FunctionReader reader(2, 1000, 0.001, [](int64_t s, std::size_t c) {
         return c == 1 && s == 700 ? std::nan("") : 1.0;
     });
-    Spectrum spectrum;
+    PowerDensity psd;
     std::string error;
     const std::size_t first[] = {0};
     const std::size_t second[] = {1};
     const std::size_t missing[] = {0, 2};
-    EXPECT_FALSE(ComputeSpectrum(reader, 0, 10, first, {}, spectrum, error));
-    EXPECT_EQ(error,
-              "generated.wdq: a spectrum needs a span of at least 16 scans; this one holds 10");
-    EXPECT_FALSE(ComputeSpectrum(reader, 0, 1001, first, {}, spectrum, error));
+    EXPECT_FALSE(ComputePowerDensity(reader, 0, 10, first, {}, psd, error));
+    EXPECT_EQ(
+        error,
+        "generated.wdq: a power density needs a span of at least 16 scans; this one holds 10");
+    EXPECT_FALSE(ComputePowerDensity(reader, 0, 1001, first, {}, psd, error));
     EXPECT_EQ(error, "generated.wdq: the span ends at scan 1001, after the recording's 1000 scans");
-    EXPECT_FALSE(ComputeSpectrum(reader, 0, 1000, missing, {}, spectrum, error));
+    EXPECT_FALSE(ComputePowerDensity(reader, 0, 1000, missing, {}, psd, error));
     EXPECT_EQ(error, "generated.wdq: the recording has no channel 3");
-    EXPECT_FALSE(ComputeSpectrum(reader, 0, 1000, second, {}, spectrum, error));
+    EXPECT_FALSE(ComputePowerDensity(reader, 0, 1000, second, {}, psd, error));
     EXPECT_EQ(error,
               "generated.wdq: scan 700 holds a value that is not a finite number (nan) in channel "
-              "2, so no spectrum can be computed");
-    ASSERT_TRUE(ComputeSpectrum(reader, 0, 1000, first, {}, spectrum, error)) << error;
+              "2, so no power density can be computed");
+    ASSERT_TRUE(ComputePowerDensity(reader, 0, 1000, first, {}, psd, error)) << error;
     reader.failFrom = 900;
-    EXPECT_FALSE(ComputeSpectrum(reader, 0, 1000, first, {}, spectrum, error));
+    EXPECT_FALSE(ComputePowerDensity(reader, 0, 1000, first, {}, psd, error));
     EXPECT_EQ(error, "generated.wdq: the file was changed by another program");
     reader.failFrom = INT64_MAX;
     int calls = 0;
-    EXPECT_FALSE(ComputeSpectrum(
-        reader, 0, 1000, first, [&](int64_t, int64_t) { return ++calls < 3; }, spectrum, error));
+    EXPECT_FALSE(ComputePowerDensity(
+        reader, 0, 1000, first, [&](int64_t, int64_t) { return ++calls < 3; }, psd, error));
     EXPECT_EQ(error, "generated.wdq: cancelled");
     EXPECT_EQ(calls, 3);
 }
 
-TEST(Spectrum, AllocatesNothingPerSegment) {
+TEST(PowerDensity, AllocatesNothingPerSegment) {
     if (!test::AllocationCountingAvailable()) GTEST_SKIP() << "sanitizer build";
     FunctionReader reader(2, int64_t{1} << 21, 0.001, [](int64_t s, std::size_t c) {
         return static_cast<double>((s * (c + 3)) % 17);
@@ -331,27 +333,27 @@ TEST(Spectrum, AllocatesNothingPerSegment) {
     // Both spans have segments of 65536 scans: 15 of them and 63.
     long counts[2] = {};
     const int64_t spans[2] = {int64_t{1} << 19, int64_t{1} << 21};
-    // The plan for the segment's size is made once, by whichever spectrum
+    // The plan for the segment's size is made once, by whichever power density
     // needs it first: made before counting, it falls on neither span.
     {
-        Spectrum warm;
+        PowerDensity warm;
         std::string error;
-        ASSERT_TRUE(ComputeSpectrum(reader, 0, spans[0], channels, {}, warm, error)) << error;
+        ASSERT_TRUE(ComputePowerDensity(reader, 0, spans[0], channels, {}, warm, error)) << error;
     }
     for (int i = 0; i < 2; ++i) {
-        Spectrum spectrum;
+        PowerDensity psd;
         std::string error;
         test::StartCountingAllocations();
         std::thread worker(
-            [&] { ComputeSpectrum(reader, 0, spans[i], channels, {}, spectrum, error); });
+            [&] { ComputePowerDensity(reader, 0, spans[i], channels, {}, psd, error); });
         worker.join();
         counts[i] = test::StopCountingAllocations();
-        ASSERT_EQ(spectrum.shape.segmentScans, 65536u) << error;
+        ASSERT_EQ(psd.shape.segmentScans, 65536u) << error;
     }
     EXPECT_EQ(counts[0], counts[1]);
 }
 
-TEST(SpectrumPeaks, LocalMaximaByLevelWithinTheInnerBins) {
+TEST(PowerDensityPeaks, LocalMaximaByLevelWithinTheInnerBins) {
     struct Case {
         std::vector<double> density;
         std::size_t count;
@@ -367,14 +369,14 @@ TEST(SpectrumPeaks, LocalMaximaByLevelWithinTheInnerBins) {
         {{0, 3, 0, 3, 0}, 5, {1, 3}},  // equal levels in order of frequency
     };
     for (const Case& c : cases) {
-        const std::vector<SpectrumPeak> peaks = StrongestPeaks(c.density, 0.5, c.count);
+        const std::vector<PowerDensityPeak> peaks = StrongestPeaks(c.density, 0.5, c.count);
         std::vector<std::size_t> bins;
-        for (const SpectrumPeak& p : peaks) bins.push_back(p.bin);
+        for (const PowerDensityPeak& p : peaks) bins.push_back(p.bin);
         EXPECT_EQ(bins, c.bins);
     }
 }
 
-TEST(SpectrumPeaks, FrequencyAndRmsOfAGaussianPeak) {
+TEST(PowerDensityPeaks, FrequencyAndRmsOfAGaussianPeak) {
     // A Gaussian of the bin number centred at 10.3: the parabola through the
     // logarithms of three bins finds its centre exactly.
     std::vector<double> density(40);
@@ -382,7 +384,7 @@ TEST(SpectrumPeaks, FrequencyAndRmsOfAGaussianPeak) {
         const double d = (static_cast<double>(k) - 10.3) / 1.2;
         density[k] = 4.0 * std::exp(-0.5 * d * d);
     }
-    const std::vector<SpectrumPeak> peaks = StrongestPeaks(density, 0.25, 1);
+    const std::vector<PowerDensityPeak> peaks = StrongestPeaks(density, 0.25, 1);
     ASSERT_EQ(peaks.size(), 1u);
     EXPECT_EQ(peaks[0].bin, 10u);
     EXPECT_NEAR(peaks[0].frequencyHz, 10.3 * 0.25, 1e-9);
@@ -400,17 +402,17 @@ std::vector<std::string> Split(const std::string& line) {
     return fields;
 }
 
-TEST_F(SimulatedSpectrum, TheCsvExportReadsBackExactly) {
+TEST_F(SimulatedPowerDensity, TheCsvExportReadsBackExactly) {
     std::string error;
     auto reader = OpenRecording(path, error);
     ASSERT_TRUE(reader) << error;
-    Spectrum spectrum;
+    PowerDensity psd;
     const std::size_t channels[] = {0, 1, 2, 3};
-    ASSERT_TRUE(ComputeSpectrum(*reader, 0, 3000, channels, {}, spectrum, error)) << error;
-    const std::string csv = dir->File("spectrum.csv");
+    ASSERT_TRUE(ComputePowerDensity(*reader, 0, 3000, channels, {}, psd, error)) << error;
+    const std::string csv = dir->File("power density.csv");
     { std::ofstream(csv) << "an earlier file\n"; }
     const std::size_t shown[] = {2, 0};
-    ASSERT_TRUE(ExportSpectrumCsv(spectrum, reader->Info(), shown, csv, DefaultFileOpener(), error))
+    ASSERT_TRUE(ExportPowerDensityCsv(psd, reader->Info(), shown, csv, DefaultFileOpener(), error))
         << error;
     std::ifstream in(csv);
     std::string line;
@@ -426,24 +428,24 @@ TEST_F(SimulatedSpectrum, TheCsvExportReadsBackExactly) {
                 std::from_chars(fields[f].data(), fields[f].data() + fields[f].size(), v[f]);
             ASSERT_EQ(r.ptr, fields[f].data() + fields[f].size()) << fields[f];
         }
-        ASSERT_LT(bin, spectrum.Bins());
-        EXPECT_EQ(v[0], spectrum.Frequency(bin));
+        ASSERT_LT(bin, psd.Bins());
+        EXPECT_EQ(v[0], psd.Frequency(bin));
         EXPECT_NEAR(v[0], static_cast<double>(bin) * 500.0 / 512, 1e-9);
-        EXPECT_EQ(v[1], spectrum.channels[2].density[bin]);
-        EXPECT_EQ(v[2], spectrum.channels[0].density[bin]);
+        EXPECT_EQ(v[1], psd.channels[2].density[bin]);
+        EXPECT_EQ(v[2], psd.channels[0].density[bin]);
         ++bin;
     }
-    EXPECT_EQ(bin, spectrum.Bins());
+    EXPECT_EQ(bin, psd.Bins());
 
-    const std::string nowhere = dir->File("missing/spectrum.csv");
+    const std::string nowhere = dir->File("missing/power density.csv");
     EXPECT_FALSE(
-        ExportSpectrumCsv(spectrum, reader->Info(), shown, nowhere, DefaultFileOpener(), error));
+        ExportPowerDensityCsv(psd, reader->Info(), shown, nowhere, DefaultFileOpener(), error));
     EXPECT_EQ(error.rfind(nowhere + ": ", 0), 0u) << error;
     EXPECT_GT(error.size(), nowhere.size() + 2);
     const std::size_t beyond[] = {4};
     EXPECT_FALSE(
-        ExportSpectrumCsv(spectrum, reader->Info(), beyond, csv, DefaultFileOpener(), error));
-    EXPECT_EQ(error, csv + ": the spectrum has no channel 5");
+        ExportPowerDensityCsv(psd, reader->Info(), beyond, csv, DefaultFileOpener(), error));
+    EXPECT_EQ(error, csv + ": the power density has no channel 5");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The spectrum of a span of a WinDaq recording as the spectrum window computes
+// The power density of a span of a WinDaq recording as the power density window computes
 // it: reading the scans, Welch's segments through FFTW and the densities. One
 // channel of 2^20 scans (about 17 min at 1 kHz), eight channels of as many,
 // and the longest span, 2^22 scans. The file is made once in the temp folder
@@ -19,7 +19,7 @@
 #include "base/MarkerTable.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
-#include "recording/Spectrum.h"
+#include "recording/PowerDensity.h"
 #include "recording/WdqWriter.h"
 
 namespace {
@@ -32,7 +32,7 @@ constexpr int64_t kScans = int64_t{1} << 22;
 // Eight sines over noise-like steps, 1 ms apart.
 std::string MakeRecording() {
     std::string path = (std::filesystem::temp_directory_path() /
-                        ("tamix-spectrum-bench-" + std::to_string(::getpid()) + ".wdq"))
+                        ("tamix-power density-bench-" + std::to_string(::getpid()) + ".wdq"))
                            .string();
     std::array<ChannelInfo, kChannels> channels{};
     std::string error;
@@ -69,7 +69,7 @@ const std::string& Recording() {
 }
 
 // Arguments: scans, channels.
-void BM_Spectrum(benchmark::State& state) {
+void BM_PowerDensity(benchmark::State& state) {
     const int64_t scans = state.range(0);
     std::vector<std::size_t> channels(static_cast<std::size_t>(state.range(1)));
     std::iota(channels.begin(), channels.end(), std::size_t{0});
@@ -79,19 +79,19 @@ void BM_Spectrum(benchmark::State& state) {
         state.SkipWithError(error.c_str());
         return;
     }
-    Spectrum spectrum;
+    PowerDensity psd;
     for (auto _ : state) {
-        if (!ComputeSpectrum(*reader, 0, scans, channels, {}, spectrum, error)) {
+        if (!ComputePowerDensity(*reader, 0, scans, channels, {}, psd, error)) {
             state.SkipWithError(error.c_str());
             return;
         }
-        benchmark::DoNotOptimize(spectrum.channels.front().density.data());
+        benchmark::DoNotOptimize(psd.channels.front().density.data());
     }
-    state.counters["segments"] = static_cast<double>(spectrum.shape.segments);
+    state.counters["segments"] = static_cast<double>(psd.shape.segments);
     state.counters["scans/s"] = benchmark::Counter(static_cast<double>(scans * state.range(1)),
                                                    benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_Spectrum)
+BENCHMARK(BM_PowerDensity)
     ->Args({int64_t{1} << 20, 1})
     ->Args({int64_t{1} << 20, 8})
     ->Args({kScans, 1})

@@ -1,4 +1,4 @@
-// The spectrum window's arithmetic: pixels and frequencies both ways on
+// The power density window's arithmetic: pixels and frequencies both ways on
 // linear and logarithmic axes, the fitted ranges, the ticks, the traces that
 // keep every peak, and the texts of the readout and the peaks.
 #include <gtest/gtest.h>
@@ -8,20 +8,20 @@
 #include <map>
 
 #include "base/Utf8Text.h"
-#include "view/SpectrumPlot.h"
+#include "view/PowerDensityPlot.h"
 
 namespace tamix {
 namespace {
 
 // 1000 scans per second in segments of 1024: 513 bins 0.9765625 Hz apart.
-Spectrum MakeSpectrum(std::vector<std::vector<double>> densities) {
-    Spectrum s;
+PowerDensity MakePowerDensity(std::vector<std::vector<double>> densities) {
+    PowerDensity s;
     s.shape.segmentScans = 1024;
     s.shape.segments = 7;
     s.rateHz = 1000;
     s.binHz = 1000.0 / 1024;
     for (std::size_t c = 0; c < densities.size(); ++c) {
-        ChannelSpectrum cs;
+        ChannelPowerDensity cs;
         cs.channel = c;
         cs.density = std::move(densities[c]);
         cs.density.resize(513, 1e-6);
@@ -32,10 +32,10 @@ Spectrum MakeSpectrum(std::vector<std::vector<double>> densities) {
 
 constexpr PlotArea kArea{50, 20, 801, 401};
 
-TEST(SpectrumPlotTest, PixelsAndFrequenciesBothWays) {
-    const Spectrum s = MakeSpectrum({{}});
+TEST(PowerDensityPlotTest, PixelsAndFrequenciesBothWays) {
+    const PowerDensity s = MakePowerDensity({{}});
     const std::size_t shown[] = {0};
-    SpectrumPlot plot;
+    PowerDensityPlot plot;
     plot.SetArea(kArea);
     plot.Fit(s, shown, LevelScale::Decibel, FrequencyScale::Linear);
     EXPECT_EQ(plot.MinFrequency(), 0);
@@ -74,15 +74,15 @@ TEST(SpectrumPlotTest, PixelsAndFrequenciesBothWays) {
     }
 }
 
-TEST(SpectrumPlotTest, LevelsFitTheChannelsShown) {
+TEST(PowerDensityPlotTest, LevelsFitTheChannelsShown) {
     std::vector<double> a(513, 1e-6);
     a[0] = 100;  // a DC bin far above all else
     a[40] = 2;
     std::vector<double> b(513, 1e-6);
     b[7] = 1e-20;
     b[300] = 0.5;
-    const Spectrum s = MakeSpectrum({a, b});
-    SpectrumPlot plot;
+    const PowerDensity s = MakePowerDensity({a, b});
+    PowerDensityPlot plot;
     plot.SetArea(kArea);
     const std::size_t both[] = {0, 1};
     const std::size_t second[] = {1};
@@ -110,7 +110,7 @@ TEST(SpectrumPlotTest, LevelsFitTheChannelsShown) {
         EXPECT_NEAR(plot.LevelAt(kArea.top + 200), (c.bottom + c.top) / 2, 1e-9);
     }
     // No level at all: a floor of zero in linear, 0 dB at the top in decibels.
-    const Spectrum silent = MakeSpectrum({std::vector<double>(513, 0.0)});
+    const PowerDensity silent = MakePowerDensity({std::vector<double>(513, 0.0)});
     const std::size_t first[] = {0};
     plot.Fit(silent, first, LevelScale::Decibel, FrequencyScale::Linear);
     EXPECT_EQ(plot.AxisTop(), 0);
@@ -128,12 +128,12 @@ std::vector<std::string> Texts(const std::vector<AxisTick>& ticks) {
     return texts;
 }
 
-TEST(SpectrumPlotTest, TicksAtRoundValues) {
+TEST(PowerDensityPlotTest, TicksAtRoundValues) {
     std::vector<double> a(513, 1e-13);
     a[40] = 2;  // 3 dB: the axis runs from -130 to 10 dB
-    const Spectrum s = MakeSpectrum({a});
+    const PowerDensity s = MakePowerDensity({a});
     const std::size_t shown[] = {0};
-    SpectrumPlot plot;
+    PowerDensityPlot plot;
     plot.SetArea(kArea);
     plot.Fit(s, shown, LevelScale::Decibel, FrequencyScale::Linear);
     using V = std::vector<std::string>;
@@ -159,17 +159,17 @@ TEST(SpectrumPlotTest, TicksAtRoundValues) {
     EXPECT_EQ(Texts(plot.LevelTicks(40)), (V{"0", "0.5", "1", "1.5", "2"}));
 }
 
-TEST(SpectrumPlotTest, TracesKeepEveryPeak) {
+TEST(PowerDensityPlotTest, TracesKeepEveryPeak) {
     std::vector<double> a(513);
     for (std::size_t k = 0; k < a.size(); ++k) a[k] = 1e-4 * (1 + static_cast<double>(k % 7));
     a[301] = 3;
     a[302] = 1e-9;
-    const Spectrum s = MakeSpectrum({a});
+    const PowerDensity s = MakePowerDensity({a});
     const std::size_t shown[] = {0};
     for (const FrequencyScale f : {FrequencyScale::Linear, FrequencyScale::Logarithmic}) {
         for (const int width : {101, 2000}) {
             SCOPED_TRACE(std::to_string(width) + " px");
-            SpectrumPlot plot;
+            PowerDensityPlot plot;
             plot.SetArea({10, 10, width, 300});
             plot.Fit(s, shown, LevelScale::Decibel, f);
             const std::vector<PlotPoint> points = plot.Trace(s, a);
@@ -200,7 +200,7 @@ TEST(SpectrumPlotTest, TracesKeepEveryPeak) {
     }
 }
 
-TEST(SpectrumPlotTest, TextsOfLevelsPeaksAndTheReadout) {
+TEST(PowerDensityPlotTest, TextsOfLevelsPeaksAndTheReadout) {
     ChannelInfo volt;
     CopyText(volt.unit, "Volt", kUnitChars);
     ChannelInfo bare;
@@ -228,14 +228,14 @@ TEST(SpectrumPlotTest, TextsOfLevelsPeaksAndTheReadout) {
     a[128] = 0.01;
     std::vector<double> b(513, 1e-6);
     b[128] = 4e-3;
-    const Spectrum s = MakeSpectrum({a, b});
+    const PowerDensity s = MakePowerDensity({a, b});
     RecordingInfo info;
     info.channels = {volt, volt};
     CopyText(info.channels[0].name, "Druck", kNameChars);
     info.channels[0].inputNumber = kUnknownInput;
     info.channels[1].inputNumber = 5;
     const std::size_t shown[] = {1, 0};
-    EXPECT_EQ(SpectrumReadout(s, shown, info, 128, LevelScale::Decibel),
+    EXPECT_EQ(PowerDensityReadout(s, shown, info, 128, LevelScale::Decibel),
               "125.00 Hz   B -24.0 dB   #1: Druck -20.0 dB");
 }
 

@@ -1,4 +1,4 @@
-// The strongest peaks of a power spectrum: its local maxima by level, each
+// The strongest peaks of a power density: its local maxima by level, each
 // with a frequency refined between the bins and the root-mean-square value
 // of the sine it stands for.
 #pragma once
@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "recording/Spectrum.h"
+#include "recording/PowerDensity.h"
 
 namespace tamix {
 
@@ -14,7 +14,7 @@ namespace tamix {
 // over five bins with all but a two-thousandth of its power.
 inline constexpr std::size_t kPeakHalfWidthBins = 2;
 
-struct SpectrumPeak {
+struct PowerDensityPeak {
     std::size_t bin = 0;
     // The bin's frequency moved by a parabola through the logarithms of the
     // peak's three levels (exact for a Gaussian, within a few hundredths of a
@@ -29,7 +29,7 @@ struct SpectrumPeak {
 // At most `count` local maxima of `density` (bins 1 .. n-2, a level above the
 // bin before and not below the one after), the highest first. The DC bin and
 // the Nyquist bin are never peaks.
-std::vector<SpectrumPeak> StrongestPeaks(const std::vector<double>& density, double binHz,
-                                         std::size_t count);
+std::vector<PowerDensityPeak> StrongestPeaks(const std::vector<double>& density, double binHz,
+                                             std::size_t count);
 
 }  // namespace tamix

@@ -1,4 +1,4 @@
-// Writes the spectrum of scans [FIRST, LAST) of every channel of a recording
+// Writes the power density of scans [FIRST, LAST) of every channel of a recording
 // to a CSV file, for the script that checks it against SciPy.
 #include <cstdio>
 #include <cstdlib>
@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "recording/OpenRecording.h"
-#include "recording/Spectrum.h"
-#include "recording/SpectrumExport.h"
+#include "recording/PowerDensity.h"
+#include "recording/PowerDensityExport.h"
 
 int main(int argc, char** argv) {
     using namespace tamix;
     if (argc != 5) {
-        std::fprintf(stderr, "usage: spectrum_dump FILE FIRST LAST OUT.csv\n");
+        std::fprintf(stderr, "usage: psd_dump FILE FIRST LAST OUT.csv\n");
         return 2;
     }
     std::string error;
@@ -24,14 +24,14 @@ int main(int argc, char** argv) {
     }
     std::vector<std::size_t> channels(reader->Info().channels.size());
     std::iota(channels.begin(), channels.end(), std::size_t{0});
-    Spectrum spectrum;
-    if (!ComputeSpectrum(*reader, std::atoll(argv[2]), std::atoll(argv[3]), channels, {}, spectrum,
-                         error) ||
-        !ExportSpectrumCsv(spectrum, reader->Info(), channels, argv[4], DefaultFileOpener(),
-                           error)) {
+    PowerDensity psd;
+    if (!ComputePowerDensity(*reader, std::atoll(argv[2]), std::atoll(argv[3]), channels, {}, psd,
+                             error) ||
+        !ExportPowerDensityCsv(psd, reader->Info(), channels, argv[4], DefaultFileOpener(),
+                               error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    std::printf("%zu %zu\n", spectrum.shape.segmentScans, spectrum.shape.segments);
+    std::printf("%zu %zu\n", psd.shape.segmentScans, psd.shape.segments);
     return 0;
 }

@@ -1,4 +1,4 @@
-#include "view/SpectrumPlot.h"
+#include "view/PowerDensityPlot.h"
 
 #include <algorithm>
 #include <charconv>
@@ -45,19 +45,19 @@ std::size_t FirstBin(FrequencyScale frequency) {
 
 }  // namespace
 
-void SpectrumPlot::Fit(const Spectrum& spectrum, std::span<const std::size_t> shown,
-                       LevelScale level, FrequencyScale frequency) {
+void PowerDensityPlot::Fit(const PowerDensity& psd, std::span<const std::size_t> shown,
+                           LevelScale level, FrequencyScale frequency) {
     level_ = level;
     frequency_ = frequency;
-    const std::size_t bins = spectrum.Bins();
-    const double nyquist = spectrum.rateHz / 2;
+    const std::size_t bins = psd.Bins();
+    const double nyquist = psd.rateHz / 2;
     fMax_ = nyquist > 0 ? nyquist : 1;
-    fMin_ = frequency == FrequencyScale::Logarithmic ? std::max(spectrum.binHz, fMax_ * 1e-9) : 0;
+    fMin_ = frequency == FrequencyScale::Logarithmic ? std::max(psd.binHz, fMax_ * 1e-9) : 0;
     double highest = 0;
     double lowest = std::numeric_limits<double>::infinity();
     for (const std::size_t j : shown) {
-        if (j >= spectrum.channels.size()) continue;
-        const std::vector<double>& d = spectrum.channels[j].density;
+        if (j >= psd.channels.size()) continue;
+        const std::vector<double>& d = psd.channels[j].density;
         for (std::size_t k = FirstBin(frequency); k < std::min(bins, d.size()); ++k) {
             highest = std::max(highest, d[k]);
             if (d[k] > 0) lowest = std::min(lowest, d[k]);
@@ -78,12 +78,12 @@ void SpectrumPlot::Fit(const Spectrum& spectrum, std::span<const std::size_t> sh
     if (yMin_ >= yMax_) yMin_ = yMax_ - 10;
 }
 
-double SpectrumPlot::AxisLevel(double density) const {
+double PowerDensityPlot::AxisLevel(double density) const {
     if (level_ == LevelScale::Linear) return density;
     return density > 0 ? 10 * std::log10(density) : yMin_;
 }
 
-int SpectrumPlot::XOf(double hz) const {
+int PowerDensityPlot::XOf(double hz) const {
     double t = 0;
     if (frequency_ == FrequencyScale::Logarithmic) {
         t = hz > 0 && fMax_ > fMin_ ? std::log(hz / fMin_) / std::log(fMax_ / fMin_) : 0;
@@ -94,47 +94,47 @@ int SpectrumPlot::XOf(double hz) const {
     return area_.left + static_cast<int>(std::lround(t * (area_.width - 1)));
 }
 
-double SpectrumPlot::FrequencyAt(int x) const {
+double PowerDensityPlot::FrequencyAt(int x) const {
     const double t =
         std::clamp(static_cast<double>(x - area_.left) / std::max(area_.width - 1, 1), 0.0, 1.0);
     if (frequency_ == FrequencyScale::Logarithmic) return fMin_ * std::pow(fMax_ / fMin_, t);
     return fMin_ + t * (fMax_ - fMin_);
 }
 
-int SpectrumPlot::YOf(double axisLevel) const {
+int PowerDensityPlot::YOf(double axisLevel) const {
     double t = (axisLevel - yMin_) / (yMax_ - yMin_);
     if (!std::isfinite(t)) t = 0;
     t = std::clamp(t, 0.0, 1.0);
     return area_.top + area_.height - 1 - static_cast<int>(std::lround(t * (area_.height - 1)));
 }
 
-double SpectrumPlot::LevelAt(int y) const {
+double PowerDensityPlot::LevelAt(int y) const {
     const double t =
         static_cast<double>(area_.top + area_.height - 1 - y) / std::max(area_.height - 1, 1);
     return yMin_ + t * (yMax_ - yMin_);
 }
 
-std::size_t SpectrumPlot::BinAt(int x, const Spectrum& spectrum) const {
-    const std::size_t bins = spectrum.Bins();
-    if (bins == 0 || !(spectrum.binHz > 0)) return 0;
-    const double k = std::round(FrequencyAt(x) / spectrum.binHz);
+std::size_t PowerDensityPlot::BinAt(int x, const PowerDensity& psd) const {
+    const std::size_t bins = psd.Bins();
+    if (bins == 0 || !(psd.binHz > 0)) return 0;
+    const double k = std::round(FrequencyAt(x) / psd.binHz);
     const auto first = static_cast<double>(std::min(FirstBin(frequency_), bins - 1));
     return static_cast<std::size_t>(std::clamp(k, first, static_cast<double>(bins - 1)));
 }
 
-std::vector<PlotPoint> SpectrumPlot::Trace(const Spectrum& spectrum,
-                                           const std::vector<double>& density) const {
+std::vector<PlotPoint> PowerDensityPlot::Trace(const PowerDensity& psd,
+                                               const std::vector<double>& density) const {
     std::vector<PlotPoint> points;
-    const std::size_t bins = std::min(spectrum.Bins(), density.size());
+    const std::size_t bins = std::min(psd.Bins(), density.size());
     std::size_t k = FirstBin(frequency_);
     while (k < bins) {
         // The bins that fall into this pixel column.
-        const int x = XOf(spectrum.Frequency(k));
+        const int x = XOf(psd.Frequency(k));
         int high = YOf(AxisLevel(density[k]));
         int low = high;
         bool highFirst = true;
         std::size_t end = k + 1;
-        for (; end < bins && XOf(spectrum.Frequency(end)) == x; ++end) {
+        for (; end < bins && XOf(psd.Frequency(end)) == x; ++end) {
             const int y = YOf(AxisLevel(density[end]));
             if (y < high) {
                 high = y;
@@ -156,7 +156,7 @@ std::vector<PlotPoint> SpectrumPlot::Trace(const Spectrum& spectrum,
     return points;
 }
 
-std::vector<AxisTick> SpectrumPlot::FrequencyTicks(int minGap) const {
+std::vector<AxisTick> PowerDensityPlot::FrequencyTicks(int minGap) const {
     std::vector<AxisTick> ticks;
     if (frequency_ == FrequencyScale::Logarithmic) {
         const int from = static_cast<int>(std::floor(std::log10(fMin_)));
@@ -182,7 +182,7 @@ std::vector<AxisTick> SpectrumPlot::FrequencyTicks(int minGap) const {
     return ticks;
 }
 
-std::vector<AxisTick> SpectrumPlot::LevelTicks(int minGap) const {
+std::vector<AxisTick> PowerDensityPlot::LevelTicks(int minGap) const {
     std::vector<AxisTick> ticks;
     const double step = NiceStep(yMax_ - yMin_, area_.height / std::max(minGap, 1));
     for (double i = std::ceil(yMin_ / step); i * step <= yMax_ + step * 1e-9; i += 1) {
@@ -214,7 +214,7 @@ std::string LevelText(double density, LevelScale scale, const ChannelInfo& chann
     return Number(10 * std::log10(density), std::chars_format::fixed, 1) + " dB";
 }
 
-std::string PeakText(const SpectrumPeak& peak, double binHz, LevelScale scale,
+std::string PeakText(const PowerDensityPeak& peak, double binHz, LevelScale scale,
                      const ChannelInfo& channel) {
     const std::string_view unit = Trimmed(channel.Unit());
     return FrequencyText(peak.frequencyHz, binHz, 1) + ": " +
@@ -223,12 +223,12 @@ std::string PeakText(const SpectrumPeak& peak, double binHz, LevelScale scale,
            LevelText(peak.density, scale, channel);
 }
 
-std::string SpectrumReadout(const Spectrum& spectrum, std::span<const std::size_t> shown,
-                            const RecordingInfo& info, std::size_t bin, LevelScale scale) {
-    std::string text = FrequencyText(spectrum.Frequency(bin), spectrum.binHz);
+std::string PowerDensityReadout(const PowerDensity& psd, std::span<const std::size_t> shown,
+                                const RecordingInfo& info, std::size_t bin, LevelScale scale) {
+    std::string text = FrequencyText(psd.Frequency(bin), psd.binHz);
     for (const std::size_t j : shown) {
-        if (j >= spectrum.channels.size()) continue;
-        const ChannelSpectrum& cs = spectrum.channels[j];
+        if (j >= psd.channels.size()) continue;
+        const ChannelPowerDensity& cs = psd.channels[j];
         if (bin >= cs.density.size() || cs.channel >= info.channels.size()) continue;
         const ChannelInfo& channel = info.channels[cs.channel];
         text += "   " + ChannelLabel(channel, cs.channel) + " " +

@@ -1,4 +1,4 @@
-#include "recording/SpectrumExport.h"
+#include "recording/PowerDensityExport.h"
 
 #include <charconv>
 #include <memory>
@@ -17,7 +17,7 @@ void AppendShortest(std::string& out, double value) {
 
 }  // namespace
 
-std::string SpectrumColumnTitle(const ChannelInfo& channel, std::size_t position) {
+std::string PowerDensityColumnTitle(const ChannelInfo& channel, std::size_t position) {
     std::string_view unit = channel.Unit();
     while (!unit.empty() && unit.front() == ' ') unit.remove_prefix(1);
     while (!unit.empty() && unit.back() == ' ') unit.remove_suffix(1);
@@ -25,12 +25,12 @@ std::string SpectrumColumnTitle(const ChannelInfo& channel, std::size_t position
     return unit.empty() ? label + " [1/Hz]" : label + " [" + std::string(unit) + "^2/Hz]";
 }
 
-bool ExportSpectrumCsv(const Spectrum& spectrum, const RecordingInfo& info,
-                       std::span<const std::size_t> shown, const std::string& path,
-                       FileOpener& opener, std::string& error) {
+bool ExportPowerDensityCsv(const PowerDensity& psd, const RecordingInfo& info,
+                           std::span<const std::size_t> shown, const std::string& path,
+                           FileOpener& opener, std::string& error) {
     for (const std::size_t j : shown) {
-        if (j >= spectrum.channels.size() || spectrum.channels[j].channel >= info.channels.size()) {
-            error = path + ": the spectrum has no channel " + std::to_string(j + 1);
+        if (j >= psd.channels.size() || psd.channels[j].channel >= info.channels.size()) {
+            error = path + ": the power density has no channel " + std::to_string(j + 1);
             return false;
         }
     }
@@ -41,16 +41,16 @@ bool ExportSpectrumCsv(const Spectrum& spectrum, const RecordingInfo& info,
     }
     std::string text = "frequency_hz";
     for (const std::size_t j : shown) {
-        const std::size_t c = spectrum.channels[j].channel;
-        text += "," + CsvField(SpectrumColumnTitle(info.channels[c], c));
+        const std::size_t c = psd.channels[j].channel;
+        text += "," + CsvField(PowerDensityColumnTitle(info.channels[c], c));
     }
     text += "\n";
-    const std::size_t bins = spectrum.Bins();
+    const std::size_t bins = psd.Bins();
     for (std::size_t k = 0; k < bins; ++k) {
-        AppendShortest(text, spectrum.Frequency(k));
+        AppendShortest(text, psd.Frequency(k));
         for (const std::size_t j : shown) {
             text.push_back(',');
-            AppendShortest(text, spectrum.channels[j].density[k]);
+            AppendShortest(text, psd.channels[j].density[k]);
         }
         text.push_back('\n');
     }

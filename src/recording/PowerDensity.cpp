@@ -1,5 +1,5 @@
 // Welch's averaged periodogram through FFTW's real-to-complex transforms.
-#include "recording/Spectrum.h"
+#include "recording/PowerDensity.h"
 
 #include <fftw3.h>
 
@@ -70,21 +70,21 @@ std::string NotFinite(const RecordingInfo& info, int64_t scan, std::size_t chann
                                   : "scan " + std::to_string(scan);
     return info.fileName + ": " + where + " holds a value that is not a finite number (" +
            std::to_string(v) + ") in channel " + std::to_string(channel + 1) +
-           ", so no spectrum can be computed";
+           ", so no power density can be computed";
 }
 
 }  // namespace
 
-bool SpectrumAvailable() {
+bool PowerDensityAvailable() {
     return true;
 }
 
-bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
-                     std::span<const std::size_t> channels, const ProgressCallback& progress,
-                     Spectrum& out, std::string& error) {
+bool ComputePowerDensity(RecordingReader& reader, int64_t first, int64_t last,
+                         std::span<const std::size_t> channels, const ProgressCallback& progress,
+                         PowerDensity& out, std::string& error) {
     const RecordingInfo& info = reader.Info();
-    SpectrumShape shape;
-    if (!ShapeSpectrum(first, last, shape, error)) {
+    PowerDensityShape shape;
+    if (!ShapePowerDensity(first, last, shape, error)) {
         error = info.fileName + ": " + error;
         return false;
     }
@@ -109,13 +109,13 @@ bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
     const std::size_t bins = half + 1;
     fftw_plan plan = Plans().Get(size);
     const std::unique_ptr<double, FftwFree> in(fftw_alloc_real(size));
-    const std::unique_ptr<fftw_complex, FftwFree> spectrum(fftw_alloc_complex(bins));
-    if (plan == nullptr || !in || !spectrum) {
+    const std::unique_ptr<fftw_complex, FftwFree> psd(fftw_alloc_complex(bins));
+    if (plan == nullptr || !in || !psd) {
         error = info.fileName + ": no memory for a transform of " + std::to_string(size) + " scans";
         return false;
     }
 
-    // The periodic Hann window, as spectral estimators use it (its period is
+    // The periodic Hann window, as density estimators use it (its period is
     // the segment, so that overlapping halves add up to a constant).
     std::vector<double> window(size);
     double windowPower = 0;
@@ -172,10 +172,10 @@ bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
             for (const double v : s.segment) mean += v;
             mean /= static_cast<double>(size);
             for (std::size_t i = 0; i < size; ++i) in.get()[i] = (s.segment[i] - mean) * window[i];
-            fftw_execute_dft_r2c(plan, in.get(), spectrum.get());
+            fftw_execute_dft_r2c(plan, in.get(), psd.get());
             for (std::size_t k = 0; k < bins; ++k) {
-                const double re = spectrum.get()[k][0];
-                const double im = spectrum.get()[k][1];
+                const double re = psd.get()[k][0];
+                const double im = psd.get()[k][1];
                 s.power[k] += re * re + im * im;
             }
             std::copy(s.segment.begin() + static_cast<std::ptrdiff_t>(half), s.segment.end(),
@@ -192,7 +192,7 @@ bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
     out.shape = shape;
     out.rateHz = 1.0 / info.period;
     out.binHz = out.rateHz / static_cast<double>(size);
-    if (shape.limited) out.note = SpectrumLimitNote(shape, last - first, info.period);
+    if (shape.limited) out.note = PowerDensityLimitNote(shape, last - first, info.period);
     // Density: |X|² / (rate × Σw²), averaged over the segments; every bin but
     // 0 and the Nyquist bin stands for its negative frequency too.
     const double scale = 1.0 / (out.rateHz * windowPower * static_cast<double>(shape.segments));
@@ -200,7 +200,7 @@ bool ComputeSpectrum(RecordingReader& reader, int64_t first, int64_t last,
     out.channels.reserve(channels.size());
     for (std::size_t j = 0; j < channels.size(); ++j) {
         ChannelState& s = states[j];
-        ChannelSpectrum cs;
+        ChannelPowerDensity cs;
         cs.channel = channels[j];
         cs.density = std::move(s.power);
         for (std::size_t k = 0; k < bins; ++k) {

@@ -1,8 +1,8 @@
-// Computes a spectrum on a thread of its own, with a reader of its own, so
+// Computes a power density on a thread of its own, with a reader of its own, so
 // that a long span never stops a window: the owner polls the progress and
-// takes the spectrum when it is finished. Start, the getters, Take and the
+// takes the power density when it is finished. Start, the getters, Take and the
 // destructor belong to the owner's thread; the builder's thread touches only
-// its reader, the spectrum and the atomic words.
+// its reader, the power density and the atomic words.
 #pragma once
 
 #include <atomic>
@@ -12,20 +12,20 @@
 #include <thread>
 #include <vector>
 
+#include "recording/PowerDensity.h"
 #include "recording/RecordingReader.h"
-#include "recording/Spectrum.h"
 
 namespace tamix {
 
-class SpectrumBuilder {
+class PowerDensityBuilder {
   public:
-    SpectrumBuilder() = default;
-    SpectrumBuilder(const SpectrumBuilder&) = delete;
-    SpectrumBuilder& operator=(const SpectrumBuilder&) = delete;
+    PowerDensityBuilder() = default;
+    PowerDensityBuilder(const PowerDensityBuilder&) = delete;
+    PowerDensityBuilder& operator=(const PowerDensityBuilder&) = delete;
     // Cancels a computation still running and waits for its thread.
-    ~SpectrumBuilder();
+    ~PowerDensityBuilder();
 
-    // Starts the spectrum of scans [first, last) of `channels` from `reader`,
+    // Starts the power density of scans [first, last) of `channels` from `reader`,
     // which the builder's thread then owns.
     void Start(std::unique_ptr<RecordingReader> reader, int64_t first, int64_t last,
                std::vector<std::size_t> channels);
@@ -35,8 +35,8 @@ class SpectrumBuilder {
     int64_t Total() const { return total_.load(std::memory_order_relaxed); }
     bool Finished() const { return finished_.load(std::memory_order_acquire); }
 
-    // Once finished: the spectrum, or nullptr with `error` ("FILE: reason").
-    std::unique_ptr<Spectrum> Take(std::string& error);
+    // Once finished: the power density, or nullptr with `error` ("FILE: reason").
+    std::unique_ptr<PowerDensity> Take(std::string& error);
 
   private:
     void Run();
@@ -52,7 +52,7 @@ class SpectrumBuilder {
     int64_t first_ = 0;
     int64_t last_ = 0;
     std::vector<std::size_t> channels_;
-    std::unique_ptr<Spectrum> spectrum_;
+    std::unique_ptr<PowerDensity> psd_;
     std::string error_;
     bool ok_ = false;
 };

@@ -1,4 +1,4 @@
-// The spectrum window's arithmetic without a window: the axes fitted to the
+// The power density window's arithmetic without a window: the axes fitted to the
 // channels shown, linear or logarithmic, the pixels of each trace, the ticks,
 // and the texts of the readout and the peaks.
 #pragma once
@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "recording/PowerDensity.h"
+#include "recording/PowerDensityPeaks.h"
 #include "recording/RecordingReader.h"
-#include "recording/Spectrum.h"
-#include "recording/SpectrumPeaks.h"
 
 namespace tamix {
 
@@ -41,13 +41,13 @@ struct PlotPoint {
 // range of about 100 dB, so this leaves room for their floor.
 inline constexpr double kDecibelSpan = 140.0;
 
-class SpectrumPlot {
+class PowerDensityPlot {
   public:
-    // Fits both axes to the channels of `spectrum` at `shown` (indices into
+    // Fits both axes to the channels of `power density` at `shown` (indices into
     // its channels): frequencies from 0 (linear) or the first bin (logarithmic)
     // to the Nyquist frequency, levels from 0 or a floor up to a little above
     // the highest level shown.
-    void Fit(const Spectrum& spectrum, std::span<const std::size_t> shown, LevelScale level,
+    void Fit(const PowerDensity& psd, std::span<const std::size_t> shown, LevelScale level,
              FrequencyScale frequency);
     void SetArea(PlotArea area) { area_ = area; }
     const PlotArea& Area() const { return area_; }
@@ -69,13 +69,12 @@ class SpectrumPlot {
     double LevelAt(int y) const;
 
     // The bin nearest to the frequency under `x`, within the bins shown.
-    std::size_t BinAt(int x, const Spectrum& spectrum) const;
+    std::size_t BinAt(int x, const PowerDensity& psd) const;
 
     // The polyline of one channel's densities: a point per bin where bins are
     // wider than a pixel, else the highest and lowest level in each pixel
     // column, so that no peak falls between two points.
-    std::vector<PlotPoint> Trace(const Spectrum& spectrum,
-                                 const std::vector<double>& density) const;
+    std::vector<PlotPoint> Trace(const PowerDensity& psd, const std::vector<double>& density) const;
 
     // Ticks at 1, 2 or 5 times a power of ten, about `minGap` pixels apart or
     // more; a logarithmic frequency axis gets its decades labelled and the
@@ -100,10 +99,10 @@ std::string FrequencyText(double hz, double binHz, int extra = 0);
 // "1.234e-05 Volt²/Hz" or "-48.2 dB".
 std::string LevelText(double density, LevelScale scale, const ChannelInfo& channel);
 // "1.000 Hz: 3.536 Volt rms, 12.3 dB": a peak as the list shows it.
-std::string PeakText(const SpectrumPeak& peak, double binHz, LevelScale scale,
+std::string PeakText(const PowerDensityPeak& peak, double binHz, LevelScale scale,
                      const ChannelInfo& channel);
 // "1.46 Hz   A: chn 1.234e-05 Volt²/Hz   C: chn -48.2 dB": the readout at `bin`.
-std::string SpectrumReadout(const Spectrum& spectrum, std::span<const std::size_t> shown,
-                            const RecordingInfo& info, std::size_t bin, LevelScale scale);
+std::string PowerDensityReadout(const PowerDensity& psd, std::span<const std::size_t> shown,
+                                const RecordingInfo& info, std::size_t bin, LevelScale scale);
 
 }  // namespace tamix

@@ -1,14 +1,14 @@
-#include "view/SpectrumBuilder.h"
+#include "view/PowerDensityBuilder.h"
 
 namespace tamix {
 
-SpectrumBuilder::~SpectrumBuilder() {
+PowerDensityBuilder::~PowerDensityBuilder() {
     cancel_ = true;
     if (thread_.joinable()) thread_.join();
 }
 
-void SpectrumBuilder::Start(std::unique_ptr<RecordingReader> reader, int64_t first, int64_t last,
-                            std::vector<std::size_t> channels) {
+void PowerDensityBuilder::Start(std::unique_ptr<RecordingReader> reader, int64_t first,
+                                int64_t last, std::vector<std::size_t> channels) {
     cancel_ = true;
     if (thread_.joinable()) thread_.join();
     cancel_ = false;
@@ -21,20 +21,20 @@ void SpectrumBuilder::Start(std::unique_ptr<RecordingReader> reader, int64_t fir
     first_ = first;
     last_ = last;
     channels_ = std::move(channels);
-    spectrum_ = std::make_unique<Spectrum>();
+    psd_ = std::make_unique<PowerDensity>();
     thread_ = std::thread([this] { Run(); });
 }
 
-void SpectrumBuilder::Run() {
+void PowerDensityBuilder::Run() {
     if (reader_) {
-        ok_ = ComputeSpectrum(
+        ok_ = ComputePowerDensity(
             *reader_, first_, last_, channels_,
             [this](int64_t done, int64_t total) {
                 done_.store(done, std::memory_order_relaxed);
                 total_.store(total, std::memory_order_relaxed);
                 return !cancel_.load(std::memory_order_relaxed);
             },
-            *spectrum_, error_);
+            *psd_, error_);
     } else {
         error_ = "no recording to read";
     }
@@ -43,13 +43,13 @@ void SpectrumBuilder::Run() {
     finished_.store(true, std::memory_order_release);
 }
 
-std::unique_ptr<Spectrum> SpectrumBuilder::Take(std::string& error) {
+std::unique_ptr<PowerDensity> PowerDensityBuilder::Take(std::string& error) {
     if (thread_.joinable()) thread_.join();
     if (!ok_) {
         error = error_;
         return nullptr;
     }
-    return std::move(spectrum_);
+    return std::move(psd_);
 }
 
 }  // namespace tamix

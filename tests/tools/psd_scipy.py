@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Records eight inputs of the simulated unit with the built tamix-record,
-exports its values with tamix-file, and checks the spectrum of every channel
-(written by spectrum_dump, through the code the spectrum window uses) against
+exports its values with tamix-file, and checks the psd of every channel
+(written by psd_dump, through the code the psd window uses) against
 scipy.signal.welch with the same segments: a Hann window, half overlap, each
 segment's mean removed, one-sided density. Also the 1 Hz sine's peak. Exits 77
 (skipped) when NumPy or SciPy cannot be imported."""
@@ -46,11 +46,11 @@ with tempfile.TemporaryDirectory() as tmp:
     scans = len(times)
 
     for first, last in [(0, scans), (123, scans - 7), (500, 500 + 5000), (0, 100)]:
-        out = at(f"spectrum_{first}_{last}.csv")
+        out = at(f"psd_{first}_{last}.csv")
         r = subprocess.run([DUMP, at("run.wdq"), str(first), str(last), out],
                            capture_output=True, timeout=120, text=True)
         if r.returncode != 0:
-            sys.exit(f"spectrum_dump: {r.stderr}")
+            sys.exit(f"psd_dump: {r.stderr}")
         length, segments = map(int, r.stdout.split())
         ours = np.loadtxt(out, delimiter=",", skiprows=1)
         with open(out, encoding="utf-8") as f:
@@ -78,4 +78,4 @@ with tempfile.TemporaryDirectory() as tmp:
 
 if failures:
     sys.exit(f"{len(failures)} failures")
-print("spectra agree with scipy.signal.welch")
+print("power densities agree with scipy.signal.welch")

@@ -1,4 +1,4 @@
-#include "view/wx/SpectrumCanvas.h"
+#include "view/wx/PowerDensityCanvas.h"
 
 #include <wx/dcbuffer.h>
 #include <wx/settings.h>
@@ -22,37 +22,37 @@ wxString W(std::string_view s) {
 
 }  // namespace
 
-SpectrumCanvas::SpectrumCanvas(wxWindow* parent)
+PowerDensityCanvas::PowerDensityCanvas(wxWindow* parent)
     : wxWindow(parent, wxID_ANY, wxDefaultPosition, wxSize(700, 450), wxFULL_REPAINT_ON_RESIZE) {
     SetBackgroundStyle(wxBG_STYLE_PAINT);
     SetFont(*wxNORMAL_FONT);
-    Bind(wxEVT_PAINT, &SpectrumCanvas::OnPaint, this);
-    Bind(wxEVT_SIZE, &SpectrumCanvas::OnSize, this);
-    Bind(wxEVT_MOTION, &SpectrumCanvas::OnMotion, this);
-    Bind(wxEVT_LEAVE_WINDOW, &SpectrumCanvas::OnLeave, this);
+    Bind(wxEVT_PAINT, &PowerDensityCanvas::OnPaint, this);
+    Bind(wxEVT_SIZE, &PowerDensityCanvas::OnSize, this);
+    Bind(wxEVT_MOTION, &PowerDensityCanvas::OnMotion, this);
+    Bind(wxEVT_LEAVE_WINDOW, &PowerDensityCanvas::OnLeave, this);
 }
 
-void SpectrumCanvas::SetSpectrum(const Spectrum* spectrum, const RecordingInfo* info) {
-    m_spectrum = spectrum;
+void PowerDensityCanvas::SetPowerDensity(const PowerDensity* psd, const RecordingInfo* info) {
+    m_psd = psd;
     m_info = info;
     Refit();
 }
 
-void SpectrumCanvas::ShowChannels(std::vector<std::size_t> shown, LevelScale level,
-                                  FrequencyScale frequency) {
+void PowerDensityCanvas::ShowChannels(std::vector<std::size_t> shown, LevelScale level,
+                                      FrequencyScale frequency) {
     m_shown = std::move(shown);
     m_level = level;
     m_frequency = frequency;
     Refit();
 }
 
-void SpectrumCanvas::SetNotice(const wxString& notice) {
+void PowerDensityCanvas::SetNotice(const wxString& notice) {
     if (m_notice == notice) return;
     m_notice = notice;
     Refresh(false);
 }
 
-void SpectrumCanvas::Refit() {
+void PowerDensityCanvas::Refit() {
     // The margins hold the level ticks' texts at the left, the frequency
     // ticks' and the axis's name below, the unit above.
     const wxSize text = GetTextExtent("-1.00e-000");
@@ -63,36 +63,36 @@ void SpectrumCanvas::Refit() {
     area.width = std::max(size.x - area.left - 3 * kMargin, 10);
     area.height = std::max(size.y - area.top - 2 * text.y - 2 * kMargin - kTickLength, 10);
     m_plot.SetArea(area);
-    if (m_spectrum != nullptr) m_plot.Fit(*m_spectrum, m_shown, m_level, m_frequency);
+    if (m_psd != nullptr) m_plot.Fit(*m_psd, m_shown, m_level, m_frequency);
     Refresh(false);
 }
 
-void SpectrumCanvas::OnSize(wxSizeEvent& event) {
+void PowerDensityCanvas::OnSize(wxSizeEvent& event) {
     Refit();
     event.Skip();
 }
 
-wxString SpectrumCanvas::ReadoutAt(int x, int y) const {
+wxString PowerDensityCanvas::ReadoutAt(int x, int y) const {
     const PlotArea& a = m_plot.Area();
-    if (m_spectrum == nullptr || m_info == nullptr || x < a.left || x >= a.left + a.width ||
-        y < a.top || y >= a.top + a.height) {
+    if (m_psd == nullptr || m_info == nullptr || x < a.left || x >= a.left + a.width || y < a.top ||
+        y >= a.top + a.height) {
         return {};
     }
-    const std::size_t bin = m_plot.BinAt(x, *m_spectrum);
-    return W(SpectrumReadout(*m_spectrum, m_shown, *m_info, bin, m_level));
+    const std::size_t bin = m_plot.BinAt(x, *m_psd);
+    return W(PowerDensityReadout(*m_psd, m_shown, *m_info, bin, m_level));
 }
 
-void SpectrumCanvas::OnMotion(wxMouseEvent& event) {
+void PowerDensityCanvas::OnMotion(wxMouseEvent& event) {
     if (onReadout) onReadout(ReadoutAt(event.GetX(), event.GetY()));
     event.Skip();
 }
 
-void SpectrumCanvas::OnLeave(wxMouseEvent& event) {
+void PowerDensityCanvas::OnLeave(wxMouseEvent& event) {
     if (onReadout) onReadout(wxString());
     event.Skip();
 }
 
-void SpectrumCanvas::OnPaint(wxPaintEvent&) {
+void PowerDensityCanvas::OnPaint(wxPaintEvent&) {
     wxAutoBufferedPaintDC dc(this);
     const wxColour background = wxSystemSettings::GetColour(wxSYS_COLOUR_WINDOW);
     if (!m_theme.background.IsOk() || m_theme.background != background) {
@@ -104,7 +104,7 @@ void SpectrumCanvas::OnPaint(wxPaintEvent&) {
     dc.SetBackgroundMode(wxBRUSHSTYLE_TRANSPARENT);
     dc.SetTextForeground(m_theme.ink);
     const wxSize size = GetClientSize();
-    if (m_spectrum == nullptr || m_info == nullptr || !m_notice.empty()) {
+    if (m_psd == nullptr || m_info == nullptr || !m_notice.empty()) {
         const wxSize extent = dc.GetTextExtent(m_notice);
         dc.DrawText(m_notice, (size.x - extent.x) / 2, (size.y - extent.y) / 2);
         return;
@@ -147,9 +147,9 @@ void SpectrumCanvas::OnPaint(wxPaintEvent&) {
 
     // The level's unit: the first shown channel's, which all others share
     // unless the recording mixes units.
-    wxString unit = "Power spectral density";
-    if (!m_shown.empty() && m_shown.front() < m_spectrum->channels.size()) {
-        const std::size_t c = m_spectrum->channels[m_shown.front()].channel;
+    wxString unit = "Power density";
+    if (!m_shown.empty() && m_shown.front() < m_psd->channels.size()) {
+        const std::size_t c = m_psd->channels[m_shown.front()].channel;
         const std::string density = DensityUnit(m_info->channels[c]);
         unit += m_level == LevelScale::Decibel ? " (dB re 1 " + W(density) + ")"
                                                : " (" + W(density) + ")";
@@ -159,12 +159,11 @@ void SpectrumCanvas::OnPaint(wxPaintEvent&) {
     // Traces, and their names in their colours along the top of the plot.
     int nameX = a.left + kMargin;
     for (const std::size_t j : m_shown) {
-        if (j >= m_spectrum->channels.size()) continue;
-        const ChannelSpectrum& cs = m_spectrum->channels[j];
+        if (j >= m_psd->channels.size()) continue;
+        const ChannelPowerDensity& cs = m_psd->channels[j];
         const wxColour colour = m_theme.trace[ColourSlot(m_info->channels[cs.channel], cs.channel)];
         m_points.clear();
-        for (const PlotPoint& p : m_plot.Trace(*m_spectrum, cs.density))
-            m_points.emplace_back(p.x, p.y);
+        for (const PlotPoint& p : m_plot.Trace(*m_psd, cs.density)) m_points.emplace_back(p.x, p.y);
         dc.SetPen(wxPen(colour));
         if (m_points.size() > 1) {
             dc.DrawLines(static_cast<int>(m_points.size()), m_points.data());

@@ -1,19 +1,19 @@
-#include "recording/SpectrumPeaks.h"
+#include "recording/PowerDensityPeaks.h"
 
 #include <algorithm>
 #include <cmath>
 
 namespace tamix {
 
-std::vector<SpectrumPeak> StrongestPeaks(const std::vector<double>& density, double binHz,
-                                         std::size_t count) {
-    std::vector<SpectrumPeak> peaks;
+std::vector<PowerDensityPeak> StrongestPeaks(const std::vector<double>& density, double binHz,
+                                             std::size_t count) {
+    std::vector<PowerDensityPeak> peaks;
     const std::size_t n = density.size();
     if (n < 3 || count == 0) return peaks;
     for (std::size_t k = 1; k + 1 < n; ++k) {
         const double b = density[k];
         if (!(b > density[k - 1] && b >= density[k + 1])) continue;
-        SpectrumPeak peak;
+        PowerDensityPeak peak;
         peak.bin = k;
         peak.density = b;
         double offset = 0;
@@ -36,7 +36,7 @@ std::vector<SpectrumPeak> StrongestPeaks(const std::vector<double>& density, dou
     }
     const std::size_t kept = std::min(count, peaks.size());
     std::partial_sort(peaks.begin(), peaks.begin() + static_cast<std::ptrdiff_t>(kept), peaks.end(),
-                      [](const SpectrumPeak& x, const SpectrumPeak& y) {
+                      [](const PowerDensityPeak& x, const PowerDensityPeak& y) {
                           return x.density > y.density || (x.density == y.density && x.bin < y.bin);
                       });
     peaks.resize(kept);
