@@ -301,7 +301,10 @@ TEST_F(StartTest, ARecordingOverAnEarlierFileHoldsItsNameFromStartToEnd) {
     test::ChildProcess first(Recorder({"--simulate", "--inputs", "1,2", "--time", "60"}, out),
                              "/dev/null", dir.File("first.err"));
     const auto deadline = Clock::now() + 30s;
-    while (!HasRecordingOpen(first.pid(), dir.path(), out) && Clock::now() < deadline) {
+    // The recorder opens the earlier file and then locks it: the lock, not
+    // the open file, is what tells that the start has got that far.
+    while (!(HasRecordingOpen(first.pid(), dir.path(), out) && HeldByRecorder(out)) &&
+           Clock::now() < deadline) {
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_TRUE(HeldByRecorder(out));
