@@ -11,6 +11,9 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "recording/CompensatedSum.h"
 #include "recording/EngineeringValue.h"
@@ -150,7 +153,99 @@ void SumLanes(const int16_t* samples, std::size_t count, uint16_t mask, std::siz
 }
 #endif
 
+#if defined(__GNUC__) && defined(__x86_64__)
+#define TAMIX_SUMS_AVX2 1
+// SumLanes on registers of 16 samples, for processors that have them: the
+// sums would otherwise cost more than the min-max scan they ride along with.
+// Unpacking works within each 128-bit half, so a lane's place is that of the
+// 128-bit code, plus 8 in the upper half.
+//
+// Outside HiRes files a sample's two lowest bits are event flags: the signal
+// is the sample shifted right by two, whose squares (at most 2^26) sum in
+// 32 bits over 16 registers before they are widened to 64, which is most of
+// the cost otherwise. Any other mask widens every register.
+__attribute__((target("avx2"))) void SumLanesWide(const int16_t* samples, std::size_t count,
+                                                  uint16_t mask, std::size_t n, SampleSums* out) {
+    const bool events = mask == 0xFFFC;
+    const __m256i bits = _mm256_set1_epi16(static_cast<int16_t>(mask));
+    const __m256i ones = _mm256_set1_epi16(1);
+    const __m256i low32 = _mm256_set1_epi64x(0xFFFFFFFF);
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i sumLow = zero;
+    __m256i sumHigh = zero;
+    __m256i squares[4] = {zero, zero, zero, zero};
+    // Registers summed in 32 bits before widening: 16 pairs of squares of at
+    // most 2^26 make at most 2^31, which unsigned 32 bits hold.
+    const std::size_t run = events ? 16 : 1;
+    for (std::size_t i = 0; i < count;) {
+        __m256i squaresLow = zero;
+        __m256i squaresHigh = zero;
+        for (std::size_t r = 0; r < run && i < count; ++r, i += 32) {
+            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + i));
+            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(samples + i + 16));
+            if (events) {
+                a = _mm256_srai_epi16(a, 2);
+                b = _mm256_srai_epi16(b, 2);
+            } else {
+                a = _mm256_and_si256(a, bits);
+                b = _mm256_and_si256(b, bits);
+            }
+            const __m256i low = _mm256_unpacklo_epi16(a, b);
+            const __m256i high = _mm256_unpackhi_epi16(a, b);
+            sumLow = _mm256_add_epi32(sumLow, _mm256_madd_epi16(low, ones));
+            sumHigh = _mm256_add_epi32(sumHigh, _mm256_madd_epi16(high, ones));
+            squaresLow = _mm256_add_epi32(squaresLow, _mm256_madd_epi16(low, low));
+            squaresHigh = _mm256_add_epi32(squaresHigh, _mm256_madd_epi16(high, high));
+        }
+        // The 32-bit parts, even and odd apart, as unsigned 64-bit lanes.
+        squares[0] = _mm256_add_epi64(squares[0], _mm256_and_si256(squaresLow, low32));
+        squares[1] = _mm256_add_epi64(squares[1], _mm256_srli_epi64(squaresLow, 32));
+        squares[2] = _mm256_add_epi64(squares[2], _mm256_and_si256(squaresHigh, low32));
+        squares[3] = _mm256_add_epi64(squares[3], _mm256_srli_epi64(squaresHigh, 32));
+    }
+    alignas(32) std::array<int32_t, 16> sums{};
+    alignas(32) std::array<uint64_t, 16> sq{};
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums.data()), sumLow);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(sums.data() + 8), sumHigh);
+    for (std::size_t q = 0; q < 4; ++q) {
+        _mm256_store_si256(reinterpret_cast<__m256i*>(sq.data() + 4 * q), squares[q]);
+    }
+    for (std::size_t k = 0; k < n; ++k) out[k] = {};
+    // 32-bit lane j of an unpacked register: place j % 4 of its 128-bit half,
+    // plus 4 for the high unpack and 8 for the upper half; n divides 8.
+    const auto channel = [n](std::size_t lane, bool high) {
+        return (lane % 4 + (high ? 4 : 0)) % n;
+    };
+    for (std::size_t j = 0; j < 8; ++j) {
+        out[channel(j, false)].sum += sums[j];
+        out[channel(j, true)].sum += sums[8 + j];
+    }
+    for (std::size_t q = 0; q < 4; ++q) {
+        for (std::size_t m = 0; m < 4; ++m) {
+            // 64-bit lane m of squares[q] holds 32-bit lane 2m, or 2m + 1 if q is odd.
+            out[channel(2 * m + q % 2, q >= 2)].squares += static_cast<int64_t>(sq[4 * q + m]);
+        }
+    }
+    if (events) {
+        for (std::size_t k = 0; k < n; ++k) {
+            out[k].sum *= 4;
+            out[k].squares *= 16;
+        }
+    }
+}
+
+bool HasWideLanes() {
+    static const bool has = __builtin_cpu_supports("avx2") != 0;
+    return has;
+}
+#endif
+
 void SumBlockOf(const int16_t* samples, std::size_t n, uint16_t mask, SampleSums* out) {
+#if defined(TAMIX_SUMS_AVX2)
+    if (8 % n == 0 && HasWideLanes()) {
+        return SumLanesWide(samples, static_cast<std::size_t>(kSumBlock) * n, mask, n, out);
+    }
+#endif
 #if defined(__SSE2__)
     if (8 % n == 0) return SumLanes(samples, static_cast<std::size_t>(kSumBlock) * n, mask, n, out);
 #endif
@@ -238,15 +333,21 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     if (keepSums_) sampleSums_.assign(static_cast<std::size_t>(SumBlocks()) * n, SampleSums{});
     const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
     // `samples` start at block `firstBlock`; a partial last block is left to the raw path.
+    // Chunks start on sum blocks, which are whole base blocks; each sum block
+    // is summed just after its min-max scan, while it is still in the cache.
+    const int64_t sumStep = keepSums_ ? (kSumBlock / block) : chunkBlocks;
     const auto summarise = [&](const int16_t* samples, int64_t firstBlock, int64_t count) {
-        for (int64_t b = 0; b < count; ++b) {
-            const std::span<SampleMinMax> out(&base[static_cast<std::size_t>(firstBlock + b) * n],
-                                              n);
-            ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
-            ClearEventBits(out, sampleMask_);
+        for (int64_t g = 0; g < count; g += sumStep) {
+            const int64_t end = std::min(count, g + sumStep);
+            for (int64_t b = g; b < end; ++b) {
+                const std::span<SampleMinMax> out(
+                    &base[static_cast<std::size_t>(firstBlock + b) * n], n);
+                ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
+                ClearEventBits(out, sampleMask_);
+            }
+            SumSamples(samples + static_cast<std::size_t>(g * block) * n, (firstBlock + g) * block,
+                       (end - g) * block);
         }
-        // Chunks start on sum blocks, which are whole base blocks.
-        SumSamples(samples, firstBlock * block, count * block);
     };
 
     // Readers that copy their stored words on any thread share the pass out.

@@ -43,10 +43,11 @@ struct ValueTotals {
 
 // The span is gone through in scan order, its parts left end, whole sum
 // blocks, right end; a strict comparison keeps the first scan that holds an
-// extreme.
+// extreme. The first value is always taken: a channel clipped at a rail for
+// the whole span equals the starting value and must still have a time.
 template <typename T>
 void Take(Extreme<T>& e, T value, int64_t at, bool inBlock, bool lower) {
-    if (lower ? value < e.value : value > e.value) e = {value, at, inBlock};
+    if (e.at < 0 || (lower ? value < e.value : value > e.value)) e = {value, at, inBlock};
 }
 
 class SpanReader {

@@ -136,6 +136,9 @@ const WdqCase kWdqCases[] = {
     {"small wave on a large offset", 1, false, 1 / 819.2, 30000, 3},
     {"eight channels", 8, false, 0.5 / 819.2, -1000, 9000},
     {"nine channels", 9, true, 1 / 819.2, 0, 500},
+    // Clipped at both ends: the largest squares the block sums can meet.
+    {"HiRes, four channels at full scale", 4, true, 1 / 819.2, 0, 40000},
+    {"eight channels at full scale", 8, false, 1 / 819.2, 0, 40000},
 };
 
 TEST(SpanStatistics, WinDaqSpansMatchABruteForcePass) {
