@@ -92,6 +92,16 @@ class RecordingReader {
         return false;
     }
 
+    // For a recording that is going on: takes in the scans and markers that
+    // reached the disk since it was opened or last refreshed, so that Info()
+    // describes them; scans already read keep their values. Sets `grew` when
+    // anything was added or the recording ended. False with Error() when the
+    // file can no longer be read; the reader then keeps what it had.
+    virtual bool Refresh(bool& grew) {
+        grew = false;
+        return true;
+    }
+
     // File name and reason of the last failure.
     virtual std::string Error() const = 0;
 };
