@@ -7,6 +7,7 @@
 #include "acquisition/MeasurementSetup.h"
 #include "app/CTamixDoc.h"
 #include "control/MeasurementCommands.h"
+#include "recording/OutputFile.h"
 #include "view/wx/CReviewFrame.h"
 #include "view/wx/WxUserInterface.h"
 
@@ -36,6 +37,7 @@ class QuietStatusBar final : public wxStatusBar {
 wxMenuBar* CreateMainMenu() {
     auto* file = new wxMenu;
     file->Append(wxID_OPEN, "&Open...\tCtrl+O");
+    file->Append(cmd::ID_FILE_REVIEWRECORDING, "Re&view the recording\tR");
     file->AppendSubMenu(new wxMenu, "&Recent files");
     file->AppendSeparator();
     file->Append(cmd::ID_APP_EXIT, "E&xit");
@@ -83,6 +85,7 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
         {wxACCEL_NORMAL, 'H', cmd::ID_HELP_SIMPLEHELP},
         {wxACCEL_NORMAL, WXK_SPACE, cmd::ID_TOOLS_ADDMARKER},
         {wxACCEL_NORMAL, 'P', cmd::ID_MEASUREMENT_PAUSE},
+        {wxACCEL_NORMAL, 'R', cmd::ID_FILE_REVIEWRECORDING},
         {wxACCEL_CTRL, 'N', wxID_NEW},
         {wxACCEL_CTRL, 'O', wxID_OPEN},
         {wxACCEL_CTRL, 'S', wxID_SAVE},
@@ -92,6 +95,30 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     SetAcceleratorTable(wxAcceleratorTable(static_cast<int>(std::size(keys)), keys));
     Bind(wxEVT_CLOSE_WINDOW, &CMainFrame::OnClose, this);
     Bind(wxEVT_MENU, &CMainFrame::OnExit, this, cmd::ID_APP_EXIT);
+    Bind(wxEVT_MENU, &CMainFrame::OnReviewRecording, this, cmd::ID_FILE_REVIEWRECORDING);
+    Bind(
+        wxEVT_UPDATE_UI,
+        [](wxUpdateUIEvent& event) { event.Enable(TheSetup().workerActive.load()); },
+        cmd::ID_FILE_REVIEWRECORDING);
+}
+
+// The review window only reads the file, as any other reader would: the run
+// goes on untouched however far back the window looks.
+void CMainFrame::OnReviewRecording(wxCommandEvent&) {
+    WxUserInterface ui;
+    const MeasurementSetup& setup = TheSetup();
+    const std::string name(setup.OutputFileName());
+    if (!setup.workerActive.load() || name.empty()) {
+        ui.ShowMessage("No recording is being made.", UserInterface::Icon::Information);
+        return;
+    }
+    // The file takes its name at the run's first checkpoint, a second in.
+    if (!HeldByRecorder(name)) {
+        ui.ShowMessage(name + ": the recording has not reached the disk yet; try again in a moment.",
+                       UserInterface::Icon::Information);
+        return;
+    }
+    CReviewFrame::Open(name, ui);
 }
 
 wxStatusBar* CMainFrame::OnCreateStatusBar(int number, long style, wxWindowID id,

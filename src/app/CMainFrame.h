@@ -16,6 +16,7 @@ class CMainFrame final : public wxDocParentFrame {
   private:
     void OnClose(wxCloseEvent& event);
     void OnExit(wxCommandEvent& event);
+    void OnReviewRecording(wxCommandEvent& event);
 };
 
 // Asked when the window is closed during a run.

@@ -25,6 +25,7 @@ inline constexpr int ID_MEASUREMENT_PAUSE = 12782;
 inline constexpr int ID_TOOLS_AUTOSCALEALL = 12783;
 inline constexpr int ID_HELP_SIMPLEHELP = 12784;
 inline constexpr int ID_TOOLS_LIVENUMBERS = 12785;
+inline constexpr int ID_FILE_REVIEWRECORDING = 12786;
 inline constexpr int ID_APP_ABOUT = 12760;
 inline constexpr int ID_APP_EXIT = 12761;
 inline constexpr int ID_NEXT_PANE = 12762;

@@ -61,6 +61,27 @@ void AddCoarserLevels(std::vector<std::vector<Extent>>& levels, std::size_t chan
     }
 }
 
+// Merges the coarser levels again above base blocks from `fromBase` on, after
+// the finest level grew; adds levels until one block is left.
+template <typename Extent>
+void RegrowCoarserLevels(std::vector<std::vector<Extent>>& levels, std::size_t channels,
+                         std::size_t fromBase) {
+    std::size_t from = fromBase;
+    for (std::size_t l = 1; levels[l - 1].size() / channels >= 2; ++l) {
+        const std::size_t count = levels[l - 1].size() / channels / 2;
+        if (l == levels.size()) levels.emplace_back();
+        from /= 2;
+        std::vector<Extent>& level = levels[l];
+        const std::vector<Extent>& below = levels[l - 1];
+        level.resize(count * channels);
+        for (std::size_t i = from; i < count; ++i) {
+            const std::span<Extent> out(&level[i * channels], channels);
+            std::copy_n(&below[2 * i * channels], channels, out.begin());
+            Merge(out, std::span<const Extent>(&below[(2 * i + 1) * channels], channels));
+        }
+    }
+}
+
 // Merges into `perChannel` the extents of [first, last): whole base blocks
 // from the levels, the scans outside them through `raw`.
 template <typename Extent, typename Raw>
@@ -333,21 +354,8 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     if (keepSums_) sampleSums_.assign(static_cast<std::size_t>(SumBlocks()) * n, SampleSums{});
     const int64_t chunkBlocks = std::max<int64_t>(1, kChunkScans / block);
     // `samples` start at block `firstBlock`; a partial last block is left to the raw path.
-    // Chunks start on sum blocks, which are whole base blocks; each sum block
-    // is summed just after its min-max scan, while it is still in the cache.
-    const int64_t sumStep = keepSums_ ? (kSumBlock / block) : chunkBlocks;
     const auto summarise = [&](const int16_t* samples, int64_t firstBlock, int64_t count) {
-        for (int64_t g = 0; g < count; g += sumStep) {
-            const int64_t end = std::min(count, g + sumStep);
-            for (int64_t b = g; b < end; ++b) {
-                const std::span<SampleMinMax> out(
-                    &base[static_cast<std::size_t>(firstBlock + b) * n], n);
-                ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
-                ClearEventBits(out, sampleMask_);
-            }
-            SumSamples(samples + static_cast<std::size_t>(g * block) * n, (firstBlock + g) * block,
-                       (end - g) * block);
-        }
+        SummariseSamples(samples, firstBlock, count, base);
     };
 
     // Readers that copy their stored words on any thread share the pass out.
@@ -438,6 +446,114 @@ bool MinMaxPyramid::BuildSamples(RecordingReader& reader, const ProgressCallback
     return true;
 }
 
+// Chunks start on sum blocks, which are whole base blocks; each sum block is
+// summed just after its min-max scan, while it is still in the cache.
+void MinMaxPyramid::SummariseSamples(const int16_t* samples, int64_t firstBlock, int64_t count,
+                                     std::vector<SampleMinMax>& base) {
+    const int64_t block = int64_t{1} << baseShift_;
+    const std::size_t n = channels_;
+    const int64_t sumStep = keepSums_ ? (kSumBlock / block) : count;
+    for (int64_t g = 0; g < count; g += sumStep) {
+        const int64_t end = std::min(count, g + sumStep);
+        for (int64_t b = g; b < end; ++b) {
+            const std::span<SampleMinMax> out(&base[static_cast<std::size_t>(firstBlock + b) * n],
+                                              n);
+            ScanSampleMinMax(samples + static_cast<std::size_t>(b * block) * n, block, n, out);
+            ClearEventBits(out, sampleMask_);
+        }
+        SumSamples(samples + static_cast<std::size_t>(g * block) * n, (firstBlock + g) * block,
+                   (end - g) * block);
+    }
+}
+
+void MinMaxPyramid::SummariseValues(const double* values, int64_t firstBlock, int64_t count,
+                                    std::vector<MinMax>& base) const {
+    const int64_t block = int64_t{1} << baseShift_;
+    const std::size_t n = channels_;
+    for (int64_t i = 0; i < count; ++i) {
+        MinMax* out = &base[static_cast<std::size_t>(firstBlock + i) * n];
+        const double* v = values + static_cast<std::size_t>(i * block) * n;
+        for (int64_t s = 0; s < block; ++s, v += n) {
+            for (std::size_t k = 0; k < n; ++k) {
+                const auto f = static_cast<float>(v[k]);
+                out[k].min = std::min(out[k].min, f);
+                out[k].max = std::max(out[k].max, f);
+            }
+        }
+    }
+}
+
+bool MinMaxPyramid::Extend(RecordingReader& reader, std::string& error) {
+    const int64_t total = reader.Info().scanCount;
+    if (channels_ == 0 || reader.Info().channels.size() != channels_ || total <= scans_) {
+        return true;
+    }
+    const int64_t block = int64_t{1} << baseShift_;
+    const std::size_t n = channels_;
+    const int64_t oldBlocks = scans_ / block;
+    const int64_t oldSumBlocks = SumBlocks();
+    const int64_t newBlocks = total / block;
+    const int64_t oldScans = scans_;
+    scans_ = total;
+    if (newBlocks == oldBlocks) return true;  // the new scans are read raw
+    // Sums are kept only over whole sum blocks, so a grown recording is read
+    // from the first sum block not yet summed, which holds no summarised base
+    // block beyond those it is read again for.
+    const int64_t from = keepSums_ ? oldSumBlocks * kSumBlock : oldBlocks * block;
+    const int64_t to = newBlocks * block;
+    const std::size_t baseSize = static_cast<std::size_t>(newBlocks) * n;
+    // Whole base blocks at a time, as many as the pass over a whole file reads.
+    const int64_t chunk = std::max<int64_t>(1, kChunkScans / block) * block;
+    const auto fail = [&](const std::string& why) {
+        scans_ = oldScans;
+        error = why;
+        return false;
+    };
+    // Blocks already summarised are summarised again when they are read over:
+    // the min-max of a block is the same, and the sums start from zero.
+    if (bySample_) {
+        std::vector<SampleMinMax>& base = sampleLevels_.empty()
+                                              ? sampleLevels_.emplace_back()
+                                              : sampleLevels_[0];
+        base.resize(baseSize, kNoSamples);
+        if (keepSums_) sampleSums_.resize(static_cast<std::size_t>(SumBlocks()) * n);
+        for (int64_t s = from; s < to; s += chunk) {
+            const int64_t count = std::min(chunk, to - s);
+            sampleScratch_.resize(static_cast<std::size_t>(count) * n);
+            if (!ReadStored(reader, s, count)) return fail(reader.Error());
+            const int64_t first = s / block;
+            for (int64_t b = first; b < first + count / block; ++b) {
+                std::fill_n(&base[static_cast<std::size_t>(b) * n], n, kNoSamples);
+            }
+            SummariseSamples(sampleScratch_.data(), first, count / block, base);
+        }
+        RegrowCoarserLevels(sampleLevels_, n, static_cast<std::size_t>(from / block));
+        return true;
+    }
+    std::vector<MinMax>& base = valueLevels_.empty() ? valueLevels_.emplace_back() : valueLevels_[0];
+    base.resize(baseSize, kEmpty);
+    if (keepSums_) valueSums_.resize(static_cast<std::size_t>(SumBlocks()) * n);
+    for (int64_t s = from; s < to; s += chunk) {
+        const int64_t count = std::min(chunk, to - s);
+        scratch_.resize(static_cast<std::size_t>(count) * n);
+        if (!reader.ReadValues(s, count, scratch_)) return fail(reader.Error());
+        if (s == 0) {
+            for (std::size_t k = 0; k < n; ++k) {
+                shifts_[k] = std::isfinite(scratch_[k]) ? scratch_[k] : 0.0;
+            }
+        }
+        const int64_t first = s / block;
+        std::fill(base.begin() + static_cast<std::ptrdiff_t>(first * static_cast<int64_t>(n)),
+                  base.begin() + static_cast<std::ptrdiff_t>((first + count / block) *
+                                                             static_cast<int64_t>(n)),
+                  kEmpty);
+        SumValues(scratch_.data(), s, count);
+        SummariseValues(scratch_.data(), first, count / block, base);
+    }
+    RegrowCoarserLevels(valueLevels_, n, static_cast<std::size_t>(from / block));
+    return true;
+}
+
 bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback& progress,
                                 std::string& error) {
     const int64_t block = int64_t{1} << baseShift_;
@@ -462,17 +578,7 @@ bool MinMaxPyramid::BuildValues(RecordingReader& reader, const ProgressCallback&
             }
         }
         SumValues(scratch_.data(), b * block, count * block);
-        for (int64_t i = 0; i < count; ++i) {
-            MinMax* out = &base[static_cast<std::size_t>(b + i) * n];
-            const double* v = &scratch_[static_cast<std::size_t>(i * block) * n];
-            for (int64_t s = 0; s < block; ++s, v += n) {
-                for (std::size_t k = 0; k < n; ++k) {
-                    const auto f = static_cast<float>(v[k]);
-                    out[k].min = std::min(out[k].min, f);
-                    out[k].max = std::max(out[k].max, f);
-                }
-            }
-        }
+        SummariseValues(scratch_.data(), b, count, base);
         if (progress && !progress((b + count) * block, scans_)) {
             error = reader.Info().fileName + ": cancelled";
             return false;

@@ -58,6 +58,13 @@ class MinMaxPyramid {
     // or `progress` cancels. `progress` is called on the calling thread.
     bool Build(RecordingReader& reader, const ProgressCallback& progress, std::string& error);
 
+    // Takes in the scans that `reader`, the reader it is queried with, has
+    // beyond those summarised: the recording grew while it was being made.
+    // Only the blocks that grew are read; the coarser levels above them are
+    // merged again. False with `error` when reading fails; the overview then
+    // keeps what it had.
+    bool Extend(RecordingReader& reader, std::string& error);
+
     // Exact min and max of every channel's engineering values over scans
     // [first, last), as floats.
     bool Range(RecordingReader& reader, int64_t first, int64_t last, std::span<MinMax> perChannel);
@@ -115,6 +122,14 @@ class MinMaxPyramid {
                        std::span<MinMax> out);
     // Sample extents (event bits cleared here) to the channels' values.
     void Calibrate(std::span<SampleMinMax> extents, std::span<MinMax> out) const;
+
+    // The min-max of `count` base blocks from block `firstBlock`, whose scans
+    // start at `samples` or `values`, into `base`, with the sums of the whole
+    // sum blocks among them; threads may summarise apart blocks at once.
+    void SummariseSamples(const int16_t* samples, int64_t firstBlock, int64_t count,
+                          std::vector<SampleMinMax>& base);
+    void SummariseValues(const double* values, int64_t firstBlock, int64_t count,
+                         std::vector<MinMax>& base) const;
 
     // Adds the sums of the whole sum blocks among `count` scans from scan
     // `first` (a multiple of the sum block) at `samples`.

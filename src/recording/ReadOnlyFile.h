@@ -32,6 +32,12 @@ class ReadOnlyFile {
     // a file still being recorded reads as it was then.
     uint64_t Size() const { return size_; }
 
+    // Takes the file's size anew, for a file that a recorder is still writing:
+    // reads may then reach what it appended. False with the system's reason,
+    // or with kFileChangedReason when the file is now shorter than it was.
+    // Not while another thread reads.
+    bool Grow(std::string& error);
+
     // Tells the system that the file is about to be read front to back.
     void AdviseSequential() const;
 

@@ -64,6 +64,21 @@ bool ReadOnlyFile::ReadAt(uint64_t offset, std::span<uint8_t> out, std::string& 
     return true;
 }
 
+bool ReadOnlyFile::Grow(std::string& error) {
+    struct stat st {};
+    if (::fstat(static_cast<int>(handle_), &st) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    const auto size = static_cast<uint64_t>(st.st_size);
+    if (size < size_) {
+        error = kFileChangedReason;
+        return false;
+    }
+    size_ = size;
+    return true;
+}
+
 void ReadOnlyFile::AdviseSequential() const {
     if (handle_ >= 0) ::posix_fadvise(static_cast<int>(handle_), 0, 0, POSIX_FADV_SEQUENTIAL);
 }

@@ -54,6 +54,20 @@ bool ReadOnlyFile::Open(const std::string& path, std::string& error) {
     return true;
 }
 
+bool ReadOnlyFile::Grow(std::string& error) {
+    LARGE_INTEGER size{};
+    if (!::GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &size)) {
+        error = WindowsErrorText(::GetLastError());
+        return false;
+    }
+    if (static_cast<uint64_t>(size.QuadPart) < size_) {
+        error = kFileChangedReason;
+        return false;
+    }
+    size_ = static_cast<uint64_t>(size.QuadPart);
+    return true;
+}
+
 // Windows reads ahead on its own when a file is read front to back.
 void ReadOnlyFile::AdviseSequential() const {}
 

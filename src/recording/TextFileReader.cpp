@@ -11,6 +11,7 @@
 #include "base/Utf8Text.h"
 #include "recording/EngineeringValue.h"
 #include "recording/MarkerJournalReader.h"
+#include "recording/OutputFile.h"
 #include "recording/TextWriter.h"
 
 namespace tamix {
@@ -71,15 +72,16 @@ int ParseTextLine(std::string_view line, std::span<double> out) {
     }
 }
 
-// One pass over the file: where every 1024th line starts, the start of the
-// last whole line, and where the whole lines end.
-bool TextFileReader::IndexLines(uint64_t& lastStart, std::string& reason) {
+// One pass over the file from the end of the lines indexed so far: where
+// every 1024th line starts, the start of the last whole line, and where the
+// whole lines end.
+bool TextFileReader::IndexLines(std::string& reason) {
     const uint64_t size = file_.Size();
-    std::vector<char> chunk(static_cast<std::size_t>(std::min<uint64_t>(size, kIndexChunk)));
-    int64_t lines = 0;
-    uint64_t lineStart = 0;
-    lastStart = 0;
-    for (uint64_t at = 0; at < size;) {
+    std::vector<char> chunk(
+        static_cast<std::size_t>(std::min<uint64_t>(size - wholeBytes_, kIndexChunk)));
+    int64_t lines = info_.scanCount;
+    uint64_t lineStart = wholeBytes_;
+    for (uint64_t at = wholeBytes_; at < size;) {
         const auto got = static_cast<std::size_t>(std::min<uint64_t>(chunk.size(), size - at));
         if (!file_.ReadAt(at, Bytes(chunk, got), reason)) return false;
         for (const char* p = chunk.data(); p < chunk.data() + got;) {
@@ -87,7 +89,7 @@ bool TextFileReader::IndexLines(uint64_t& lastStart, std::string& reason) {
                 std::memchr(p, '\n', static_cast<std::size_t>(chunk.data() + got - p)));
             if (nl == nullptr) break;
             if ((lines & ((int64_t{1} << kIndexShift) - 1)) == 0) index_.push_back(lineStart);
-            lastStart = lineStart;
+            lastStart_ = lineStart;
             ++lines;
             lineStart = at + static_cast<uint64_t>(nl - chunk.data()) + 1;
             p = nl + 1;
@@ -116,13 +118,11 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
     }
     reader->file_.AdviseSequential();
     std::vector<char> head(static_cast<std::size_t>(std::min<uint64_t>(size, kFirstLineBytes)));
-    uint64_t lastStart = 0;
     if (!reader->file_.ReadAt(0, Bytes(head, head.size()), reason) ||
-        !reader->IndexLines(lastStart, reason)) {
+        !reader->IndexLines(reason)) {
         error = path + ": " + reason;
         return nullptr;
     }
-    const int64_t lines = info.scanCount;
     std::array<double, kMaxChannels + 2> fields{};
     const std::string_view firstLine(head.data(), head.size());
     const int firstFields = ParseTextLine(firstLine.substr(0, firstLine.find('\n')), fields);
@@ -130,33 +130,48 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         error = path + ": it is not a text recording (line 1 is not a time and values)";
         return nullptr;
     }
-    const double firstTime = fields[0];
-    const int n = firstFields - 1;
-    if (lines == 0) {
+    reader->firstTime_ = fields[0];
+    reader->fields_ = firstFields;
+    if (info.scanCount == 0) {
         error = path + ": the file holds no whole line (cut short before its first scan)";
         return nullptr;
     }
-    if (reader->wholeBytes_ < size) {
+    reader->nextLine_ = 0;
+    if (!reader->Describe()) {
+        error = reader->error_;
+        return nullptr;
+    }
+    return reader;
+}
+
+// What the lines indexed so far and the info file say about the recording.
+bool TextFileReader::Describe() {
+    RecordingInfo& info = info_;
+    const std::string& path = info.fileName;
+    const int64_t lines = info.scanCount;
+    const int n = fields_ - 1;
+    info.notes.clear();
+    info.markers.clear();
+    info.incomplete = false;
+    info.markerJournal.clear();
+    if (wholeBytes_ < file_.Size()) {
         info.incomplete = true;
         info.notes.push_back("The file ends inside a line; its last " +
-                             std::to_string(size - reader->wholeBytes_) + " bytes are left out.");
+                             std::to_string(file_.Size() - wholeBytes_) + " bytes are left out.");
     }
     if (lines >= 2) {
         std::string_view last;
-        if (!reader->LineAt(lastStart, last)) {
-            error = reader->error_;
-            return nullptr;
-        }
-        if (ParseTextLine(last, fields) != firstFields) {
-            error = path + ": its last line does not hold " + std::to_string(n) + " values";
-            return nullptr;
+        std::array<double, kMaxChannels + 2> fields{};
+        if (!LineAt(lastStart_, last)) return false;
+        if (ParseTextLine(last, fields) != fields_) {
+            error_ = path + ": its last line does not hold " + std::to_string(n) + " values";
+            return false;
         }
         // Times are printed with three decimals; the spread over the whole file
         // gives the period far more exactly than two neighbouring lines.
-        const double period = (fields[0] - firstTime) / static_cast<double>(lines - 1);
+        const double period = (fields[0] - firstTime_) / static_cast<double>(lines - 1);
         info.period = std::round(period * 1e9) / 1e9;
     }
-    reader->nextLine_ = 0;
     if (info.period <= 0)
         info.notes.push_back("The sample period is unknown (fewer than 2 lines).");
     info.startTime = EstimatedStartTime(path, static_cast<double>(lines) * info.period);
@@ -168,8 +183,8 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         CopyText(info.channels[static_cast<std::size_t>(k)].name, "Chn" + std::to_string(k),
                  kNameChars);
     }
-    reader->hasInfoFile_ = reader->ReadInfoFile(InfoFileName(path));
-    if (!reader->hasInfoFile_) {
+    hasInfoFile_ = ReadInfoFile(InfoFileName(path));
+    if (!hasInfoFile_) {
         info.incomplete = true;
         info.notes.push_back("The info file " + InfoFileName(path) +
                              " is missing: channel names and markers are unknown.");
@@ -177,7 +192,32 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
     if (info.incomplete) info.notes.emplace_back(kCutShortNote);
     NoteRecorderHold(path, info);
     TakeMarkerJournal(path, info);
-    return reader;
+    return true;
+}
+
+// The recorder appends whole lines and flushes them once a second; a line
+// still being written lies beyond the whole lines and waits for the next call.
+// The period is worked out anew from the longer spread of times.
+bool TextFileReader::Refresh(bool& grew) {
+    grew = false;
+    if (!info_.beingRecorded) return true;
+    const int64_t scans = info_.scanCount;
+    const std::size_t markers = info_.markers.size();
+    const bool held = HeldByRecorder(info_.fileName);
+    std::string reason;
+    if (!file_.Grow(reason) || !IndexLines(reason)) {
+        error_ = info_.fileName + ": " + reason;
+        return false;
+    }
+    if (!Describe()) return false;
+    // Completed while it was read: the info file may have been written after
+    // the lines were read, so read them once more as they now stand.
+    if (held && !info_.beingRecorded && (!file_.Grow(reason) || !IndexLines(reason) || !Describe())) {
+        if (!reason.empty()) error_ = info_.fileName + ": " + reason;
+        return false;
+    }
+    grew = info_.scanCount != scans || info_.markers.size() != markers || !info_.beingRecorded;
+    return true;
 }
 
 bool TextFileReader::ReadInfoFile(const std::string& path) {

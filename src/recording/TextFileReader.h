@@ -30,6 +30,7 @@ class TextFileReader final : public RecordingReader {
     // Samples in volts (calibration 1 and 0), clamped to the sample range.
     bool ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) override;
     bool ReadValues(int64_t first, int64_t count, std::span<double> out) override;
+    bool Refresh(bool& grew) override;
     std::string Error() const override { return error_; }
 
     // Bytes of the whole lines; a partial last line lies beyond them.
@@ -42,9 +43,11 @@ class TextFileReader final : public RecordingReader {
   private:
     static constexpr int kIndexShift = 10;  // one index entry per 1024 lines
 
-    // One pass over the file: the index, the whole lines' end and count, and
-    // where the last whole line starts.
-    bool IndexLines(uint64_t& lastStart, std::string& reason);
+    // One pass over the file beyond the lines indexed so far: the index, the
+    // whole lines' end and count, and where the last whole line starts.
+    bool IndexLines(std::string& reason);
+    // Info() from the lines indexed and the info file; false with error_ set.
+    bool Describe();
     bool ReadInfoFile(const std::string& path);
     // The whole line that starts at byte `p`, with its line end; false with
     // error_ set when it cannot be read.
@@ -55,6 +58,9 @@ class TextFileReader final : public RecordingReader {
     RecordingInfo info_;
     std::vector<uint64_t> index_;
     uint64_t wholeBytes_ = 0;
+    uint64_t lastStart_ = 0;  // where the last whole line starts
+    double firstTime_ = 0;    // the time on line 1
+    int fields_ = 0;          // fields of every line: the time and the values
     bool hasInfoFile_ = false;
     // A window of the file's lines, so that neighbouring reads share one read call.
     std::vector<char> window_;

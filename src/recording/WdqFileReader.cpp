@@ -9,6 +9,7 @@
 #include "base/Utf8Text.h"
 #include "recording/EngineeringValue.h"
 #include "recording/MarkerJournalReader.h"
+#include "recording/OutputFile.h"
 #include "recording/Windows1252Text.h"
 
 namespace tamix {
@@ -259,6 +260,49 @@ std::unique_ptr<WdqFileReader> WdqFileReader::Open(const std::string& path, std:
     NoteRecorderHold(path, reader->info_);
     TakeMarkerJournal(path, reader->info_);
     return reader;
+}
+
+// The recorder raises the header's data size once a second, after the scans
+// it counts are on disk, and completes the trailer and header last: so the
+// file read anew, as it was opened, is always a sound prefix of the recording.
+bool WdqFileReader::Refresh(bool& grew) {
+    grew = false;
+    if (!info_.beingRecorded) return true;
+    std::string reason;
+    RecordingInfo info;
+    WdqLayout layout;
+    const WdqByteSource read = [&](uint64_t offset, std::span<uint8_t> out, std::string& why) {
+        return file_.ReadAt(offset, out, why);
+    };
+    // A recorder that completes the file while it is read leaves a half-made
+    // end: read it once more when the hold was there before and is gone after.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const bool held = HeldByRecorder(info_.fileName);
+        info = RecordingInfo{};
+        if (!file_.Grow(reason) || !ParseWdqFile(file_.Size(), read, info, layout, reason)) {
+            error_ = info_.fileName + ": " + reason;
+            return false;
+        }
+        NoteRecorderHold(info_.fileName, info);
+        if (info.beingRecorded || !held) break;
+    }
+    if (static_cast<uint32_t>(info.startTime) != opened_ ||
+        info.channels.size() != info_.channels.size() || info.period != info_.period ||
+        layout.dataOffset != layout_.dataOffset || info.scanCount < info_.scanCount) {
+        error_ = info_.fileName + ": " + std::string(kFileChangedReason);
+        return false;
+    }
+    info.fileName = info_.fileName;
+    TakeMarkerJournal(info.fileName, info);
+    const auto sameMarker = [](const RecordingMarker& a, const RecordingMarker& b) {
+        return a.scan == b.scan && a.comment == b.comment;
+    };
+    grew = info.scanCount != info_.scanCount || !info.beingRecorded ||
+           !std::equal(info.markers.begin(), info.markers.end(), info_.markers.begin(),
+                       info_.markers.end(), sameMarker);
+    info_ = std::move(info);
+    layout_ = layout;
+    return true;
 }
 
 bool WdqFileReader::CheckRange(int64_t first, int64_t count, std::size_t outSize,

@@ -57,6 +57,7 @@ class WdqFileReader final : public RecordingReader {
     bool ReadValues(int64_t first, int64_t count, std::span<double> out) override;
     bool CopyStoredSamples(int64_t first, int64_t count, std::span<int16_t> out,
                            std::string& error) const override;
+    bool Refresh(bool& grew) override;
     std::string Error() const override { return error_; }
 
     const WdqLayout& Layout() const { return layout_; }

@@ -19,6 +19,18 @@ void ReviewViewport::ShowAll() {
     span_ = total_;
 }
 
+void ReviewViewport::Grow(int64_t totalScans) {
+    if (totalScans <= total_) return;
+    const bool all = ShowsAll();
+    const bool atEnd = EndScan() >= total_;
+    total_ = totalScans;
+    if (all) {
+        ShowAll();
+    } else if (atEnd) {
+        End();
+    }
+}
+
 int64_t ReviewViewport::ScanAtColumn(int column) const {
     column = std::clamp(column, 0, columns_);
     // span × columns stays far below 2^63 for any recording a reader accepts.

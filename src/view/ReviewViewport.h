@@ -48,6 +48,10 @@ class ReviewViewport {
     // Centres `scan` (as far as the ends allow), at the current zoom.
     void CentreOn(int64_t scan);
     void ShowAll();
+    // The recording grew to `totalScans` while it is being made: a view of
+    // the whole recording goes on showing all of it, one that reached the end
+    // follows the end at its zoom, and any other stays where it was.
+    void Grow(int64_t totalScans);
 
   private:
     int64_t total_;

@@ -43,6 +43,10 @@ constexpr int kMeasureHeight = 170;
 constexpr int kStatsDelayMs = 80;
 constexpr int kOverviewTimerId = 1;
 constexpr int kStatsTimerId = 2;
+constexpr int kFollowTimerId = 3;
+// The recorder makes its file readable once a second; reading on twice as
+// often shows each second soon after it reached the disk.
+constexpr int kFollowMs = 500;
 
 wxString W(std::string_view s) {
     return wxString::FromUTF8(s.data(), s.size());
@@ -149,7 +153,8 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
     : wxFrame(nullptr, wxID_ANY, wxString(), wxDefaultPosition, wxSize(1100, 720)),
       m_reader(std::move(reader)),
       m_timer(this, kOverviewTimerId),
-      m_statsTimer(this, kStatsTimerId) {
+      m_statsTimer(this, kStatsTimerId),
+      m_followTimer(this, kFollowTimerId) {
     const RecordingInfo& info = m_reader->Info();
     SetTitle(wxFileName(W(info.fileName)).GetFullName() + " - Review - " + text::kAppTitle);
     SetIcon(wxIcon(tamix_xpm));
@@ -280,15 +285,17 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
                 ShowStatistics(*span);
         },
         kStatsTimerId);
+    Bind(
+        wxEVT_TIMER, [this](wxTimerEvent&) { FollowRecording(); }, kFollowTimerId);
     Bind(wxEVT_CLOSE_WINDOW, &CReviewFrame::OnClose, this);
 
     m_canvas->SetRecording(m_reader.get(), nullptr);
     m_canvas->SetMarkers(&m_edited);
     if (info.beingRecorded) {
-        // Not a crash: the recorder is still writing, and the window shows
-        // what was on disk when it opened.
-        m_stateText = wxString::Format("Being recorded: %lld scans so far",
-                                       static_cast<long long>(info.scanCount));
+        // Not a crash: the recorder is still writing, and the window reads on
+        // as the scans reach the disk.
+        m_stateText = RecordedState();
+        m_followTimer.Start(kFollowMs);
     } else if (info.incomplete) {
         std::string why;
         for (const std::string& note : info.notes) why += (why.empty() ? "" : " ") + note;
@@ -310,6 +317,7 @@ void CReviewFrame::CloseAll() {
 }
 
 CReviewFrame::~CReviewFrame() {
+    m_followTimer.Stop();
     m_timer.Stop();
     m_statsTimer.Stop();
     m_builder.Cancel();
@@ -365,6 +373,51 @@ void CReviewFrame::OnTimer(wxTimerEvent&) {
                                        static_cast<long long>(info.scanCount));
     }
     SetStatus(kState, m_stateText);
+}
+
+wxString CReviewFrame::RecordedState() const {
+    const RecordingInfo& info = m_reader->Info();
+    if (info.beingRecorded) {
+        return wxString::Format("Being recorded: %lld scans so far",
+                                static_cast<long long>(info.scanCount));
+    }
+    return wxString::Format("%zu channels at %g Hz, %lld scans", info.channels.size(),
+                            info.period > 0 ? 1.0 / info.period : 0.0,
+                            static_cast<long long>(info.scanCount));
+}
+
+// Only this window's reader and overview are touched, on this thread: the
+// recorder is never asked for anything and never waits for the window.
+void CReviewFrame::FollowRecording() {
+    // The overview summarises what its builder's reader saw; this reader
+    // reads on only once it can extend it.
+    if (!m_overview) return;
+    bool grew = false;
+    std::string error;
+    if (!m_reader->Refresh(grew) || (grew && !m_overview->Extend(*m_reader, error))) {
+        m_followTimer.Stop();
+        ReadFailed(error.empty() ? m_reader->Error() : error);
+        return;
+    }
+    if (!grew) return;
+    const RecordingInfo& info = m_reader->Info();
+    if (!info.beingRecorded) m_followTimer.Stop();
+    // Markers edited here are the user's; the recorder's arrive otherwise.
+    if (!m_markersChanged) {
+        m_edited = info.markers;
+        ListMarkers();
+    }
+    m_stateText = info.incomplete && !info.beingRecorded
+                      ? wxString("Cut short: the recorder ended without closing the file")
+                      : RecordedState();
+    m_canvas->SetNotice(info.beingRecorded ? m_stateText : wxString());
+    SetStatus(kState, m_stateText);
+    m_jumping = true;  // keeps the chosen marker
+    m_canvas->RecordingGrew();
+    m_jumping = false;
+    if (const auto span = m_canvas->cursors().Span(); m_statsFollowCursors && span) {
+        m_statsTimer.StartOnce(kStatsDelayMs);
+    }
 }
 
 void CReviewFrame::ViewChanged() {

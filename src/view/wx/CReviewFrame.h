@@ -106,6 +106,9 @@ class CReviewFrame final : public wxFrame {
     CReviewFrame(std::unique_ptr<RecordingReader> reader, std::unique_ptr<RecordingReader> second);
 
     void OnTimer(wxTimerEvent&);
+    // Takes in what a recording that is going on has added to its file.
+    void FollowRecording();
+    wxString RecordedState() const;
     void OnClose(wxCloseEvent& event);
     void OnScroll(wxScrollEvent& event);
     void OnMarkerChosen(wxCommandEvent& event);
@@ -153,6 +156,7 @@ class CReviewFrame final : public wxFrame {
     bool m_statsFollowCursors = false;  // the statistics shown are of the cursors' span
     wxTimer m_timer;                    // polls the overview's builder
     wxTimer m_statsTimer;               // the statistics once a cursor has stood still a moment
+    wxTimer m_followTimer;              // reads on in a recording that is being made
     WxUserInterface m_ui;
     int64_t m_scrollUnit = 1;  // scans per scroll-bar step
     wxString m_stateText;

@@ -92,6 +92,12 @@ void ReviewCanvas::SetRecording(RecordingReader* reader, MinMaxPyramid* overview
     ViewChanged();
 }
 
+void ReviewCanvas::RecordingGrew() {
+    if (m_reader == nullptr) return;
+    m_viewport.Grow(m_reader->Info().scanCount);
+    ViewChanged();
+}
+
 void ReviewCanvas::SetNotice(const wxString& notice) {
     if (m_notice == notice) return;
     m_notice = notice;

@@ -39,6 +39,9 @@ class ReviewCanvas final : public wxWindow {
     // The recording to show; the overview is null while it is being built.
     // Both stay owned by the frame and outlive their use here.
     void SetRecording(RecordingReader* reader, MinMaxPyramid* overview);
+    // The reader and the overview took in more scans of a recording that is
+    // being made; the view follows its end if it was there.
+    void RecordingGrew();
     // A line shown in the header while there is no overview (progress, failure).
     void SetNotice(const wxString& notice);
 
