@@ -16,6 +16,7 @@
 #include "view/ReviewReadout.h"
 #include "view/TimeAxis.h"
 #include "view/TraceReadout.h"
+#include "view/wx/AccessibleName.h"
 #include "view/wx/StripFrame.h"
 
 namespace tamix {
@@ -129,6 +130,11 @@ void ReviewCanvas::LayOutStrips(int width, int height) {
 }
 
 void ReviewCanvas::ViewChanged() {
+    // The scans in view, for a screen reader: the picture alone does not say.
+    SetAccessibleName(*this, wxString::Format("Scans %lld to %lld of %lld",
+                                              static_cast<long long>(m_viewport.First()),
+                                              static_cast<long long>(m_viewport.EndScan()),
+                                              static_cast<long long>(m_viewport.TotalScans())));
     m_dirty = true;
     Refresh(false);
     // The scan under a pointer that stayed put has changed.

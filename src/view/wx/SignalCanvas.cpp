@@ -2,11 +2,9 @@
 
 #include <wx/dcclient.h>
 
-#if defined(__WXGTK__)
-#include <atk/atk.h>
-#endif
 #include "control/MeasurementCommands.h"
 #include "dialogs/wx/CMessageBox.h"
+#include "view/wx/AccessibleName.h"
 #include "view/wx/CTamixView.h"
 
 namespace tamix {
@@ -74,14 +72,7 @@ void SignalCanvas::RequestFullRedraw() {
 void SignalCanvas::SetAccessibleText(const wxString& text) {
     if (text == m_accessibleText) return;
     m_accessibleText = text;
-#if defined(__WXGTK__)
-    // Every GTK widget is its own accessible object's implementor.
-    if (GetHandle() == nullptr) return;
-    AtkObject* accessible = atk_implementor_ref_accessible(ATK_IMPLEMENTOR(GetHandle()));
-    if (accessible == nullptr) return;
-    atk_object_set_name(accessible, text.utf8_str());
-    g_object_unref(accessible);
-#endif
+    SetAccessibleName(*this, text);
 }
 
 void SignalCanvas::OnSize(wxSizeEvent& event) {
