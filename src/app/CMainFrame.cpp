@@ -37,8 +37,8 @@ class QuietStatusBar final : public wxStatusBar {
 wxMenuBar* CreateMainMenu() {
     auto* file = new wxMenu;
     file->Append(wxID_OPEN, "&Open...\tCtrl+O");
-    file->Append(cmd::ID_FILE_REVIEWRECORDING, "Re&view the recording\tR");
     file->AppendSubMenu(new wxMenu, "&Recent files");
+    file->Append(cmd::ID_FILE_REVIEWRECORDING, "Re&view the recording\tR");
     file->AppendSeparator();
     file->Append(cmd::ID_APP_EXIT, "E&xit");
     auto* measurement = new wxMenu;
@@ -73,8 +73,11 @@ CMainFrame::CMainFrame(wxDocManager* manager, const wxString& title)
     SetIcon(wxIcon(tamix_xpm));
     SetMenuBar(CreateMainMenu());
     // The recent files open for review, from a submenu of File.
-    wxMenuItem* recent = GetMenuBar()->GetMenu(0)->FindItemByPosition(1);
-    manager->FileHistoryUseMenu(recent->GetSubMenu());
+    wxMenu* recent = nullptr;
+    for (const wxMenuItem* item : GetMenuBar()->GetMenu(0)->GetMenuItems()) {
+        if (item->IsSubMenu()) recent = item->GetSubMenu();
+    }
+    manager->FileHistoryUseMenu(recent);
     manager->FileHistoryAddFilesToMenu();
     CreateStatusBar();
     // Every key is in the frame's table, plain letters too: wxGTK does not
