@@ -117,8 +117,9 @@ void CMainFrame::OnReviewRecording(wxCommandEvent&) {
     }
     // The file takes its name at the run's first checkpoint, a second in.
     if (!HeldByRecorder(name)) {
-        ui.ShowMessage(name + ": the recording has not reached the disk yet; try again in a moment.",
-                       UserInterface::Icon::Information);
+        ui.ShowMessage(
+            name + ": the recording has not reached the disk yet; try again in a moment.",
+            UserInterface::Icon::Information);
         return;
     }
     CReviewFrame::Open(name, ui);

@@ -512,9 +512,8 @@ bool MinMaxPyramid::Extend(RecordingReader& reader, std::string& error) {
     // Blocks already summarised are summarised again when they are read over:
     // the min-max of a block is the same, and the sums start from zero.
     if (bySample_) {
-        std::vector<SampleMinMax>& base = sampleLevels_.empty()
-                                              ? sampleLevels_.emplace_back()
-                                              : sampleLevels_[0];
+        std::vector<SampleMinMax>& base =
+            sampleLevels_.empty() ? sampleLevels_.emplace_back() : sampleLevels_[0];
         base.resize(baseSize, kNoSamples);
         if (keepSums_) sampleSums_.resize(static_cast<std::size_t>(SumBlocks()) * n);
         for (int64_t s = from; s < to; s += chunk) {
@@ -530,7 +529,8 @@ bool MinMaxPyramid::Extend(RecordingReader& reader, std::string& error) {
         RegrowCoarserLevels(sampleLevels_, n, static_cast<std::size_t>(from / block));
         return true;
     }
-    std::vector<MinMax>& base = valueLevels_.empty() ? valueLevels_.emplace_back() : valueLevels_[0];
+    std::vector<MinMax>& base =
+        valueLevels_.empty() ? valueLevels_.emplace_back() : valueLevels_[0];
     base.resize(baseSize, kEmpty);
     if (keepSums_) valueSums_.resize(static_cast<std::size_t>(SumBlocks()) * n);
     for (int64_t s = from; s < to; s += chunk) {

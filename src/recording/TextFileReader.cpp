@@ -118,8 +118,7 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
     }
     reader->file_.AdviseSequential();
     std::vector<char> head(static_cast<std::size_t>(std::min<uint64_t>(size, kFirstLineBytes)));
-    if (!reader->file_.ReadAt(0, Bytes(head, head.size()), reason) ||
-        !reader->IndexLines(reason)) {
+    if (!reader->file_.ReadAt(0, Bytes(head, head.size()), reason) || !reader->IndexLines(reason)) {
         error = path + ": " + reason;
         return nullptr;
     }
@@ -212,7 +211,8 @@ bool TextFileReader::Refresh(bool& grew) {
     if (!Describe()) return false;
     // Completed while it was read: the info file may have been written after
     // the lines were read, so read them once more as they now stand.
-    if (held && !info_.beingRecorded && (!file_.Grow(reason) || !IndexLines(reason) || !Describe())) {
+    if (held && !info_.beingRecorded &&
+        (!file_.Grow(reason) || !IndexLines(reason) || !Describe())) {
         if (!reason.empty()) error_ = info_.fileName + ": " + reason;
         return false;
     }

@@ -180,14 +180,16 @@ TEST(RecordingGrowth, ATextFileFollowedLineByLineReadsAsTheFinishedOne) {
     }
     const std::string path = dir.File("growing.dat");
     const std::string info = dir.File("growing_info.txt");
-    WriteInPlace(info, std::vector<uint8_t>{'C', 'h', 'a', 'n', 'n', 'e', 'l', ' ', 'n', 'a', 'm',
-                                            'e', ':', ' ', 'a', '\n', 'C', 'h', 'a', 'n', 'n',
-                                            'e', 'l', ' ', 'n', 'a', 'm', 'e', ':', ' ', 'b', '\n'});
+    WriteInPlace(info, std::vector<uint8_t>{'C', 'h', 'a', 'n', 'n',  'e', 'l', ' ', 'n', 'a', 'm',
+                                            'e', ':', ' ', 'a', '\n', 'C', 'h', 'a', 'n', 'n', 'e',
+                                            'l', ' ', 'n', 'a', 'm',  'e', ':', ' ', 'b', '\n'});
     // Each step writes whole lines and half of the next, as a flush may.
     const auto upTo = [&](int64_t lines) {
         const std::size_t end = lineEnds[static_cast<std::size_t>(lines) - 1];
-        const std::size_t half = lines < kScans ? (lineEnds[static_cast<std::size_t>(lines)] - end) / 2 : 0;
-        return std::vector<uint8_t>(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(end + half));
+        const std::size_t half =
+            lines < kScans ? (lineEnds[static_cast<std::size_t>(lines)] - end) / 2 : 0;
+        return std::vector<uint8_t>(text.begin(),
+                                    text.begin() + static_cast<std::ptrdiff_t>(end + half));
     };
     const std::vector<int64_t> steps = {3, 1024, 1025, 8192, 9000, 9000, 20000, kScans};
     WriteInPlace(path, upTo(steps[0]));
