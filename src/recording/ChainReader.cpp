@@ -182,9 +182,9 @@ ChainReader::Step ChainReader::TakeNext() {
     }
     // The last scans of a file being recorded, or the first marker of one
     // just begun, may not be on disk yet: the link is looked at again later.
-    const bool unsettled = previous.beingRecorded ||
-                           (next ? next->Info().beingRecorded && next->Info().markers.empty()
-                                 : HeldByRecorder(name));
+    const bool unsettled =
+        previous.beingRecorded ||
+        (next ? next->Info().beingRecorded && next->Info().markers.empty() : HeldByRecorder(name));
     if (unsettled) return Step::None;
     linkNotes_.push_back("The chain ends before " + BaseName(name) + ": " + fault + ".");
     ended_ = true;

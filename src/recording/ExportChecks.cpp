@@ -87,7 +87,7 @@ bool CheckOutputsApart(const RecordingInfo& info, ExportFormat format, const std
             const bool infoFile = info.format == RecordingFormat::Text && i % 2 == 1;
             const std::string what =
                 infoFile ? "the info file of the recording being exported (" + inputs[i] + ")"
-                     : "the recording being exported (" + inputs[i] + ")";
+                         : "the recording being exported (" + inputs[i] + ")";
             error = OutputTitle(format, outputs, k) + ": this is " + what +
                     "; the export would overwrite what it reads. Choose another name.";
             return false;

@@ -8,9 +8,7 @@
 #include <thread>
 
 #include "../support/TempDir.h"
-#include "WdqBytes.h"
-#include "base/MarkerTable.h"
-#include "base/Utf8Text.h"
+#include "ChainFiles.h"
 #include "recording/ChainReader.h"
 #include "recording/ExportChecks.h"
 #include "recording/MarkerSave.h"
@@ -21,129 +19,13 @@
 namespace tamix {
 namespace {
 
-constexpr double kPeriod = 0.002;
-constexpr std::size_t kChannels = 2;
-
-// The sample of channel k at scan s of the whole run: another on every scan
-// of a file, a multiple of 4 so that WinDaq's event bits stay clear.
-int16_t RunSample(int64_t s, std::size_t k) {
-    return static_cast<int16_t>(((s * 37 + static_cast<int64_t>(k) * 5000) % 8000 - 4000) * 4);
-}
-
-struct PartMarker {
-    int64_t scan = 0;
-    std::string comment;
-};
-
-// One file of a chain as the recorder writes it.
-struct Part {
-    std::string name;
-    int64_t scans = 0;
-    std::vector<PartMarker> markers;
-    std::size_t channels = kChannels;
-    double period = kPeriod;
-    uint16_t flags = 0;  // WinDaq header word 100
-};
-
-// Files of `lengths` scans, named and marked by hand as the chain's rule
-// says: every file after the first begins with "Continued from" the one before
-// at the whole run's scan index of its own first scan; each has a marker of
-// its own at its scan 3.
-std::vector<Part> ChainParts(const std::vector<int64_t>& lengths, const std::string& ext) {
-    const char* stems[] = {"run", "run-0002", "run-0003", "run-0004"};
-    std::vector<Part> parts;
-    int64_t before = 0;
-    for (std::size_t i = 0; i < lengths.size(); ++i) {
-        Part p;
-        p.name = stems[i] + ext;
-        p.scans = lengths[i];
-        p.markers.push_back({0, i == 0 ? std::string("Acquisition start")
-                                       : "Continued from " + parts[i - 1].name + " at scan " +
-                                             std::to_string(before)});
-        p.markers.push_back({3, "note " + std::to_string(i + 1)});
-        parts.push_back(p);
-        before += lengths[i];
-    }
-    return parts;
-}
-
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr) << path;
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-}
-
-// A WinDaq file holding scans [first, first + part.scans) of the run.
-void WriteWdqPart(const std::string& path, int64_t first, const Part& part) {
-    test::WdqBytesSpec s;
-    s.channels = static_cast<int>(part.channels);
-    s.channelByte = static_cast<uint8_t>(0x20 | part.channels);
-    s.flags = part.flags;
-    s.period = part.period;
-    s.slopes = {1 / 819.2, 2 / 819.2, 3 / 819.2};
-    s.intercepts = {0.0, 1.0, 2.0};
-    s.units = {"V", "bar", "V"};
-    for (int64_t i = 0; i < part.scans; ++i) {
-        for (std::size_t k = 0; k < part.channels; ++k) s.samples.push_back(RunSample(first + i, k));
-    }
-    for (std::size_t k = 0; k < part.channels; ++k) s.annotations += "In" + std::to_string(k) + '\0';
-    s.annotationSize = static_cast<uint16_t>(s.annotations.size());
-    for (const PartMarker& m : part.markers) {
-        if (m.scan == 0) {
-            s.events.insert(s.events.end(), {0u, 1700000000u});
-        } else {
-            s.events.push_back(static_cast<uint32_t>(-m.scan));
-        }
-        s.events.push_back(0x80000000u | static_cast<uint32_t>(s.annotations.size()));
-        s.annotations += m.comment + '\0';
-    }
-    WriteFile(path, test::MakeWdqBytes(s));
-}
-
-// A text recording and its info file, written by the recorder's own writers;
-// the lines' times count from the file's first scan or, as another writer
-// may, from the run's.
-void WriteTextPart(const std::string& path, int64_t first, const Part& part, bool runTimes) {
-    std::vector<ChannelInfo> channels(part.channels);
-    for (std::size_t k = 0; k < part.channels; ++k)
-        CopyText(channels[k].name, "In" + std::to_string(k), kNameChars);
-    std::string text;
-    char line[kMaxTextLine];
-    for (int64_t i = 0; i < part.scans; ++i) {
-        std::vector<int16_t> scan;
-        for (std::size_t k = 0; k < part.channels; ++k) scan.push_back(RunSample(first + i, k));
-        text.append(line, FormatTextLine(line, runTimes ? first + i : i, part.period, scan,
-                                         channels));
-    }
-    WriteFile(path, std::vector<uint8_t>(text.begin(), text.end()));
-    auto markers = std::make_unique<MarkerTable>();
-    for (std::size_t m = 0; m < part.markers.size(); ++m) {
-        markers->markerPos[m] = part.markers[m].scan;
-        CopyText(markers->markerText[m], part.markers[m].comment, kCommentChars);
-    }
-    std::string error;
-    auto info = DefaultFileOpener().Create(InfoFileName(path), error);
-    ASSERT_TRUE(info) << error;
-    ASSERT_TRUE(WriteInfoFile(*info, channels, *markers, static_cast<int>(part.markers.size()),
-                              part.period) &&
-                info->Close());
-}
-
-std::vector<std::string> WriteChain(const test::TempDir& dir, const std::vector<Part>& parts) {
-    std::vector<std::string> paths;
-    int64_t first = 0;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        paths.push_back(dir.File(parts[i].name));
-        if (parts[i].name.ends_with(".wdq")) {
-            WriteWdqPart(paths.back(), first, parts[i]);
-        } else {
-            WriteTextPart(paths.back(), first, parts[i], i == 2);
-        }
-        first += parts[i].scans;
-    }
-    return paths;
-}
+using test::ChainParts;
+using test::kChannels;
+using test::kPeriod;
+using test::Part;
+using test::RunSample;
+using test::WriteChain;
+using test::WriteWdqPart;
 
 bool HasNote(const RecordingInfo& info, const std::string& text) {
     return std::any_of(info.notes.begin(), info.notes.end(),
@@ -172,17 +54,15 @@ struct Range {
     int64_t first;
     int64_t count;
 };
-constexpr Range kRanges[] = {{0, 75}, {25, 10}, {29, 2}, {30, 20}, {35, 10},
-                             {45, 10}, {10, 60}, {74, 1}, {75, 0}, {50, 25}};
+constexpr Range kRanges[] = {{0, 75},  {25, 10}, {29, 2}, {30, 20}, {35, 10},
+                             {45, 10}, {10, 60}, {74, 1}, {75, 0},  {50, 25}};
 
 void ExpectReadsEqualTheParts(RecordingReader& chain, const std::vector<std::string>& paths,
                               bool words) {
-    const auto samples = Concatenated<int16_t>(paths, [](RecordingReader& r, auto& v) {
-        return r.ReadSamples(0, r.Info().scanCount, v);
-    });
-    const auto values = Concatenated<double>(paths, [](RecordingReader& r, auto& v) {
-        return r.ReadValues(0, r.Info().scanCount, v);
-    });
+    const auto samples = Concatenated<int16_t>(
+        paths, [](RecordingReader& r, auto& v) { return r.ReadSamples(0, r.Info().scanCount, v); });
+    const auto values = Concatenated<double>(
+        paths, [](RecordingReader& r, auto& v) { return r.ReadValues(0, r.Info().scanCount, v); });
     ASSERT_EQ(static_cast<int64_t>(samples.size()), chain.Info().scanCount * 2);
     for (const Range& r : kRanges) {
         SCOPED_TRACE("scans " + std::to_string(r.first) + " +" + std::to_string(r.count));
@@ -197,7 +77,9 @@ void ExpectReadsEqualTheParts(RecordingReader& chain, const std::vector<std::str
         std::vector<int16_t> w(n);
         std::string error;
         EXPECT_EQ(chain.CopyStoredSamples(r.first, r.count, w, error), words) << error;
-        if (words) EXPECT_TRUE(std::equal(w.begin(), w.end(), samples.begin() + at));
+        if (words) {
+            EXPECT_TRUE(std::equal(w.begin(), w.end(), samples.begin() + at));
+        }
     }
 }
 
@@ -258,8 +140,9 @@ TEST(ChainReader, WinDaqFilesReadAsOneRecordingFromAnyOfThem) {
             EXPECT_EQ(info.markers[m].scan, markers[m].first) << m;
             EXPECT_EQ(info.markers[m].comment, markers[m].second) << m;
         }
-        EXPECT_TRUE(HasNote(info, "It is a chain of 3 files, read as one recording: run.wdq, "
-                                  "run-0002.wdq, run-0003.wdq."));
+        EXPECT_TRUE(HasNote(info,
+                            "It is a chain of 3 files, read as one recording: run.wdq, "
+                            "run-0002.wdq, run-0003.wdq."));
         ExpectReadsEqualTheParts(*chain, paths, true);
         // The samples run on across the files, as the unit gave them.
         std::vector<int16_t> all(150);
@@ -309,15 +192,18 @@ TEST(ChainReader, ABrokenLinkEndsTheChainBeforeItsFile) {
         std::function<void(Part&)> spoil;
         const char* reason;
     } cases[] = {
-        {"wrong scan", [](Part& p) { p.markers[0].comment = "Continued from run-0002.wdq at scan 49"; },
+        {"wrong scan",
+         [](Part& p) { p.markers[0].comment = "Continued from run-0002.wdq at scan 49"; },
          "its first marker is \"Continued from run-0002.wdq at scan 49\", not \"Continued from "
          "run-0002.wdq at scan 50\""},
         {"wrong file", [](Part& p) { p.markers[0].comment = "Continued from run.wdq at scan 50"; },
-         "not \"Continued from run-0002.wdq at scan 50\""},
+         "its first marker is \"Continued from run.wdq at scan 50\", not \"Continued from "
+         "run-0002.wdq at scan 50\""},
         {"no marker", [](Part& p) { p.markers[0].comment = "Acquisition start"; },
          "its first marker is \"Acquisition start\""},
         {"marker later", [](Part& p) { p.markers[0].scan = 2; },
-         "lies at scan 2, not at its first scan"},
+         "its marker \"Continued from run-0002.wdq at scan 50\" lies at scan 2, not at its "
+         "first scan"},
         {"channels", [](Part& p) { p.channels = 3; }, "it has 3 channels, run.wdq has 2"},
         {"period", [](Part& p) { p.period = 0.001; }, "its scans are 0.001 s apart, not 0.002 s"},
         {"HiRes", [](Part& p) { p.flags = 0x0002; }, "its samples are HiRes"},
@@ -332,9 +218,10 @@ TEST(ChainReader, ABrokenLinkEndsTheChainBeforeItsFile) {
         auto chain = OpenRecording(paths[0], error);
         ASSERT_TRUE(chain) << error;
         EXPECT_EQ(chain->Info().scanCount, 50);
-        EXPECT_EQ(chain->Info().chainFiles, std::vector<std::string>(paths.begin(), paths.end() - 1));
-        EXPECT_TRUE(HasNote(chain->Info(), std::string("The chain ends before run-0003.wdq: ") +
-                                               c.reason))
+        EXPECT_EQ(chain->Info().chainFiles,
+                  std::vector<std::string>(paths.begin(), paths.end() - 1));
+        EXPECT_TRUE(
+            HasNote(chain->Info(), std::string("The chain ends before run-0003.wdq: ") + c.reason))
             << testing::PrintToString(chain->Info().notes);
         EXPECT_TRUE(HasNote(chain->Info(), "It is a chain of 2 files"));
         // The file the chain does not reach is read alone.
@@ -448,7 +335,8 @@ TEST(ChainReader, NoExportOverAnyFileOfTheChainAndNoMarkersSavedIntoOne) {
     EXPECT_FALSE(CheckOutputsApart(chain->Info(), ExportFormat::Text, paths[2], error));
     EXPECT_NE(error.find("the recording being exported (" + paths[2] + ")"), std::string::npos)
         << error;
-    EXPECT_FALSE(CheckOutputsApart(chain->Info(), ExportFormat::Csv, InfoFileName(paths[1]), error));
+    EXPECT_FALSE(
+        CheckOutputsApart(chain->Info(), ExportFormat::Csv, InfoFileName(paths[1]), error));
     EXPECT_NE(error.find("the info file of the recording being exported"), std::string::npos)
         << error;
     const std::string before = test::ReadText(InfoFileName(paths[1]));
