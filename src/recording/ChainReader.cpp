@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "base/TextLimits.h"
+#include "base/Utf8Text.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
 
@@ -117,7 +119,10 @@ std::string ChainLinkFault(const RecordingInfo& chain, const RecordingInfo& prev
     const std::string expected = ContinuedFromComment(BaseName(previous.fileName), scans);
     if (next.markers.empty()) return "it has no marker \"" + expected + "\"";
     const RecordingMarker& marker = next.markers.front();
-    if (marker.comment != expected) {
+    // A marker keeps kCommentChars characters: after a long file name only
+    // the part of the comment that fits can be checked.
+    const std::string_view kept = Utf8Prefix(expected, kCommentChars, kCommentBytes - 1);
+    if (marker.comment != expected && (kept.size() == expected.size() || marker.comment != kept)) {
         return "its first marker is \"" + marker.comment + "\", not \"" + expected + "\"";
     }
     if (marker.scan != 0) {
@@ -214,7 +219,9 @@ void ChainReader::Describe() {
         info.incomplete = info.incomplete || p.incomplete;
         const std::string name = BaseName(p.fileName);
         for (const std::string& note : p.notes) {
-            info.notes.push_back(chain ? name + ": " + note : note);
+            std::string shown = chain ? name + ": " : std::string();
+            shown += note;
+            info.notes.push_back(std::move(shown));
         }
         if (!p.markerJournal.empty()) info.markerJournal = p.markerJournal;
         if (chain) info.chainFiles.push_back(p.fileName);

@@ -244,6 +244,25 @@ TEST(ChainReader, ABrokenLinkEndsTheChainBeforeItsFile) {
     EXPECT_FALSE(HasNote(first->Info(), "It is a chain"));
 }
 
+// A marker comment keeps 80 characters: a long name leaves the rest unchecked.
+TEST(ChainReader, ALongNameCutsTheMarkerItChecks) {
+    test::TempDir dir;
+    const std::string stem(60, 'x');
+    std::vector<Part> parts = ChainParts({30, 20}, ".wdq");
+    parts[0].name = stem + ".wdq";
+    parts[1].name = stem + "-0002.wdq";
+    const std::string full = "Continued from " + parts[0].name + " at scan 30";
+    ASSERT_GT(full.size(), 80u);
+    for (const bool cut : {true, false}) {
+        parts[1].markers[0].comment = cut ? full.substr(0, 80) : full.substr(0, 79);
+        const auto paths = WriteChain(dir, parts);
+        std::string error;
+        auto chain = OpenRecording(paths[1], error);
+        ASSERT_TRUE(chain) << error;
+        EXPECT_EQ(chain->Info().chainFiles.size(), cut ? 2u : 0u) << cut;
+    }
+}
+
 TEST(ChainReader, OneFileIsNoChain) {
     test::TempDir dir;
     const auto paths = WriteChain(dir, ChainParts({30}, ".wdq"));
