@@ -63,7 +63,8 @@ std::string ChannelFault(const RecordingInfo& chain, const RecordingInfo& next) 
         const ChannelInfo& a = chain.channels[k];
         const ChannelInfo& b = next.channels[k];
         const std::string which = "its channel " + std::to_string(k + 1);
-        if (a.Name() != b.Name()) {
+        // A file cut short may have lost its names with its trailer.
+        if (!chain.incomplete && !next.incomplete && a.Name() != b.Name()) {
             return which + " is named \"" + std::string(b.Name()) + "\", not \"" +
                    std::string(a.Name()) + "\"";
         }
@@ -201,7 +202,10 @@ void ChainReader::Describe() {
     const RecordingInfo& head = parts_.front().reader->Info();
     info.fileName = path_;
     info.format = head.format;
-    info.channels = head.channels;
+    // Names as a whole file gives them, should the first have lost its own.
+    const auto whole = std::find_if(parts_.begin(), parts_.end(),
+                                    [](const Part& p) { return !p.reader->Info().incomplete; });
+    info.channels = (whole != parts_.end() ? whole->reader->Info() : head).channels;
     info.period = head.period;
     info.startTime = head.startTime;
     info.startTimeEstimated = head.startTimeEstimated;

@@ -40,7 +40,8 @@ struct Part {
     std::vector<PartMarker> markers;
     std::size_t channels = kChannels;
     double period = kPeriod;
-    uint16_t flags = 0;  // WinDaq header word 100
+    uint16_t flags = 0;        // WinDaq header word 100
+    std::string names = "In";  // channel k is named names + k
 };
 
 // Files of `lengths` scans, named and marked by hand as the chain's rule
@@ -87,7 +88,7 @@ inline void WriteWdqPart(const std::string& path, int64_t first, const Part& par
             s.samples.push_back(RunSample(first + i, k));
     }
     for (std::size_t k = 0; k < part.channels; ++k)
-        s.annotations += "In" + std::to_string(k) + '\0';
+        s.annotations += part.names + std::to_string(k) + '\0';
     s.annotationSize = static_cast<uint16_t>(s.annotations.size());
     for (const PartMarker& m : part.markers) {
         if (m.scan == 0) {
@@ -107,7 +108,7 @@ inline void WriteWdqPart(const std::string& path, int64_t first, const Part& par
 inline void WriteTextPart(const std::string& path, int64_t first, const Part& part, bool runTimes) {
     std::vector<ChannelInfo> channels(part.channels);
     for (std::size_t k = 0; k < part.channels; ++k)
-        CopyText(channels[k].name, "In" + std::to_string(k), kNameChars);
+        CopyText(channels[k].name, part.names + std::to_string(k), kNameChars);
     std::string text;
     char line[kMaxTextLine];
     for (int64_t i = 0; i < part.scans; ++i) {

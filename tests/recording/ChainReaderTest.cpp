@@ -205,6 +205,7 @@ TEST(ChainReader, ABrokenLinkEndsTheChainBeforeItsFile) {
          "its marker \"Continued from run-0002.wdq at scan 50\" lies at scan 2, not at its "
          "first scan"},
         {"channels", [](Part& p) { p.channels = 3; }, "it has 3 channels, run.wdq has 2"},
+        {"names", [](Part& p) { p.names = "Out"; }, "its channel 1 is named \"Out0\", not \"In0\""},
         {"period", [](Part& p) { p.period = 0.001; }, "its scans are 0.001 s apart, not 0.002 s"},
         {"HiRes", [](Part& p) { p.flags = 0x0002; }, "its samples are HiRes"},
     };

@@ -5,7 +5,8 @@ each later file beginning with its "Continued from" marker). From any of its
 files, `info` names the chain and its files and counts every scan, `export`
 to CSV gives the parts exported one by one with --only-this-file put one
 after the other, with the time running on across the switches, and the values
-are those this script wrote. A broken link ends the chain with a note.
+are those this script wrote. A broken link ends the chain with a note;
+repair works on the one file named.
   chain_readback.py TAMIX_FILE"""
 import csv
 import json
@@ -188,12 +189,34 @@ def check_broken(folder):
     check(out == f"{paths[1]}: nothing to repair\n", f"repair: {out}")
 
 
+def check_repair(folder):
+    """repair works on the one file named: a chain's first file cut short is
+    repaired alone, the files after it keep every byte, and the chain holds."""
+    paths = make_chain(folder, ".wdq")
+    with open(paths[0], "r+b") as f:
+        f.truncate(1156 + LENGTHS[0] * 4)  # the trailer is lost
+    after = [open(p, "rb").read() for p in paths[1:]]
+    # The names it lost with its trailer are those of the files after it.
+    info = json.loads(run("info", paths[1], "--json"))
+    check(info["incomplete"] and info.get("chain") == paths, f"cut: {info}")
+    check([c["name"] for c in info["channels"]] == NAMES, f"cut: {info['channels']}")
+    out = run("repair", paths[0])
+    check(out.startswith(paths[0] + ": "), f"repair: {out}")
+    check(os.path.exists(paths[0] + ".bak"), "repair: no backup of the file named")
+    check([open(p, "rb").read() for p in paths[1:]] == after, "repair: other files changed")
+    check(not any(os.path.exists(p + ".bak") for p in paths[1:]), "repair: other files kept")
+    alone = json.loads(run("info", paths[0], "--json", "--only-this-file"))
+    check(not alone["incomplete"] and alone["scans"] == LENGTHS[0], f"repaired: {alone}")
+
+
 def main():
     for ext in (".wdq", ".dat"):
         with tempfile.TemporaryDirectory() as folder:
             check_chain(folder, ext)
     with tempfile.TemporaryDirectory() as folder:
         check_broken(folder)
+    with tempfile.TemporaryDirectory() as folder:
+        check_repair(folder)
     if failures:
         print(f"{len(failures)} failures")
         return 1
