@@ -316,6 +316,35 @@ TEST(ChainReader, RefreshTakesInAFileThatAppears) {
     EXPECT_FALSE(grew);
 }
 
+// A file being recorded may yet be followed: it opens as a chain of itself,
+// and a next file does not end the chain while the recorder may still add
+// scans to the one before it, which the link counts.
+TEST(ChainReader, AFileBeingRecordedWaitsForItsNextFile) {
+    test::TempDir dir;
+    std::vector<Part> parts = ChainParts({30, 20}, ".wdq");
+    const std::string first = dir.File(parts[0].name);
+    WriteWdqPart(first, 0, parts[0]);
+    const std::vector<uint8_t> bytes = test::ReadBytes(first);
+    std::string error;
+    // The recorder's lock, as a run holds it on its file.
+    auto held = DefaultFileOpener().Create(first, error);
+    ASSERT_TRUE(held) << error;
+    ASSERT_TRUE(held->Write(bytes.data(), bytes.size()) && held->Flush()) << held->Error();
+    auto chain = OpenRecording(first, error);
+    ASSERT_TRUE(chain) << error;
+    EXPECT_TRUE(chain->Info().beingRecorded);
+    EXPECT_EQ(chain->Info().scanCount, 30);
+    // Scans the recorder has yet to write make the next file's count wrong.
+    parts[1].markers[0].comment = "Continued from run.wdq at scan 35";
+    WriteWdqPart(dir.File(parts[1].name), 30, parts[1]);
+    bool grew = true;
+    ASSERT_TRUE(chain->Refresh(grew)) << chain->Error();
+    EXPECT_FALSE(grew);
+    EXPECT_EQ(chain->Info().scanCount, 30);
+    EXPECT_FALSE(HasNote(chain->Info(), "The chain ends"));
+    EXPECT_TRUE(held->Close());
+}
+
 TEST(ChainReader, StoredWordsFromSeveralThreadsAtOnce) {
     test::TempDir dir;
     const auto paths = WriteChain(dir, ChainParts({300, 200, 250}, ".wdq"));
