@@ -2,11 +2,11 @@
 """A split run read back with the built tamix-file: hand-made chains of three
 WinDaq files and of three text files (run.wdq, run-0002.wdq, run-0003.wdq,
 each later file beginning with its "Continued from" marker). From any of its
-files, `info` names the chain and its files and counts every scan, `export`
-to CSV gives the parts exported one by one with --only-this-file put one
-after the other, with the time running on across the switches, and the values
-are those this script wrote. A broken link ends the chain with a note;
-repair works on the one file named.
+files, `info` names the chain and its files and counts every scan, `stats`
+takes every scan of every file, `export` to CSV gives the parts exported one
+by one with --only-this-file put one after the other, with the time running
+on across the switches, and the values are those this script wrote. A broken
+link ends the chain with a note; repair works on the one file named.
   chain_readback.py TAMIX_FILE"""
 import csv
 import json
@@ -162,6 +162,14 @@ def check_chain(folder, ext):
             if abs(row[1 + k] - want) > 1e-6 + 6e-4 * abs(want):
                 check(False, f"{ext}: row {i} channel {k + 1} is {row[1 + k]}, not {want}")
                 return
+    # stats take the whole chain as well: every scan of every file.
+    stats = json.loads(run("stats", paths[2], "--json"))
+    for k, channel in enumerate(stats["channels"]):
+        column = [row[1 + k] for row in rows]
+        mean = sum(column) / len(column)
+        check(channel["scans"] == total and abs(channel["mean"] - mean) < 1e-6 * (1 + abs(mean))
+              and channel["min"] == min(column) and channel["max"] == max(column),
+              f"{ext}: stats of channel {k + 1}: {channel}, mean {mean}")
     markers_csv = whole[:-4] + "_markers.csv"
     with open(markers_csv, newline="") as f:
         marker_rows = list(csv.reader(f))[1:]
