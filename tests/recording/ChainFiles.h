@@ -1,21 +1,23 @@
-// Files of a split run for reader tests, made as the recorder makes them: a
-// WinDaq file's bytes by hand, a text recording by the recorder's own writers;
-// every file after the first begins with its "Continued from" marker.
+// Files of a split run for reader tests, made by the recorder's own writers as
+// a run split into several files leaves them: every file after the first
+// begins with its "Continued from" marker.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "../support/TempDir.h"
-#include "WdqBytes.h"
 #include "base/MarkerTable.h"
 #include "base/Utf8Text.h"
 #include "recording/OutputFile.h"
 #include "recording/TextWriter.h"
+#include "recording/WdqWriter.h"
 
 namespace tamix::test {
 
@@ -66,40 +68,54 @@ inline std::vector<Part> ChainParts(const std::vector<int64_t>& lengths, const s
     return parts;
 }
 
-inline void WriteChainFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+inline void WriteChainFile(const std::string& path, const std::string& bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
     ASSERT_NE(f, nullptr) << path;
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
 }
 
-// A WinDaq file holding scans [first, first + part.scans) of the run.
+inline std::unique_ptr<MarkerTable> MarkersOf(const Part& part) {
+    auto markers = std::make_unique<MarkerTable>();
+    for (std::size_t m = 0; m < part.markers.size(); ++m) {
+        markers->markerPos[m] = part.markers[m].scan;
+        CopyText(markers->markerText[m], part.markers[m].comment, kCommentChars);
+    }
+    return markers;
+}
+
+// A WinDaq file holding scans [first, first + part.scans) of the run, written
+// by the recorder's own writers; channel k is calibrated 1V = k + 1, 0V = k.
 inline void WriteWdqPart(const std::string& path, int64_t first, const Part& part) {
-    test::WdqBytesSpec s;
-    s.channels = static_cast<int>(part.channels);
-    s.channelByte = static_cast<uint8_t>(0x20 | part.channels);
-    s.flags = part.flags;
-    s.period = part.period;
-    s.slopes = {1 / 819.2, 2 / 819.2, 3 / 819.2};
-    s.intercepts = {0.0, 1.0, 2.0};
-    s.units = {"V", "bar", "V"};
+    constexpr int64_t kOpened = 1700000000;
+    std::vector<ChannelInfo> channels(part.channels);
+    for (std::size_t k = 0; k < part.channels; ++k) {
+        CopyText(channels[k].name, part.names + std::to_string(k), kNameChars);
+        CopyText(channels[k].unit, k == 1 ? "bar" : "V", kUnitChars);
+        channels[k].valueAt1V = static_cast<double>(k + 1);
+        channels[k].valueAt0V = static_cast<double>(k);
+    }
+    std::array<uint8_t, kWdqHeaderBytes> header{};
+    BuildWdqHeader(header, part.scans, static_cast<int>(part.channels), part.period, channels,
+                   kOpened);
+    std::memcpy(header.data() + 100, &part.flags, sizeof part.flags);
+    std::vector<uint8_t> data(static_cast<std::size_t>(part.scans) * part.channels * 2);
     for (int64_t i = 0; i < part.scans; ++i) {
-        for (std::size_t k = 0; k < part.channels; ++k)
-            s.samples.push_back(RunSample(first + i, k));
-    }
-    for (std::size_t k = 0; k < part.channels; ++k)
-        s.annotations += part.names + std::to_string(k) + '\0';
-    s.annotationSize = static_cast<uint16_t>(s.annotations.size());
-    for (const PartMarker& m : part.markers) {
-        if (m.scan == 0) {
-            s.events.insert(s.events.end(), {0u, 1700000000u});
-        } else {
-            s.events.push_back(static_cast<uint32_t>(-m.scan));
+        for (std::size_t k = 0; k < part.channels; ++k) {
+            PutWdqSample(data.data() + (static_cast<std::size_t>(i) * part.channels + k) * 2,
+                         RunSample(first + i, k));
         }
-        s.events.push_back(0x80000000u | static_cast<uint32_t>(s.annotations.size()));
-        s.annotations += m.comment + '\0';
     }
-    WriteChainFile(path, test::MakeWdqBytes(s));
+    std::string error;
+    auto file = DefaultFileOpener().Create(path, error);
+    ASSERT_TRUE(file) << error;
+    const auto markers = MarkersOf(part);
+    ASSERT_TRUE(file->Write(header.data(), header.size()) &&
+                file->Write(data.data(), data.size()) &&
+                WriteWdqTrailer(*file, *markers, static_cast<int>(part.markers.size()), channels,
+                                kOpened) &&
+                PatchWdqDataSize(*file, data.size()) && file->Close())
+        << file->Error();
 }
 
 // A text recording and its info file, written by the recorder's own writers;
@@ -117,12 +133,8 @@ inline void WriteTextPart(const std::string& path, int64_t first, const Part& pa
         text.append(line,
                     FormatTextLine(line, runTimes ? first + i : i, part.period, scan, channels));
     }
-    WriteChainFile(path, std::vector<uint8_t>(text.begin(), text.end()));
-    auto markers = std::make_unique<MarkerTable>();
-    for (std::size_t m = 0; m < part.markers.size(); ++m) {
-        markers->markerPos[m] = part.markers[m].scan;
-        CopyText(markers->markerText[m], part.markers[m].comment, kCommentChars);
-    }
+    WriteChainFile(path, text);
+    const auto markers = MarkersOf(part);
     std::string error;
     auto info = DefaultFileOpener().Create(InfoFileName(path), error);
     ASSERT_TRUE(info) << error;
