@@ -34,6 +34,8 @@ std::string InfoJson(const RecordingInfo& info) {
     Numbers numbers;
     Json j;
     j["file"] = info.fileName;
+    // Only a recording of several files has one: the key's absence is a single file.
+    if (info.chainFiles.size() > 1) j["chain"] = info.chainFiles;
     j["format"] = info.format == RecordingFormat::Text ? "text" : "wdq";
     j["hiRes"] = info.hiRes;
     Json channels = Json::array();

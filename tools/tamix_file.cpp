@@ -37,18 +37,22 @@ constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitOutput = 3;
 
+// Reads one file of a chain alone.
+constexpr std::string_view kOnlyThisFile = "--only-this-file";
+
 constexpr const char* kInfoHelp =
-    "  info FILE [--json]\n"
+    "  info FILE [--json] [--only-this-file]\n"
     "      Channels with their labels (input and name, or place and name where\n"
     "      the file does not tell the inputs), units and calibration, rate, scans,\n"
     "      duration, start time, markers, and anything odd about the file, such\n"
     "      as that it is still being recorded. With --json the same as one JSON\n"
     "      object; a number that is not finite (a broken calibration) is given as\n"
-    "      null, and a note says so.\n";
+    "      null, and a note says so. For a chain of files it lists the files\n"
+    "      (in the JSON as \"chain\").\n";
 
 constexpr const char* kExportHelp =
     "  export FILE OUT [--format csv|edf|dat|wdq] [--from SECONDS]\n"
-    "                  [--to-time SECONDS] [--channels LIST]\n"
+    "                  [--to-time SECONDS] [--channels LIST] [--only-this-file]\n"
     "      Writes the recording (or the part from --from up to --to-time) as CSV\n"
     "      (OUT and OUT_markers.csv), EDF+, a text recording (.dat with its\n"
     "      _info.txt) or a WinDaq file (.wdq). The format comes from OUT's\n"
@@ -64,6 +68,7 @@ constexpr const char* kExportHelp =
 
 constexpr const char* kStatsHelp =
     "  stats FILE [--from SECONDS] [--to-time SECONDS] [--channels LIST] [--json]\n"
+    "             [--only-this-file]\n"
     "      Statistics of every scan of the recording (or the part from --from up\n"
     "      to --to-time) per channel, as a tab-separated table: name, unit, scans,\n"
     "      min, max, p-p, mean, rms, sd (the population standard deviation) and\n"
@@ -82,7 +87,7 @@ constexpr const char* kRepairHelp =
     "      recorder's markers journal FILE.markers go into the trailer or the info\n"
     "      file, and the journal is removed. The original is kept as FILE.bak.\n"
     "      Running it again finds nothing to repair. A file that is still being\n"
-    "      recorded is left alone.\n";
+    "      recorded is left alone. A file of a chain is repaired alone.\n";
 
 constexpr const char* kExitHelp =
     "Exit status:\n"
@@ -109,7 +114,12 @@ std::string Help(const char* command) {
             "Options of every command: --opt VALUE and --opt=VALUE are the same; --help\n"
             "after a command gives its help; --version prints the version.\n";
     }
-    text += "\nFILE is a WinDaq (.wdq) or text (.dat) recording.\n\n";
+    text += "\nFILE is a WinDaq (.wdq) or text (.dat) recording.\n";
+    text +=
+        "A run split into several files (run.wdq, run-0002.wdq, ...) is a chain:\n"
+        "any of its files stands for the whole chain, read as one recording with\n"
+        "its time running on across the files; --only-this-file reads the file\n"
+        "named alone.\n\n";
     text += kExitHelp;
     return text;
 }
@@ -160,6 +170,12 @@ std::string FormatName(const RecordingInfo& info) {
 
 void PrintInfo(const RecordingInfo& info) {
     std::printf("File:      %s\n", info.fileName.c_str());
+    if (info.chainFiles.size() > 1) {
+        std::printf("Chain:     %zu files\n", info.chainFiles.size());
+        for (std::size_t k = 0; k < info.chainFiles.size(); ++k) {
+            std::printf("  %zu  %s\n", k + 1, info.chainFiles[k].c_str());
+        }
+    }
     std::printf("Format:    %s\n", FormatName(info).c_str());
     std::printf("Channels:  %zu\n", info.channels.size());
     for (std::size_t k = 0; k < info.channels.size(); ++k) {
@@ -203,6 +219,7 @@ void PrintInfo(const RecordingInfo& info) {
 int Info(const std::vector<std::string>& args) {
     std::string file;
     bool json = false;
+    RecordingScope scope = RecordingScope::WholeChain;
     bool optionsEnded = false;
     std::string error;
     for (const std::string& a : args) {
@@ -210,6 +227,9 @@ int Info(const std::vector<std::string>& args) {
         if (!optionsEnded && opt.name == "--json") {
             if (!cli::NoValue(opt, error)) return Usage("info: " + error);
             json = true;
+        } else if (!optionsEnded && opt.name == kOnlyThisFile) {
+            if (!cli::NoValue(opt, error)) return Usage("info: " + error);
+            scope = RecordingScope::ThisFile;
         } else if (!optionsEnded && a == "--") {
             optionsEnded = true;
         } else if ((!optionsEnded && a.starts_with("-") && a != "-") || !file.empty()) {
@@ -219,7 +239,7 @@ int Info(const std::vector<std::string>& args) {
         }
     }
     if (file.empty()) return Usage("info: no FILE given");
-    const auto reader = OpenRecording(file, error);
+    const auto reader = OpenRecording(file, error, scope);
     if (!reader) return Failure(error);
     if (json) {
         cli::Print(cli::InfoJson(reader->Info()));
@@ -274,6 +294,7 @@ int Export(const std::vector<std::string>& args) {
     std::string channels;
     std::optional<double> from;
     std::optional<double> to;
+    RecordingScope scope = RecordingScope::WholeChain;
     bool optionsEnded = false;
     std::string error;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -287,6 +308,11 @@ int Export(const std::vector<std::string>& args) {
             continue;
         }
         const cli::Option opt = cli::SplitOption(a);
+        if (opt.name == kOnlyThisFile) {
+            if (!cli::NoValue(opt, error)) return Usage("export: " + error);
+            scope = RecordingScope::ThisFile;
+            continue;
+        }
         const bool known = opt.name == "--format" || opt.name == "--to" || opt.name == "--from" ||
                            opt.name == "--to-time" || opt.name == "--channels";
         if (!known) return Usage("export: unknown option '" + a + "'");
@@ -314,7 +340,7 @@ int Export(const std::vector<std::string>& args) {
     const std::optional<ExportFormat> chosen = ExportFormatNamed(format);
     if (!chosen) return Usage("export: choose the format with --format csv|edf|dat|wdq");
     for (char& c : format) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const auto reader = OpenRecording(files[0], error);
+    const auto reader = OpenRecording(files[0], error, scope);
     if (!reader) return Failure(error);
     const RecordingInfo& info = reader->Info();
     ExportSelection selection;
@@ -379,6 +405,7 @@ int Stats(const std::vector<std::string>& args) {
     std::optional<double> from;
     std::optional<double> to;
     bool json = false;
+    RecordingScope scope = RecordingScope::WholeChain;
     bool optionsEnded = false;
     std::string error;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -397,6 +424,11 @@ int Stats(const std::vector<std::string>& args) {
             json = true;
             continue;
         }
+        if (opt.name == kOnlyThisFile) {
+            if (!cli::NoValue(opt, error)) return Usage("stats: " + error);
+            scope = RecordingScope::ThisFile;
+            continue;
+        }
         if (opt.name != "--from" && opt.name != "--to-time" && opt.name != "--channels") {
             return Usage("stats: unknown option '" + a + "'");
         }
@@ -413,7 +445,7 @@ int Stats(const std::vector<std::string>& args) {
         if (!ok) return Usage("stats: '" + value + "' is not a number of seconds");
     }
     if (files.size() != 1) return Usage("stats: give one FILE");
-    const auto reader = OpenRecording(files[0], error);
+    const auto reader = OpenRecording(files[0], error, scope);
     if (!reader) return Failure(error);
     const RecordingInfo& info = reader->Info();
     ExportSelection selection;

@@ -64,8 +64,13 @@ Limits LimitsOf(ExportFormat format) {
 }  // namespace
 
 std::vector<std::string> RecordingFiles(const RecordingInfo& info) {
-    std::vector<std::string> files{info.fileName};
-    if (info.format == RecordingFormat::Text) files.push_back(InfoFileName(info.fileName));
+    std::vector<std::string> files;
+    const std::vector<std::string> data =
+        info.chainFiles.empty() ? std::vector<std::string>{info.fileName} : info.chainFiles;
+    for (const std::string& file : data) {
+        files.push_back(file);
+        if (info.format == RecordingFormat::Text) files.push_back(InfoFileName(file));
+    }
     return files;
 }
 
@@ -79,9 +84,10 @@ bool CheckOutputsApart(const RecordingInfo& info, ExportFormat format, const std
             // does not exist is none of them.
             std::error_code ec;
             if (!std::filesystem::equivalent(outputs[k], inputs[i], ec) || ec) continue;
+            const bool infoFile = info.format == RecordingFormat::Text && i % 2 == 1;
             const std::string what =
-                i == 0 ? "the recording being exported (" + inputs[0] + ")"
-                       : "the info file of the recording being exported (" + inputs[i] + ")";
+                infoFile ? "the info file of the recording being exported (" + inputs[i] + ")"
+                         : "the recording being exported (" + inputs[i] + ")";
             error = OutputTitle(format, outputs, k) + ": this is " + what +
                     "; the export would overwrite what it reads. Choose another name.";
             return false;

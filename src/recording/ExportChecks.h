@@ -13,8 +13,8 @@
 
 namespace tamix {
 
-// The files a recording is read from: the data file, and a text recording's
-// info file.
+// The files a recording is read from: the data file (every file of a chain),
+// each followed by a text recording's info file.
 std::vector<std::string> RecordingFiles(const RecordingInfo& info);
 
 // False with `error` naming both files when an output of an export to `path`

@@ -125,7 +125,15 @@ bool CheckMarkers(const RecordingInfo& info, std::span<const RecordingMarker> ma
 std::unique_ptr<RecordingReader> OpenFinished(const std::string& path,
                                               std::span<const RecordingMarker> markers,
                                               std::string& error) {
-    auto recording = OpenRecording(path, error);
+    // Markers of a chain lie in the files whose scans they mark, counted from
+    // each file's first scan: the whole run's list is no file's to replace.
+    if (auto whole = OpenRecording(path, error); whole && whole->Info().chainFiles.size() > 1) {
+        error = path + ": it is one of a chain of " +
+                std::to_string(whole->Info().chainFiles.size()) +
+                " files read as one recording, whose markers cannot be saved into one file";
+        return nullptr;
+    }
+    auto recording = OpenRecording(path, error, RecordingScope::ThisFile);
     if (!recording) return nullptr;
     const RecordingInfo& info = recording->Info();
     if (info.beingRecorded) {

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <fstream>
 
+#include "recording/ChainReader.h"
 #include "recording/OutputFile.h"
 #include "recording/TextFileReader.h"
 #include "recording/WdqFileReader.h"
@@ -37,7 +38,13 @@ void NoteRecorderHold(const std::string& path, RecordingInfo& info) {
     }
 }
 
-std::unique_ptr<RecordingReader> OpenRecording(const std::string& path, std::string& error) {
+std::unique_ptr<RecordingReader> OpenRecording(const std::string& path, std::string& error,
+                                               RecordingScope scope) {
+    if (scope == RecordingScope::ThisFile) return OpenRecordingFile(path, error);
+    return ChainReader::Open(path, error);
+}
+
+std::unique_ptr<RecordingReader> OpenRecordingFile(const std::string& path, std::string& error) {
     if (EndsWithNoCase(path, ".wdq")) return WdqFileReader::Open(path, error);
     if (EndsWithNoCase(path, ".dat") || LooksLikeText(path)) {
         return TextFileReader::Open(path, error);

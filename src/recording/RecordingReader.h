@@ -45,6 +45,9 @@ struct RecordingInfo {
     // (a recording that was never completed), or empty.
     std::string markerJournal;
     bool hiRes = false;  // WinDaq samples use all 16 bits (no event bits)
+    // The files read as this one recording, in their order, when a split run
+    // left more than one; empty for a recording of one file.
+    std::vector<std::string> chainFiles;
 };
 
 // The last note of a recording that was never closed.

@@ -280,7 +280,9 @@ RepairReport RepairRecording(const std::string& given) {
         report.error = error == kBeingRecordedReason ? BeingRecorded(given) : path + ": " + error;
         return report;
     }
-    auto recording = OpenRecording(path, error);
+    // A repair works on the one file: the other files of its chain are whole
+    // recordings of their own on disk.
+    auto recording = OpenRecording(path, error, RecordingScope::ThisFile);
     if (!recording) {
         report.error = error;
         return report;

@@ -11,6 +11,7 @@
 #include <memory>
 #include <sstream>
 
+#include "../recording/ChainFiles.h"
 #include "../support/GuiRecording.h"
 #include "../support/GuiTest.h"
 #include "../support/TempDir.h"
@@ -461,6 +462,31 @@ TEST_F(ReviewGuiTest, ATextRecordingOpensWithItsValues) {
                             canvas.shownChannels()[static_cast<std::size_t>(c)]);
         EXPECT_LE(edges.bottom, r.values[static_cast<std::size_t>(c)]) << c;
         EXPECT_GE(edges.top, r.values[static_cast<std::size_t>(c)]) << c;
+    }
+}
+
+// A split run opens whole from any of its files, its title naming the chain;
+// the markers, which each file keeps for itself, are not edited from the whole.
+TEST_F(ReviewGuiTest, AChainOfFilesOpensAsOneRecordingFromAnyOfThem) {
+    const auto paths = test::WriteChain(temp, test::ChainParts({900, 700, 800}, ".wdq"));
+    for (const std::string& file : paths) {
+        CReviewFrame& frame = OpenReview(file);
+        EXPECT_EQ(frame.canvas().viewport().TotalScans(), 2400);
+        EXPECT_EQ(frame.markerList().GetCount(), 6u);
+        EXPECT_NE(frame.markerList().GetString(2).Find("Continued from run.wdq at scan 900"),
+                  wxNOT_FOUND)
+            << frame.markerList().GetString(2);
+        const wxString title = wxString::FromUTF8(std::filesystem::path(file).filename().string()) +
+                               " (chain of 3 files) - Review";
+        EXPECT_TRUE(frame.GetTitle().StartsWith(title)) << frame.GetTitle();
+        if (file == paths[1]) {
+            wxTEST_DIALOG(ReviewCommand(frame, CReviewFrame::ID_REVIEW_ADDMARKER),
+                          ExpectMessage(file + ": it is one of a chain of 3 files read as one "
+                                               "recording, whose markers cannot be changed"));
+            EXPECT_FALSE(frame.MarkersChanged());
+        }
+        frame.Close(true);
+        ASSERT_TRUE(WaitFor([] { return NewestReview() == nullptr; }, 10));
     }
 }
 

@@ -156,7 +156,10 @@ CReviewFrame::CReviewFrame(std::unique_ptr<RecordingReader> reader,
       m_statsTimer(this, kStatsTimerId),
       m_followTimer(this, kFollowTimerId) {
     const RecordingInfo& info = m_reader->Info();
-    SetTitle(wxFileName(W(info.fileName)).GetFullName() + " - Review - " + text::kAppTitle);
+    wxString shown = wxFileName(W(info.fileName)).GetFullName();
+    if (info.chainFiles.size() > 1)
+        shown += wxString::Format(" (chain of %zu files)", info.chainFiles.size());
+    SetTitle(shown + " - Review - " + text::kAppTitle);
     SetIcon(wxIcon(tamix_xpm));
 
     auto* file = new wxMenu;
@@ -737,6 +740,15 @@ void CReviewFrame::OnMarkerEdit(wxCommandEvent& event) {
                                  : ": it was cut short; repair it (tamix-file repair) before "
                                    "changing its markers"),
             UserInterface::Icon::Error);
+        return;
+    }
+    // Each file of a chain keeps its own markers; the whole run's list has no
+    // one file to be saved into.
+    if (info.chainFiles.size() > 1) {
+        m_ui.ShowMessage(info.fileName + ": it is one of a chain of " +
+                             std::to_string(info.chainFiles.size()) +
+                             " files read as one recording, whose markers cannot be changed",
+                         UserInterface::Icon::Error);
         return;
     }
     const int chosen = m_markers->GetSelection();
