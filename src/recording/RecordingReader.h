@@ -50,6 +50,10 @@ struct RecordingInfo {
     std::vector<std::string> chainFiles;
 };
 
+// Why a recording that is being made cannot be opened yet.
+inline constexpr std::string_view kNoScanYetReason =
+    "it is being recorded and no whole scan has reached the disk yet; open it again in a moment";
+
 // The last note of a recording that was never closed.
 inline constexpr std::string_view kCutShortNote = "The recording was not closed (cut short).";
 

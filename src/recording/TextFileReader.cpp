@@ -112,8 +112,13 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
         return nullptr;
     }
     const uint64_t size = reader->file_.Size();
+    // A run's first lines reach the disk at its first checkpoint, a second in.
+    const auto notYet = [&] {
+        return HeldByRecorder(path) ? path + ": " + std::string(kNoScanYetReason) : std::string();
+    };
     if (size == 0) {
-        error = path + ": the file is empty";
+        error = notYet();
+        if (error.empty()) error = path + ": the file is empty";
         return nullptr;
     }
     reader->file_.AdviseSequential();
@@ -132,7 +137,9 @@ std::unique_ptr<TextFileReader> TextFileReader::Open(const std::string& path, st
     reader->firstTime_ = fields[0];
     reader->fields_ = firstFields;
     if (info.scanCount == 0) {
-        error = path + ": the file holds no whole line (cut short before its first scan)";
+        error = notYet();
+        if (error.empty())
+            error = path + ": the file holds no whole line (cut short before its first scan)";
         return nullptr;
     }
     reader->nextLine_ = 0;
