@@ -88,8 +88,7 @@ Exit status: 0 completed; 1 no usable instrument found (none, or it did not
 answer with its first scans); 2 bad arguments or settings; 3 the output file
 or its info file cannot be created or replaced, is no regular file, or another
 recording holds it; 4 the run ended early or incompletely (the instrument was
-lost, the file could not be written, a WinDaq file was full, the info file
-could not be written); 5 completed, but scans were lost before they reached
+lost, the file could not be written, the info file could not be written); 5 completed, but scans were lost before they reached
 the computer (gaps are marked in the file); 6 standard output could not be
 written (a full disk, a closed pipe); 7 stopped before the first second was on
 disk: nothing was recorded, an existing FILE was left as it was.

@@ -54,6 +54,7 @@ void MeasurementOptions::LoadSettings(const IniFile& p) {
     // The profile holds minutes or hours only.
     m_dTotalTime = c.duration.amount;
     m_nTimeUnit = c.duration.unit == TimeUnit::Hours ? 1 : 0;
+    m_strSplitEvery = c.splitEvery;
 }
 
 void MeasurementOptions::SaveSettings(IniFile& p) const {
@@ -74,6 +75,7 @@ MeasurementChoices MeasurementOptions::Choices() const {
     c.duration = {m_dTotalTime, m_nTimeUnit != 0 ? TimeUnit::Hours : TimeUnit::Minutes};
     c.save = m_nSaveMode != 0 ? SaveMode::ToFile : SaveMode::ScreenOnly;
     c.fileName = m_strFileName;
+    c.splitEvery = m_strSplitEvery;
     return c;
 }
 

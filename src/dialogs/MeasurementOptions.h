@@ -97,6 +97,8 @@ class MeasurementOptions {
     std::array<int, 8> m_bChannel{1, 1, 1, 1, 0, 0, 0, 0};
     int m_nFreqIndex = 2;
     std::string m_strFileName;
+    // Kept as the profile has it (SplitEvery): the dialog has no field for it.
+    std::string m_strSplitEvery;
     int m_nFileType = 0;
     double m_dTotalTime = 30.0;
     int m_nTimeUnit = 0;
