@@ -217,8 +217,10 @@ void ChainSink::Distribute(int count, bool all) {
 void ChainSink::Note(const File& file, SinkEnd end) {
     kept_ += file.sink->ScansKept();
     if (end == SinkEnd::WriteFailed) {
-        // The file's own sentence, which says where its markers are kept.
-        if (!failed_ || error_.empty()) error_ = file.sink->Error();
+        // The failed file's own sentence, which by now also says where its
+        // markers are kept.
+        const std::string& sentence = file.sink->Error();
+        if (error_.empty() || sentence.starts_with(error_)) error_ = sentence;
         failed_ = true;
         end_ = SinkEnd::WriteFailed;
     } else if (end == SinkEnd::InfoFailed) {
