@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "dialogs/OptionChecks.h"
+#include "dialogs/SplitEvery.h"
 
 namespace tamix {
 
@@ -92,10 +93,19 @@ bool MeasurementOptions::Exchange(ControlAccess& c, bool save) {
         m_nFreqIndex = c.GetSelection(id::kFrequency);
         m_strFileName = c.GetText(id::kFileName);
         m_nFileType = c.GetSelection(id::kFileType);
+        m_strSplitEvery = c.GetText(id::kSplitEvery);
     } else {
         c.SetSelection(id::kFrequency, m_nFreqIndex);
         c.SetText(id::kFileName, m_strFileName);
         c.SetSelection(id::kFileType, m_nFileType);
+        c.SetText(id::kSplitEvery, m_strSplitEvery);
+    }
+    if (save) {
+        const std::string fault = SplitEveryFault("New file every", m_strSplitEvery);
+        if (!fault.empty()) {
+            c.Fail(id::kSplitEvery, fault, true);
+            return false;
+        }
     }
     if (!ddx::Number(c, id::kTotalTime, save, m_dTotalTime)) return false;
     if (!ddx::Range(c, id::kTotalTime, save, m_dTotalTime, kMinTotalTime, kMaxTotalTime)) {
