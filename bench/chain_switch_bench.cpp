@@ -2,7 +2,8 @@
 // chain sink fed at the fastest unit's pace (8 channels, 1 ms, in cycles of
 // eight scans) with a new file every 2 s, a checkpoint every second as the
 // loop makes them. Prints the longest WriteScan that switched files, the
-// longest other one and the longest checkpoint, for each format.
+// longest other one and the longest checkpoint, for each format, beside the
+// same run in one file.
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,7 +30,7 @@ double Micros(Clock::duration d) {
     return std::chrono::duration<double, std::micro>(d).count();
 }
 
-void Measure(FileType type, const std::filesystem::path& folder) {
+void Measure(FileType type, int64_t fileScans, const std::filesystem::path& folder) {
     std::array<ChannelInfo, 8> channels{};
     for (int k = 0; k < 8; ++k) {
         channels[k].inputNumber = k;
@@ -44,7 +45,7 @@ void Measure(FileType type, const std::filesystem::path& folder) {
     s.first.period = 0.001;
     s.first.headerScans = kScans + 8;
     s.first.creationTime = 1700000000;
-    s.fileScans = kFileScans;
+    s.fileScans = fileScans;
     s.runScans = kScans;
     ChainSink sink(s, DefaultFileOpener(), header);
     if (!sink.Prepare(*markers) || !sink.Open() || !sink.Begin(*markers)) {
@@ -62,7 +63,7 @@ void Measure(FileType type, const std::filesystem::path& folder) {
         const Clock::time_point before = Clock::now();
         sink.WriteScan(i, scan);
         const double took = Micros(Clock::now() - before);
-        double& worst = i > 0 && i % kFileScans == 0 ? switching : other;
+        double& worst = fileScans > 0 && i > 0 && i % fileScans == 0 ? switching : other;
         worst = std::max(worst, took);
         if ((i + 1) % 1000 == 0) {
             const Clock::time_point at = Clock::now();
@@ -83,8 +84,11 @@ int main() {
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                          ("tamix-switch-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    Measure(FileType::WinDaq, folder);
-    Measure(FileType::Text, folder);
+    // Without a split first, for the costs a run has anyway.
+    for (const int64_t share : {int64_t{0}, kFileScans}) {
+        Measure(FileType::WinDaq, share, folder);
+        Measure(FileType::Text, share, folder);
+    }
     std::filesystem::remove_all(folder);
     return 0;
 }
