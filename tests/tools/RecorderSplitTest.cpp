@@ -5,6 +5,7 @@
 // the file that holds its scan, and each follow-on file must say where it
 // continues.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "../support/ChildProcess.h"
+#include "../support/RunProgram.h"
 #include "../support/TempDir.h"
 #include "../support/WdqReader.h"
 #include "device/SignalGenerator.h"
@@ -251,6 +253,65 @@ TEST_F(SplitTest, AFullWinDaqFileGoesOnInTheNextFile) {
         r.err.find("full.wdq is full: the recording goes on in " + dir.File("full-0002.wdq") + "."),
         std::string::npos)
         << r.err;
+}
+
+TEST_F(SplitTest, AKilledSplitRunLeavesTheEarlierFilesCompleteAndTheLastRepairable) {
+    const std::string out = dir.File("killed.wdq");
+    const std::string third = ChainFileName(out, FileType::WinDaq, 3);
+    {
+        test::ChildProcess rec(
+            {TAMIX_RECORD_PATH, "--quiet", "--profile", dir.File("p.INI"), "--simulate", "A30008SN",
+             "--inputs", "1,2", "--split", "2s", "--time", "60", out},
+            "/dev/null", dir.File("rec.err"));
+        // The first file is completed a few seconds after its last scan: its
+        // journal is gone once the third file holds scans.
+        const auto deadline = Clock::now() + 40s;
+        std::error_code ec;
+        while (Clock::now() < deadline &&
+               !(fs::exists(third, ec) && fs::file_size(third, ec) > 1156 + 400 &&
+                 fs::exists(out, ec) && !fs::exists(out + ".markers", ec))) {
+            std::this_thread::sleep_for(5ms);
+        }
+        rec.Signal(SIGKILL);
+        rec.ExitCode();
+    }
+    const Piece first = ReadWdqPiece(out, 0);
+    EXPECT_EQ(first.scans, 1000);
+    ASSERT_EQ(first.markers.size(), 1u);
+    EXPECT_EQ(first.markers[0].comment, "Acquisition start");
+    // The files with scans that were not completed yet keep their journals,
+    // and the repair makes each whole with its Continued-from marker.
+    int64_t start = 1000;
+    int repaired = 0;
+    for (int64_t k = 2;; ++k) {
+        const std::string name = ChainFileName(out, FileType::WinDaq, k);
+        if (!fs::exists(name)) break;
+        if (!fs::exists(name + ".markers")) {
+            // Complete, or the next file made ahead (or switched to in the
+            // last second), which holds no scan on disk yet.
+            const Piece done = ReadWdqPiece(name, start);
+            if (done.scans == 0) {
+                EXPECT_FALSE(fs::exists(ChainFileName(out, FileType::WinDaq, k + 1))) << name;
+                break;
+            }
+            EXPECT_EQ(done.scans, 1000) << name;
+            start += done.scans;
+            continue;
+        }
+        const test::ProgramResult r = test::RunProgram({TAMIX_FILE_PATH, "repair", name});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        const Piece whole = ReadWdqPiece(name, start);
+        ASSERT_FALSE(whole.markers.empty()) << name;
+        EXPECT_EQ(whole.markers[0].comment,
+                  "Continued from " + ChainFileName("killed.wdq", FileType::WinDaq, k - 1) +
+                      " at scan " + std::to_string(start));
+        EXPECT_FALSE(fs::exists(name + ".markers")) << name;
+        start += whole.scans;
+        ++repaired;
+        if (whole.scans == 0) break;  // the next file, made ahead
+    }
+    EXPECT_GE(repaired, 1);
+    EXPECT_GE(start, 3000);
 }
 
 }  // namespace
