@@ -15,6 +15,7 @@
 #include "device/DeviceProfile.h"
 #include "device/InstrumentSource.h"
 #include "dialogs/OptionChecks.h"
+#include "dialogs/SplitEvery.h"
 
 namespace tamix {
 
@@ -52,6 +53,12 @@ Options:
   --time DURATION      total recording time: seconds, or with a suffix s, min, h
                        (e.g. 90, 1.5min, 2h); at most 6000 h
   --format wdq|text    output type
+  --split DURATION     a new file every DURATION (a number with s, m, h or d,
+                       e.g. 30s, 10m, 1h, 1d; plain seconds; 1 s at least):
+                       FILE, then FILE-0002, FILE-0003, ... before the
+                       extension, without a scan lost or repeated between them.
+                       A WinDaq file that is full goes on in the next file in
+                       any case.
   --profile PATH       profile to read instead of ~/.config/tamix.INI
                        ($XDG_CONFIG_HOME/tamix.INI when that is set)
   --quiet              no progress display (it is shown only on a terminal)
@@ -81,8 +88,7 @@ Exit status: 0 completed; 1 no usable instrument found (none, or it did not
 answer with its first scans); 2 bad arguments or settings; 3 the output file
 or its info file cannot be created or replaced, is no regular file, or another
 recording holds it; 4 the run ended early or incompletely (the instrument was
-lost, the file could not be written, a WinDaq file was full, the info file
-could not be written); 5 completed, but scans were lost before they reached
+lost, the file could not be written, the info file could not be written); 5 completed, but scans were lost before they reached
 the computer (gaps are marked in the file); 6 standard output could not be
 written (a full disk, a closed pipe); 7 stopped before the first second was on
 disk: nothing was recorded, an existing FILE was left as it was.
@@ -302,6 +308,15 @@ bool ParseRecorderArgs(const std::vector<std::string>& args, RecorderArgs& out,
                 return false;
             }
             out.seconds = seconds;
+        } else if (name == "--split") {
+            if (!value()) return false;
+            if (!ParseSplitEvery(v)) {
+                error =
+                    "--split takes a time of 1 s to 6000 h between files: a number with s, "
+                    "m, h or d, e.g. 30s, 10m, 1h, 1d (a plain number is seconds)";
+                return false;
+            }
+            out.splitEvery = v;
         } else if (name == "--format") {
             if (!value()) return false;
             if (v != "wdq" && v != "text") {
@@ -335,6 +350,7 @@ void ApplyRecorderArgs(const RecorderArgs& args, MeasurementChoices& c) {
         if (given.calibration) in.calibration = *given.calibration;
     }
     if (args.seconds) c.duration = Duration::InSeconds(*args.seconds);
+    if (args.splitEvery) c.splitEvery = *args.splitEvery;
     if (args.fileType) {
         c.fileType = *args.fileType;
     } else if (const std::optional<int> named = FileTypeNamed(args.outputFile)) {

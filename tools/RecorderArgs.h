@@ -34,6 +34,7 @@ struct RecorderArgs {
     std::array<InputOptions, kMaxChannels> perInput;
     std::optional<double> seconds;
     std::optional<FileType> fileType;
+    std::optional<std::string> splitEvery;  // as typed, checked
 };
 
 // Parses argv; false with `error` set for bad arguments. Every value is taken

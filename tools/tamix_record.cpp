@@ -155,11 +155,6 @@ int main(int argc, char** argv) {
     const double period = setup.profile.samplePeriod;
     const int64_t limit = setup.sampleLimit.load();
     const double totalSeconds = static_cast<double>(limit) * period;
-    if (static_cast<double>(limit) + 1 < setup.totalTime / period) {
-        std::cerr << "tamix-record: a WinDaq file of " << setup.channelCount
-                  << " channel(s) holds at most " << limit << " scans: the recording stops after "
-                  << FormatClock(static_cast<int64_t>(totalSeconds)) << "\n";
-    }
     if (progress) {
         std::cerr << "Recording " << setup.channelCount << " channel(s) from "
                   << setup.profile.ModelName() << " to " << file << " for "
@@ -171,10 +166,18 @@ int main(int argc, char** argv) {
     if (gStop.load()) setup.RequestStop();
     std::atomic<bool> done{false};
     std::thread markers(ReadMarkers, std::ref(setup), std::cref(done));
-    // Without a progress bar this thread sleeps until the worker ends.
-    while (progress && setup.workerActive.load()) {
-        ShowProgress(setup, totalSeconds);
-        std::this_thread::sleep_for(100ms);
+    // Without a progress bar this thread wakes only to say when a full WinDaq
+    // file went on in the next one.
+    int64_t filesSaid = 1;
+    while (setup.workerActive.load()) {
+        if (progress) ShowProgress(setup, totalSeconds);
+        const int64_t files = setup.chainFiles.load();
+        if (files > filesSaid) {
+            filesSaid = files;
+            const std::string note = ChainFullNote(setup, files);
+            if (!note.empty()) std::cerr << (progress ? "\n" : "") << note << "\n";
+        }
+        std::this_thread::sleep_for(progress ? 100ms : 500ms);
     }
     worker.Join();
     gFinished = true;
@@ -185,6 +188,8 @@ int main(int argc, char** argv) {
 
     const std::string report = RunEndReport(setup);
     if (!report.empty()) std::cerr << report << "\n";
+    const std::string files = ChainFilesReport(setup);
+    if (!files.empty() && setup.LastRunEnd() != RunEnd::Discarded) std::cerr << files << "\n";
     if (setup.LastRunEnd() == RunEnd::Discarded) return kExitNothingRecorded;
     if (setup.LastRunEnd() != RunEnd::Completed) return 4;
     if (setup.lostScans.load() > 0) return 5;

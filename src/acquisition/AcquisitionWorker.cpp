@@ -6,6 +6,7 @@
 #include "acquisition/WorkerRun.h"
 #include "base/Clock.h"
 #include "base/Utf8Text.h"
+#include "recording/ChainNames.h"
 #include "recording/WdqWriter.h"
 
 namespace tamix {
@@ -30,10 +31,10 @@ void ResetRunState(MeasurementSetup& setup) {
 }
 
 int64_t EffectiveScanLimit(double totalTime, double period, FileType type, int channelCount) {
-    int64_t limit = ScanLimit(totalTime, period);
-    // The run writes whole cycles of eight scans past the limit.
-    if (type == FileType::WinDaq) limit = std::min(limit, MaxWdqScans(channelCount) - 8);
-    return limit;
+    // A full WinDaq file no longer ends the run: the next file of its chain takes over.
+    static_cast<void>(type);
+    static_cast<void>(channelCount);
+    return ScanLimit(totalTime, period);
 }
 
 void SetRunEnd(MeasurementSetup& setup, RunEnd end, std::string_view message) {
@@ -62,11 +63,40 @@ std::string RunEndReport(const MeasurementSetup& setup) {
         report = std::string(FieldText(setup.runEndMessage)) +
                  "\n\nRecorded time: " + FormatClock(seconds);
     }
+    const std::string full = ChainFullNote(setup, setup.chainFiles.load());
+    if (!full.empty() && end != RunEnd::CreateFailed && end != RunEnd::Discarded) {
+        if (!report.empty()) report += "\n\n";
+        report += full;
+    }
     const int64_t lost = setup.lostScans.load();
     if (lost > 0 && end != RunEnd::CreateFailed && end != RunEnd::Discarded) {
         if (!report.empty()) report += "\n\n";
         report += "About " + std::to_string(lost) +
                   " scans were lost before they reached the computer; markers show where.";
+    }
+    return report;
+}
+
+std::string ChainFullNote(const MeasurementSetup& setup, int64_t files) {
+    if (!setup.chainFillsFiles.load() || files < 2) return {};
+    const std::string_view target = FieldText(setup.chainTarget);
+    const FileType type = setup.fileType;
+    return ChainFileName(target, type, files - 1) + " is full: the recording goes on in " +
+           ChainFileName(target, type, files) + ".";
+}
+
+std::string ChainFilesReport(const MeasurementSetup& setup) {
+    const int64_t files = setup.chainFiles.load();
+    if (files < 2) return {};
+    const std::string_view target = FieldText(setup.chainTarget);
+    const int64_t share = setup.chainFileScans.load();
+    std::string report = "The recording is in " + std::to_string(files) + " files:";
+    for (int64_t k = 1; k <= files; ++k) {
+        const int64_t scans =
+            k < files ? share
+                      : std::max<int64_t>(setup.runEndScans.load() - (files - 1) * share, 0);
+        report += "\n  " + ChainFileName(target, setup.fileType, k) + ": " + std::to_string(scans) +
+                  " scans";
     }
     return report;
 }

@@ -37,6 +37,7 @@ void MeasurementSetup::SetDefaults() {
     fileType = FileType::WinDaq;
     SetOutputFileName({});
     totalTime = 10.0;
+    splitSeconds = 0.0;
     saveToFile = SaveMode::ScreenOnly;
     ResetMarkers();
 }

@@ -35,6 +35,7 @@ struct MeasurementSetup {
     // --- configuration (user interface thread, while Idle) ---
     SaveMode saveToFile = SaveMode::ScreenOnly;
     double totalTime = 10.0;
+    double splitSeconds = 0.0;  // a new file this often; 0: only when a WinDaq file is full
     FileType fileType = FileType::WinDaq;
     int32_t freqIndex = 2;
     int32_t channelCount = 8;
@@ -59,6 +60,15 @@ struct MeasurementSetup {
     std::atomic<int64_t> bytesWritten{0};
     // Scans the unit sent that never arrived (gaps found by the worker).
     std::atomic<int64_t> lostScans{0};
+    // The files of the run's chain that hold scans (raised once a second), the
+    // scans of each but the last, and whether the WinDaq limit rather than
+    // the split sets them.
+    std::atomic<int64_t> chainFiles{1};
+    std::atomic<int64_t> chainFileScans{0};
+    std::atomic<bool> chainFillsFiles{false};
+    // The run's first file, kept for the end report after the name is cleared;
+    // written by the worker before it reports its start.
+    std::array<char, kPathBytes> chainTarget{};
 
     // --- display hand-off ---
     std::array<SampleRow, kBufferRows> historyRing{};

@@ -47,7 +47,7 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
     CUsbLink& link = setup.link;
     const int n = run.channelCount;
     const double period = run.period;
-    RecordingSink* const sink = run.sink.get();
+    ChainSink* const sink = run.sink.get();
     // Filled by NextBatch, the first time with the batch the start-up read.
     const auto& batch = run.batch;
     std::array<int16_t, kMaxChannels> scan{};
@@ -124,6 +124,7 @@ LoopEnd SampleLoop(MeasurementSetup& setup, WorkerRun& run) {
         if (sink != nullptr && scanLoops >= nextCheckpoint) {
             // The first one puts the new recording in the target's place.
             if (!sink->Checkpoint() || !sink->TakePlace()) return LoopEnd::WriteFailed;
+            setup.chainFiles.store(sink->Files(), std::memory_order_relaxed);
             nextCheckpoint = scanLoops + checkpointEvery;
         }
         if (limitReached) return LoopEnd::TimeLimit;

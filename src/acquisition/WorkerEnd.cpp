@@ -38,6 +38,7 @@ void EndRun(MeasurementSetup& setup, WorkerRun& run, LoopEnd end) {
     if (run.sink) {
         const int markerCount = setup.markers.markerCount.load(std::memory_order_acquire);
         sinkEnd = run.sink->Finish(setup.markers, markerCount);
+        setup.chainFiles = run.sink->Files();
     }
     if (sinkEnd == SinkEnd::WriteFailed || end == LoopEnd::WriteFailed) {
         SetRunEnd(setup, RunEnd::WriteFailed, run.sink ? run.sink->Error() : std::string());
@@ -47,8 +48,6 @@ void EndRun(MeasurementSetup& setup, WorkerRun& run, LoopEnd end) {
         SetRunEnd(setup, RunEnd::ConnectionLost, text::kConnectionLost);
     } else if (sinkEnd == SinkEnd::InfoFailed) {
         SetRunEnd(setup, RunEnd::InfoFailed, run.sink->Error());
-    } else if (end == LoopEnd::TimeLimit && run.limitIsFileFull) {
-        SetRunEnd(setup, RunEnd::FileFull, text::kWdqFull);
     } else {
         SetRunEnd(setup, RunEnd::Completed, {});
     }

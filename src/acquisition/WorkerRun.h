@@ -10,8 +10,8 @@
 
 #include "acquisition/MeasurementSetup.h"
 #include "device/InstrumentProtocol.h"
+#include "recording/ChainSink.h"
 #include "recording/OutputFile.h"
-#include "recording/RecordingSink.h"
 
 namespace tamix {
 
@@ -21,9 +21,8 @@ struct WorkerRun {
     int channelCount = 0;
     double period = 0.0;
     int modelClass = 0;
-    int64_t limit = 0;                    // recorded scans after which the run ends
-    bool limitIsFileFull = false;         // the WinDaq format, not the time, set the limit
-    std::unique_ptr<RecordingSink> sink;  // none for a screen-only run
+    int64_t limit = 0;                // recorded scans after which the run ends
+    std::unique_ptr<ChainSink> sink;  // none for a screen-only run
     bool writeFailed = false;
     std::array<uint8_t, kBlockBytes * kMaxChannels> batch{};
     // The batch the start-up read: it proved the unit, and holds the

@@ -1,9 +1,14 @@
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
 #include "acquisition/AcquisitionWorker.h"
 #include "acquisition/WorkerRun.h"
+#include "base/Utf8Text.h"
 #include "device/InstrumentProtocol.h"
 #include "recording/WdqWriter.h"
 
@@ -24,11 +29,41 @@ bool RefuseStart(MeasurementSetup& setup, WorkerRun& run, StartResult result) {
     return false;
 }
 
+// A test hook: TAMIX_WDQ_LIMIT_BYTES lowers the sample bytes a WinDaq file
+// holds, so that tests reach the limit in seconds rather than in days.
+uint64_t WdqLimitBytes() {
+    constexpr uint64_t kFormatLimit = 0xFFFFFFFFu;
+    const char* text = std::getenv("TAMIX_WDQ_LIMIT_BYTES");
+    if (text == nullptr || *text == '\0') return kFormatLimit;
+    uint64_t bytes = 0;
+    const char* end = text + std::strlen(text);
+    const auto r = std::from_chars(text, end, bytes);
+    return r.ec == std::errc() && r.ptr == end ? std::min(bytes, kFormatLimit) : kFormatLimit;
+}
+
+// Scans per file: the split's, and fewer where a WinDaq file would be full.
+void ShareOfEachFile(double splitSeconds, FileType type, const WorkerRun& run,
+                     ChainSettings& chain) {
+    if (splitSeconds > 0 && run.period > 0) {
+        chain.fileScans = std::max<int64_t>(1, std::llround(splitSeconds / run.period));
+    }
+    if (type != FileType::WinDaq) return;
+    const int64_t full = std::max<int64_t>(1, WdqFileScans(run.channelCount, WdqLimitBytes()));
+    if (chain.fileScans == 0 || full < chain.fileScans) {
+        chain.fileScans = full;
+        chain.fileScansAreFull = true;
+    }
+}
+
 }  // namespace
 
 bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     setup.redrawRequest = 0;
     ResetRunState(setup);
+    setup.chainFiles = 1;
+    setup.chainFileScans = 0;
+    setup.chainFillsFiles = false;
+    setup.chainTarget[0] = '\0';
     setup.runEnd = static_cast<int>(RunEnd::None);
     // A new sweep starts with the run, whether or not a unit answers.
     setup.displayColumn = 0;
@@ -45,8 +80,6 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
     run.modelClass = setup.profile.modelClass;
     const FileType type = setup.fileType;
     run.limit = EffectiveScanLimit(setup.totalTime, run.period, type, run.channelCount);
-    run.limitIsFileFull = run.limit < EffectiveScanLimit(setup.totalTime, run.period,
-                                                         FileType::Text, run.channelCount);
 
     const std::string name(setup.OutputFileName());
     if (!name.empty()) {
@@ -57,7 +90,14 @@ bool BeginRun(MeasurementSetup& setup, FileOpener& opener, WorkerRun& run) {
         settings.period = run.period;
         settings.headerScans = run.limit + 8;
         settings.creationTime = static_cast<int64_t>(std::time(nullptr));
-        run.sink = CreateSink(settings, opener, setup.wdqHeader);
+        ChainSettings chain;
+        chain.first = settings;
+        chain.runScans = run.limit;
+        ShareOfEachFile(setup.splitSeconds, type, run, chain);
+        setup.chainFileScans = chain.fileScans;
+        setup.chainFillsFiles = chain.fileScansAreFull;
+        CopyText(setup.chainTarget, name, setup.chainTarget.size());
+        run.sink = std::make_unique<ChainSink>(chain, opener, setup.wdqHeader);
         // Never a screen-only run in place of the recording that was asked for.
         if (!run.sink->Prepare(setup.markers))
             return RefuseStart(setup, run, StartResult::CreateFailed);

@@ -18,6 +18,8 @@ inline constexpr std::string_view kTime = "time";
 inline constexpr std::string_view kTimeUnit = "time unit";
 inline constexpr std::string_view kPort = "port";
 inline constexpr std::string_view kEightChannels = "chn8";
+// Under Options: how often a recording begins its next file ("1h"); empty: never.
+inline constexpr std::string_view kSplitEvery = "SplitEvery";
 inline constexpr std::string_view kPreviewPages = "PreviewPages";
 // Under Settings: 1 when the strips show their live numbers.
 inline constexpr std::string_view kLiveNumbers = "LiveNumbers";

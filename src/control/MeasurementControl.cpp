@@ -42,7 +42,7 @@ std::string StartNotice(const MeasurementSetup& setup) {
             char extra[160];
             std::snprintf(extra, sizeof extra,
                           "\n\nA WinDaq file of %d channel(s) holds at most %.0f minutes at 1000 "
-                          "scans per second; the recording stops when it is full.",
+                          "scans per second; the recording then goes on in a next file.",
                           setup.channelCount, most / 60);
             notice += extra;
         }

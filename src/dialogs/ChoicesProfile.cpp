@@ -50,6 +50,7 @@ void LoadChoices(const IniFile& p, MeasurementChoices& c, std::vector<SettingRep
     const int fileType = p.GetInt(key::kOptions, key::kFileType, 0);
     double time = p.GetReal(key::kOptions, key::kTime, "30.0");
     int timeUnit = p.GetInt(key::kOptions, key::kTimeUnit, 0);
+    c.splitEvery = p.GetString(key::kOptions, key::kSplitEvery, "");
     for (int i = 0; i < kMaxChannels; ++i) {
         InputChoice& in = c.inputs[static_cast<std::size_t>(i)];
         in.name = p.GetString(key::kChannelInfo, key::Name(i), "chn");
@@ -108,6 +109,10 @@ void SaveChoices(const MeasurementChoices& c, IniFile& p) {
         key::kOptions, key::kTime,
         c.duration.unit == TimeUnit::Seconds ? c.duration.Seconds() / 60.0 : c.duration.amount);
     p.SetInt(key::kOptions, key::kTimeUnit, hours ? 1 : 0);
+    // Written once it was ever chosen, so that a profile without splits stays as it was.
+    if (!c.splitEvery.empty() || !p.GetString(key::kOptions, key::kSplitEvery, "").empty()) {
+        p.SetString(key::kOptions, key::kSplitEvery, c.splitEvery);
+    }
     for (int i = 0; i < kMaxChannels; ++i) {
         const InputChoice& in = c.inputs[static_cast<std::size_t>(i)];
         p.SetString(key::kChannelInfo, key::Name(i), in.name);

@@ -5,6 +5,7 @@
 
 #include "acquisition/MeasurementSetup.h"
 #include "base/Utf8Text.h"
+#include "dialogs/SplitEvery.h"
 
 namespace tamix {
 
@@ -48,6 +49,7 @@ void FillSetup(const MeasurementChoices& c, MeasurementSetup& setup) {
     setup.SetOutputFileName(toFile ? ApplyExtension(c.fileName, static_cast<int>(c.fileType))
                                    : std::string());
     setup.totalTime = c.duration.Seconds();
+    setup.splitSeconds = ParseSplitEvery(c.splitEvery).value_or(0.0);
     setup.saveToFile = toFile ? SaveMode::ToFile : SaveMode::ScreenOnly;
 }
 

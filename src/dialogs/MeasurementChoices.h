@@ -53,6 +53,8 @@ struct MeasurementChoices {
     Duration duration;
     SaveMode save = SaveMode::ScreenOnly;
     std::string fileName;  // as typed; the type's extension is added on the way to the run
+    // How often the recording begins its next file, as typed ("1h"); empty: never.
+    std::string splitEvery;
 };
 
 // Puts the choices into the shared record: the recorded inputs packed in input

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "dialogs/OptionChecks.h"
+#include "dialogs/SplitEvery.h"
 
 namespace tamix {
 
@@ -54,6 +55,7 @@ void MeasurementOptions::LoadSettings(const IniFile& p) {
     // The profile holds minutes or hours only.
     m_dTotalTime = c.duration.amount;
     m_nTimeUnit = c.duration.unit == TimeUnit::Hours ? 1 : 0;
+    m_strSplitEvery = c.splitEvery;
 }
 
 void MeasurementOptions::SaveSettings(IniFile& p) const {
@@ -74,6 +76,7 @@ MeasurementChoices MeasurementOptions::Choices() const {
     c.duration = {m_dTotalTime, m_nTimeUnit != 0 ? TimeUnit::Hours : TimeUnit::Minutes};
     c.save = m_nSaveMode != 0 ? SaveMode::ToFile : SaveMode::ScreenOnly;
     c.fileName = m_strFileName;
+    c.splitEvery = m_strSplitEvery;
     return c;
 }
 
@@ -90,10 +93,19 @@ bool MeasurementOptions::Exchange(ControlAccess& c, bool save) {
         m_nFreqIndex = c.GetSelection(id::kFrequency);
         m_strFileName = c.GetText(id::kFileName);
         m_nFileType = c.GetSelection(id::kFileType);
+        m_strSplitEvery = c.GetText(id::kSplitEvery);
     } else {
         c.SetSelection(id::kFrequency, m_nFreqIndex);
         c.SetText(id::kFileName, m_strFileName);
         c.SetSelection(id::kFileType, m_nFileType);
+        c.SetText(id::kSplitEvery, m_strSplitEvery);
+    }
+    if (save) {
+        const std::string fault = SplitEveryFault("New file every", m_strSplitEvery);
+        if (!fault.empty()) {
+            c.Fail(id::kSplitEvery, fault, true);
+            return false;
+        }
     }
     if (!ddx::Number(c, id::kTotalTime, save, m_dTotalTime)) return false;
     if (!ddx::Range(c, id::kTotalTime, save, m_dTotalTime, kMinTotalTime, kMaxTotalTime)) {

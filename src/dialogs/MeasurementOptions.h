@@ -41,6 +41,7 @@ inline constexpr int kUnitLabel1V = 1041;
 inline constexpr int kUnitLabel0V = 1042;
 inline constexpr int kChannelRadio0 = 1043;  // 1043..1050
 inline constexpr int kTimeUnit = 1052;
+inline constexpr int kSplitEvery = 1053;
 }  // namespace options_id
 
 class MeasurementOptions {
@@ -97,6 +98,8 @@ class MeasurementOptions {
     std::array<int, 8> m_bChannel{1, 1, 1, 1, 0, 0, 0, 0};
     int m_nFreqIndex = 2;
     std::string m_strFileName;
+    // How often the recording begins its next file, as typed ("1h"); empty: never.
+    std::string m_strSplitEvery;
     int m_nFileType = 0;
     double m_dTotalTime = 30.0;
     int m_nTimeUnit = 0;

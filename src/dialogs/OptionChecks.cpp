@@ -5,9 +5,11 @@
 #include <limits>
 
 #include "base/ChannelInfo.h"
+#include "base/ProfileKeys.h"
 #include "base/TextLimits.h"
 #include "base/Utf8Text.h"
 #include "dialogs/MeasurementChoices.h"
+#include "dialogs/SplitEvery.h"
 #include "recording/EngineeringValue.h"
 
 namespace tamix {
@@ -71,6 +73,10 @@ std::string CheckChoices(const MeasurementChoices& c) {
         return "The total time must be more than 0 and at most " +
                std::to_string(static_cast<int>(kMaxTotalTime)) + " hours.";
     }
+    const std::string split = SplitEveryFault(
+        "[" + std::string(profile::kOptions) + "] " + std::string(profile::kSplitEvery),
+        c.splitEvery);
+    if (!split.empty()) return split;
     if (c.save == SaveMode::ScreenOnly) return {};
     // An empty name would make a hidden ".wdq" or ".dat" in the working folder.
     const std::size_t slash = c.fileName.find_last_of("/\\");

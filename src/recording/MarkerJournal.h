@@ -46,6 +46,9 @@ class MarkerJournal {
     // Closes the journal and leaves it for the repair.
     void Keep();
 
+    // The recording's time of creation as the journal's first line gives it;
+    // only before the first Append.
+    void SetCreationTime(int64_t creationTime) { creationTime_ = creationTime; }
     // Whether the first Append was made (the journal then belongs to this run).
     bool Attempted() const { return attempted_; }
     bool Failed() const { return failed_; }

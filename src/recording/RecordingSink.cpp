@@ -133,6 +133,18 @@ class WdqSink final : public FileSink {
         return note_.Check(file_->Write(header_.data(), header_.size()), *file_) && SaveScans();
     }
 
+    bool SetStartTime(int64_t creationTime) override {
+        creationTime_ = creationTime;
+        journal_.SetCreationTime(creationTime);
+        // The header's own fields, rebuilt as BuildWdqHeader fills them.
+        std::array<uint8_t, kWdqHeaderBytes> fresh{};
+        BuildWdqHeader(fresh, 0, static_cast<int>(channels_.size()), 0.0, channels_, creationTime);
+        constexpr std::size_t kTimeAt = 36;
+        constexpr std::size_t kTimeBytes = 8;
+        std::copy_n(fresh.begin() + kTimeAt, kTimeBytes, header_.begin() + kTimeAt);
+        return note_.Check(file_->PatchAt(kTimeAt, &header_[kTimeAt], kTimeBytes), *file_);
+    }
+
     bool WriteScan(int64_t, std::span<const int16_t> samples) override {
         std::array<uint8_t, 2 * kMaxChannels> bytes{};
         const std::size_t n = std::min<std::size_t>(samples.size(), kMaxChannels);
@@ -211,6 +223,12 @@ class TextSink final : public FileSink {
 
     bool Begin(const MarkerTable& markers) override {
         markers_ = &markers;
+        return true;
+    }
+
+    // The text format keeps no start time; only the journal says when.
+    bool SetStartTime(int64_t creationTime) override {
+        journal_.SetCreationTime(creationTime);
         return true;
     }
 

@@ -32,6 +32,10 @@ class RecordingSink {
     // Writes what precedes the first scan; `markers` holds the start marker.
     // It is the run's marker table, which checkpoints journal: it outlives the sink.
     virtual bool Begin(const MarkerTable& markers) = 0;
+    // Before the first checkpoint, for a file prepared before its first scan
+    // was due: the wall-clock time (seconds since 1970) of that scan, in
+    // place of the one given at creation. False with Error() set.
+    virtual bool SetStartTime(int64_t creationTime) = 0;
     // Appends one recorded scan; `scanIndex` counts recorded scans from 0.
     virtual bool WriteScan(int64_t scanIndex, std::span<const int16_t> samples) = 0;
     // Makes what was written so far readable from the file as it lies, then

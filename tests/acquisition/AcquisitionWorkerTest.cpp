@@ -18,6 +18,7 @@
 #include "base/Utf8Text.h"
 #include "device/SignalGenerator.h"
 #include "device/SimulatedDriver.h"
+#include "recording/ChainSink.h"
 #include "recording/OpenRecording.h"
 #include "recording/RecordingRepair.h"
 #include "recording/TextFileReader.h"
@@ -687,11 +688,15 @@ TEST_F(WorkerTest, TheSampleLoopAllocatesNothingPerScan) {
     EXPECT_EQ(longRun, shortRun) << "10000 scans more cost allocations";
 }
 
-TEST(ScanLimitTest, WinDaqRecordingsStopBeforeTheFileIsFull) {
+TEST(ScanLimitTest, AFullWinDaqFileNoLongerShortensTheRun) {
     EXPECT_EQ(EffectiveScanLimit(60, 0.002, FileType::WinDaq, 1), 30000);
     EXPECT_EQ(EffectiveScanLimit(6000 * 3600.0, 0.001, FileType::Text, 8), 21'600'000'000LL);
-    const int64_t limit = EffectiveScanLimit(6000 * 3600.0, 0.001, FileType::WinDaq, 8);
-    EXPECT_LE(8 * (limit / 8 + 1) * 16, 0xFFFFFFFFLL);
+    EXPECT_EQ(EffectiveScanLimit(6000 * 3600.0, 0.001, FileType::WinDaq, 8), 21'600'000'000LL);
+    // Each file of its chain stays within the 32-bit size field and below 2^30 scans.
+    EXPECT_EQ(WdqFileScans(8, 0xFFFFFFFFu), 0xFFFFFFFFLL / 16);
+    EXPECT_EQ(WdqFileScans(1, 0xFFFFFFFFu), int64_t{1} << 30);
+    EXPECT_EQ(WdqFileScans(2, 2400), 600);
+    EXPECT_EQ(WdqFileScans(3, 2400), 400);
 }
 
 }  // namespace

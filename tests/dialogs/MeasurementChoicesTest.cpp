@@ -14,6 +14,7 @@
 #include "dialogs/ChoicesProfile.h"
 #include "dialogs/MeasurementOptions.h"
 #include "dialogs/OptionChecks.h"
+#include "dialogs/SplitEvery.h"
 
 namespace tamix {
 namespace {
@@ -219,6 +220,59 @@ TEST(MeasurementChoicesTest, NamesAndUnitsOverTheirLimitAreFoundOnRecordedInputs
     EXPECT_EQ(found->fault, "5 characters, at most 4 are possible");
     choices.inputs[1].unit = "\xC2\xB5V\xC2\xB5V";
     EXPECT_FALSE(FirstTextOverLimit(choices)) << "four characters in eight bytes fit";
+}
+
+}  // namespace
+}  // namespace tamix
+
+namespace tamix {
+namespace {
+
+TEST(SplitEveryTest, DurationsAreANumberWithAnOptionalUnit) {
+    const struct {
+        const char* text;
+        double seconds;  // 0: refused
+    } cases[] = {
+        {"30s", 30},    {"10m", 600}, {"1h", 3600},     {"1d", 86400}, {"2", 2},
+        {"1.5h", 5400}, {"+90", 90},  {"0.25d", 21600}, {"1", 1},      {"6000h", 21.6e6},
+        {"0", 0},       {"0s", 0},    {"-1h", 0},       {"0.5", 0},    {"", 0},
+        {"h", 0},       {"1x", 0},    {"1 h", 0},       {" 1h", 0},    {"1hh", 0},
+        {"1min", 0},    {"nan", 0},   {"inf", 0},       {"1e3", 0},    {"6001h", 0},
+    };
+    for (const auto& c : cases) {
+        const std::optional<double> got = ParseSplitEvery(c.text);
+        if (c.seconds == 0) {
+            EXPECT_FALSE(got) << '"' << c.text << '"';
+        } else {
+            ASSERT_TRUE(got) << '"' << c.text << '"';
+            EXPECT_DOUBLE_EQ(*got, c.seconds) << c.text;
+        }
+    }
+    EXPECT_EQ(SplitEveryFault("--split", ""), "");
+    EXPECT_NE(SplitEveryFault("--split", "0").find("--split 0: "), std::string::npos);
+}
+
+TEST(SplitEveryTest, TheProfileKeepsItAsTypedAndTheRecordGetsSeconds) {
+    test::TempDir dir;
+    IniFile profile(dir.File("p.INI"));
+    MeasurementChoices c;
+    std::vector<SettingRepair> repairs;
+    LoadChoices(profile, c, repairs);
+    EXPECT_EQ(c.splitEvery, "");
+    SaveChoices(c, profile);
+    // A profile that never had a split gains no key.
+    EXPECT_EQ(profile.Text().find("SplitEvery"), std::string::npos);
+    c.splitEvery = "1.5h";
+    SaveChoices(c, profile);
+    EXPECT_NE(profile.Text().find("SplitEvery=1.5h"), std::string::npos);
+    MeasurementChoices back;
+    LoadChoices(profile, back, repairs);
+    EXPECT_EQ(back.splitEvery, "1.5h");
+    auto setup = std::make_unique<MeasurementSetup>();
+    FillSetup(back, *setup);
+    EXPECT_DOUBLE_EQ(setup->splitSeconds, 5400);
+    back.splitEvery = "soon";
+    EXPECT_NE(CheckChoices(back).find("[Options] SplitEvery soon: "), std::string::npos);
 }
 
 }  // namespace

@@ -360,3 +360,35 @@ TEST_F(MeasurementOptionsTest, OverlongPathsAreRefusedAtOk) {
 
 }  // namespace
 }  // namespace tamix
+
+namespace tamix {
+namespace {
+
+TEST(SplitEveryFieldTest, TheFieldIsCheckedOnOkAndKeptInTheProfile) {
+    test::TempDir dir;
+    IniFile profile(dir.File("tamix.INI"));
+    MeasurementOptions options(profile);
+    FakeControls controls;
+    options.Exchange(controls, false);
+    EXPECT_EQ(controls.texts[id::kSplitEvery], "");
+    controls.texts[id::kSplitEvery] = "0m";
+    EXPECT_FALSE(options.Exchange(controls, true));
+    ASSERT_EQ(controls.failures.size(), 1u);
+    EXPECT_EQ(controls.failures[0].first, id::kSplitEvery);
+    EXPECT_TRUE(controls.failures[0].second.starts_with("New file every 0m: "))
+        << controls.failures[0].second;
+    controls.failures.clear();
+    controls.texts[id::kSplitEvery] = "10m";
+    EXPECT_TRUE(options.Exchange(controls, true));
+    EXPECT_TRUE(controls.failures.empty());
+    auto setup = std::make_unique<MeasurementSetup>();
+    options.TransferToSetup(*setup, profile);
+    EXPECT_DOUBLE_EQ(setup->splitSeconds, 600);
+    std::string error;
+    ASSERT_TRUE(profile.Save(error)) << error;
+    const MeasurementOptions next(IniFile(dir.File("tamix.INI")));
+    EXPECT_EQ(next.m_strSplitEvery, "10m");
+}
+
+}  // namespace
+}  // namespace tamix

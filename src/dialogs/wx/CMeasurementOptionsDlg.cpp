@@ -49,7 +49,7 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
                kDialogStyle),
       m_profile(profile),
       m_options(profile) {
-    SetTemplateSize(this, 352, 229);
+    SetTemplateSize(this, 352, 245);
     // Group boxes first, so that they lie beneath the controls they frame.
     Place(new wxStaticBox(this, wxID_ANY, "Measured channels"), 5, 5, 145, 190, Fit::Exact);
     Place(new wxStaticBox(this, wxID_ANY, "Output"), 155, 70, 190, 125, Fit::Exact);
@@ -57,8 +57,12 @@ CMeasurementOptionsDlg::CMeasurementOptionsDlg(wxWindow* parent, IniFile& profil
     Place(new wxStaticBox(this, wxID_ANY, "Channel setup"), 10, 55, 135, 135, Fit::Exact);
     Place(new wxStaticBox(this, wxID_ANY, "Filename"), 160, 105, 180, 85, Fit::Exact);
 
-    wxButton* ok = AddDefaultButton(this, 85, 205, 50, 14);
-    Place(new wxButton(this, wxID_CANCEL, "Cancel"), 215, 205, 50, 14);
+    wxButton* ok = AddDefaultButton(this, 85, 221, 50, 14);
+    Place(new wxButton(this, wxID_CANCEL, "Cancel"), 215, 221, 50, 14);
+    // Kept in the profile as SplitEvery: "1h", "30m"; empty keeps one file.
+    Place(new wxStaticText(this, wxID_ANY, "New file every"), 160, 203, 55, 8);
+    Place(new wxTextCtrl(this, id::kSplitEvery, ""), 225, 201, 55, 12);
+    Place(new wxStaticText(this, wxID_ANY, "e.g. 1h, 30m"), 285, 203, 55, 8);
     const int xs[] = {10, 45, 80, 115};
     for (int i = 0; i < 8; ++i) {
         Place(new wxCheckBox(this, id::kChannel0 + i, W(kInputLabels[i])), xs[i % 4],

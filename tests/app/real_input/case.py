@@ -17,7 +17,7 @@ POPUP = "tamix"
 # Centres of the Measurement Options controls as fractions of the dialog's
 # client area, from their template rectangles (the dialog is laid out in
 # dialog units of its font, so the fractions hold for any font size).
-_TEMPLATE = (352, 229)
+_TEMPLATE = (352, 245)
 
 
 def _at(x, y, w, h):
@@ -27,7 +27,7 @@ def _at(x, y, w, h):
 FILE_NAME_FIELD = _at(165, 120, 170, 12)
 TYPE_CHOICE = _at(260, 140, 75, 12)
 SAVE_TO_FILE = (267 / _TEMPLATE[0], 95 / _TEMPLATE[1])  # the radio button's circle
-OK_BUTTON = _at(85, 205, 50, 14)
+OK_BUTTON = _at(85, 221, 50, 14)
 
 WINDAQ, TEXT = 0, 1
 
