@@ -3,6 +3,7 @@
 // receivers, one that stops reading, and requests that are refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <chrono>
@@ -212,6 +213,11 @@ TEST_F(LslOutletTest, TimeProbesAreAnsweredWithOffsetsNearZero) {
         EXPECT_LT(p.roundTrip, 1);
         EXPECT_LE(std::abs(p.offset), p.roundTrip / 2 + 1e-6);
     }
+    // The probe with the shortest round trip, as receivers take it.
+    const auto best =
+        std::min_element(probes.begin(), probes.end(),
+                         [](const auto& a, const auto& b) { return a.roundTrip < b.roundTrip; });
+    EXPECT_LT(std::abs(best->offset), 0.002);
 }
 
 TEST_F(LslOutletTest, AReceiverThatStopsReadingSlowsNothingAndItsDropsAreCounted) {
@@ -219,9 +225,12 @@ TEST_F(LslOutletTest, AReceiverThatStopsReadingSlowsNothingAndItsDropsAreCounted
     constexpr int kChannels = 4;
     constexpr double kRate = 1000;
     constexpr int kPushes = 100000;
-    constexpr int kStalledBuffer = 1000;
+    constexpr int kScansPerPush = 2;  // the second one's stamp deduced
+    constexpr int kScans = kPushes * kScansPerPush;
+    // Odd, so that the feed resumes after a gap at a scan whose stamp was deducible.
+    constexpr int kStalledBuffer = 1001;
     LslOutletOptions options = test::LoopbackOptions();
-    options.bufferSeconds = 120;  // the reading receiver must not fall behind the ring
+    options.bufferSeconds = 240;  // the reading receiver must not fall behind the ring
     OpenOutlet(test::AnalogueStream(name, kChannels, kRate), options);
     const LslFoundStream stream = Find("name='" + name + "'");
     LslFeed stalled;
@@ -238,28 +247,32 @@ TEST_F(LslOutletTest, AReceiverThatStopsReadingSlowsNothingAndItsDropsAreCounted
     std::thread reader([&] {
         LslReceivedSample s;
         std::string error;
-        for (int i = 0; i < kPushes && reading.Next(s, 60, error); ++i) {
+        for (int i = 0; i < kScans && reading.Next(s, 60, error); ++i) {
             if (s.values != Scans(i, 1, kChannels)) allEqual = false;
             received = i + 1;
         }
     });
     const double t0 = 100;
+    std::vector<std::vector<float>> pushes;
+    for (int i = 0; i < kPushes; ++i) {
+        pushes.push_back(Scans(int64_t{i} * kScansPerPush, kScansPerPush, kChannels));
+    }
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kPushes; ++i) {
-        const std::vector<float> v = Scans(i, 1, kChannels);
-        outlet.Push(v.data(), v.size(), 1, t0 + i / kRate, true);
+        const double last = t0 + (i * kScansPerPush + kScansPerPush - 1) / kRate;
+        outlet.Push(pushes[i].data(), pushes[i].size(), kScansPerPush, last, true);
     }
     const double pushSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    // Loose: 100000 pushes (with a vector each made here) take milliseconds.
+    // Loose: 100000 pushes take milliseconds, whoever reads or not.
     EXPECT_LT(pushSeconds, 5.0);
     reader.join();
-    EXPECT_EQ(received.load(), kPushes);
+    EXPECT_EQ(received.load(), kScans);
     EXPECT_TRUE(allEqual.load());
 
     // The stalled one holds at most its buffer, the socket's and the feed's bytes.
-    ASSERT_TRUE(WaitFor([&] { return outlet.Dropped() > kPushes / 2; }));
-    EXPECT_LE(outlet.Dropped(), static_cast<uint64_t>(kPushes - kStalledBuffer));
+    ASSERT_TRUE(WaitFor([&] { return outlet.Dropped() > kScans / 2; }));
+    EXPECT_LE(outlet.Dropped(), static_cast<uint64_t>(kScans - kStalledBuffer));
     // When it reads again, what it gets after the gap carries its own stamp.
     LslReceivedSample s;
     std::string error;
@@ -277,9 +290,9 @@ TEST_F(LslOutletTest, AReceiverThatStopsReadingSlowsNothingAndItsDropsAreCounted
         last = scan;
         ++got;
     }
-    EXPECT_EQ(last, kPushes - 1);
+    EXPECT_EQ(last, kScans - 1);
     EXPECT_GE(gaps, 1);
-    EXPECT_EQ(static_cast<uint64_t>(got) + outlet.Dropped(), static_cast<uint64_t>(kPushes));
+    EXPECT_EQ(static_cast<uint64_t>(got) + outlet.Dropped(), static_cast<uint64_t>(kScans));
 }
 
 TEST_F(LslOutletTest, PushingAllocatesNothing) {
@@ -311,6 +324,8 @@ TEST_F(LslOutletTest, RefusesFeedsItDoesNotSpeakAndStreamsItDoesNotServe) {
     } cases[] = {
         {"LSL:streamfeed\r\n360000 0\r\n", "LSL/110 505 Version not supported\r\n"},
         {"LSL:streamfeed/200 " + outlet.uid() + "\r\n\r\n",
+         "LSL/110 505 Version not supported\r\n"},
+        {"LSL:streamfeed/100 " + outlet.uid() + "\r\n\r\n",
          "LSL/110 505 Version not supported\r\n"},
         {"LSL:streamfeed/110 not-this-uid\r\n\r\n", "LSL/110 404 Not found\r\n"},
         {"LSL:streamfeed/110 " + outlet.uid() + "\r\nValue-Size: 8\r\n\r\n",
