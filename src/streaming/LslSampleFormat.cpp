@@ -71,6 +71,7 @@ std::vector<float> LslFloatTestPattern(int count, int offset) {
 
 std::vector<std::string> LslStringTestPattern(int count) {
     std::vector<std::string> values;
+    values.reserve(static_cast<std::size_t>(count));
     for (int k = 0; k < count; ++k)
         values.push_back(std::to_string((k + 10) * (k % 2 == 0 ? 1 : -1)));
     return values;

@@ -99,6 +99,9 @@ bool LslTcpServer::Start(Stream stream, const LslSampleRing* ring, LslServerCoun
     stream_ = std::move(stream);
     ring_ = ring;
     counters_ = counters;
+    // The loop then allocates only when a receiver connects.
+    fds_.reserve(kMaxConnections + 2);
+    connections_.reserve(kMaxConnections);
     try {
         thread_ = std::thread([this] { Serve(); });
     } catch (const std::system_error& e) {
@@ -115,7 +118,7 @@ void LslTcpServer::Stop() {
 }
 
 void LslTcpServer::Serve() {
-    std::vector<pollfd> fds;
+    std::vector<pollfd>& fds = fds_;
     for (;;) {
         fds.clear();
         fds.push_back({wakeup_.fd(), POLLIN, 0});

@@ -2,6 +2,8 @@
 // loop.
 #pragma once
 
+#include <poll.h>
+
 #include <atomic>
 #include <cstdint>
 #include <map>
@@ -74,6 +76,7 @@ class LslTcpServer {
     LslWakeup wakeup_;
     std::thread thread_;
     std::vector<std::unique_ptr<Connection>> connections_;
+    std::vector<pollfd> fds_;  // reserved before the thread starts, for all connections
 };
 
 }  // namespace tamix
