@@ -35,7 +35,10 @@ struct LslReceivers {
 // Opened once, then pushed to from one thread (the acquisition worker):
 // Push and PushMarker take no lock, make no system call and allocate
 // nothing; they never wait for a receiver. The outlet's own two threads
-// (UDP answers, TCP feeds) do the network work.
+// (UDP answers, TCP feeds) do the network work. Open and Close run while no
+// push does (on the pushing thread, or before it starts and after it ends);
+// Receivers, Dropped and the other readers may be called from any thread
+// between them.
 class LslOutlet {
   public:
     LslOutlet();

@@ -30,7 +30,7 @@ class LslOutletTest : public ::testing::Test {
     static void SetUpTestSuite() { test::KeepToLoopback(); }
 
     void OpenOutlet(const LslStreamDescription& d,
-                    LslOutletOptions options = test::LoopbackOptions()) {
+                    const LslOutletOptions& options = test::LoopbackOptions()) {
         ASSERT_EQ(options.network, LslNetwork::LoopbackOnly);
         std::string error;
         ASSERT_TRUE(outlet.Open(d, options, error)) << error;
@@ -44,7 +44,7 @@ class LslOutletTest : public ::testing::Test {
         return found.empty() ? LslFoundStream{} : found.front();
     }
 
-    void OpenFeed(LslFeed& feed, const LslFoundStream& stream, LslFeedOptions options = {}) {
+    void OpenFeed(LslFeed& feed, const LslFoundStream& stream, const LslFeedOptions& options = {}) {
         std::string error;
         ASSERT_TRUE(feed.Open(stream, options, error)) << error;
     }
@@ -254,6 +254,7 @@ TEST_F(LslOutletTest, AReceiverThatStopsReadingSlowsNothingAndItsDropsAreCounted
     });
     const double t0 = 100;
     std::vector<std::vector<float>> pushes;
+    pushes.reserve(kPushes);
     for (int i = 0; i < kPushes; ++i) {
         pushes.push_back(Scans(int64_t{i} * kScansPerPush, kScansPerPush, kChannels));
     }
