@@ -137,8 +137,9 @@ stopped and annotated with commented markers.
 .
 The package holds the desktop program, the command-line recorder
 tamix-record, the recording tool tamix-file (information, export to CSV and
-EDF+, repair), the instrument simulator tamix-sim and a udev rule that gives
-the dialout group access to the instrument.")
+EDF+, repair), the instrument simulator tamix-sim, the Lab Streaming Layer
+receiver tamix-lsl (a check of the network) and a udev rule that gives the
+dialout group access to the instrument.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debian packages carry no debugging symbols in their executables.
 set(CPACK_STRIP_FILES TRUE)
