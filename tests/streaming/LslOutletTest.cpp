@@ -217,7 +217,7 @@ TEST_F(LslOutletTest, TimeProbesAreAnsweredWithOffsetsNearZero) {
     const auto best =
         std::min_element(probes.begin(), probes.end(),
                          [](const auto& a, const auto& b) { return a.roundTrip < b.roundTrip; });
-    EXPECT_LT(std::abs(best->offset), 0.002);
+    EXPECT_LT(std::abs(best->offset), 0.05);
 }
 
 TEST_F(LslOutletTest, AReceiverThatStopsReadingSlowsNothingAndItsDropsAreCounted) {
