@@ -13,6 +13,11 @@
 #include <thread>
 #include <vector>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "AllocationCounter.h"
 #include "LslLoopback.h"
 #include "streaming/LslClock.h"
@@ -343,6 +348,64 @@ TEST_F(LslOutletTest, RefusesFeedsItDoesNotSpeakAndStreamsItDoesNotServe) {
         EXPECT_TRUE(raw.closed());
     }
     EXPECT_EQ(outlet.Receivers().served, 0u);
+}
+
+TEST_F(LslOutletTest, HostileRequestsLeaveItServing) {
+    const std::string name = test::UniqueName("hostile");
+    OpenOutlet(test::AnalogueStream(name, 2, 100));
+    // Datagrams to the service port that are no query or probe it can answer.
+    const std::string datagrams[] = {
+        "",
+        "LSL:shortinfo",
+        "LSL:shortinfo\r\n\r\n",
+        "LSL:shortinfo\r\nname='x'\r\nnot-a-port 1\r\n",
+        "LSL:shortinfo\r\n\r\n99999 1\r\n",
+        "LSL:shortinfo\r\n((((((((\r\n1 1\r\n",
+        "LSL:timedata\r\n",
+        "LSL:timedata\r\nwave t0\r\n",
+        std::string(60000, 'L'),
+        std::string("LSL:timedata\r\n\0\0\0", 17),
+    };
+    const int udp = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(outlet.servicePort());
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (const std::string& d : datagrams) {
+        ::sendto(udp, d.data(), d.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    }
+    ::close(udp);
+    // Connections that say nothing, too much, or nonsense.
+    RawConnection silent(outlet.dataPort());
+    RawConnection endless(outlet.dataPort());
+    ASSERT_TRUE(endless.Send(std::string(20000, 'x')));
+    EXPECT_EQ(endless.Read(1, 5), "");  // closed at once, long before the 10 s for a request
+    EXPECT_TRUE(endless.closed());
+    for (const char* request :
+         {"\r\n", "LSL:streamfeed/\r\n\r\n", "LSL:streamfeed/abc d e\r\n\r\n",
+          "LSL:streamfeed/110\r\nMax-Buffer-Length: -5\r\nValue-Size: x\r\n\r\n"}) {
+        RawConnection raw(outlet.dataPort());
+        ASSERT_TRUE(raw.Send(request));
+        raw.Read(100000, 2);
+        EXPECT_TRUE(raw.closed() || std::string(request).find("Max-Buffer") != std::string::npos)
+            << request;
+    }
+    // Still found, still feeding, still probed.
+    const LslFoundStream stream = Find("name='" + name + "'");
+    LslFeed feed;
+    OpenFeed(feed, stream);
+    ASSERT_TRUE(WaitFor([&] { return outlet.Receivers().now >= 1; }));
+    const std::vector<float> v = Scans(0, 3, 2);
+    ASSERT_TRUE(outlet.Push(v.data(), v.size(), 3, 7.0, true));
+    LslReceivedSample s;
+    std::string error;
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(feed.Next(s, 20, error)) << error;
+        EXPECT_EQ(s.values, Scans(i, 1, 2));
+    }
+    std::vector<LslClockProbe> probes;
+    ASSERT_TRUE(LslProbeClock(stream, 2, probes, error)) << error;
+    EXPECT_FALSE(probes.empty());
 }
 
 // The bytes of `value` with the most significant first when `big`.
