@@ -18,17 +18,15 @@ LslSampleRing::LslSampleRing(std::size_t samples, std::size_t wordsPerSample)
 
 uint64_t LslSampleRing::Claim(std::size_t count) {
     const uint64_t first = written_.load(std::memory_order_relaxed);
+    // Before the words that follow (their release stores), so that a reader
+    // that copied any of them also sees this claim (its acquire loads).
     claimed_.store(first + count, std::memory_order_relaxed);
-    // Orders the claim before the words that follow: a reader that sees any
-    // of them sees the claim too (its acquire fence in Copy).
-    std::atomic_thread_fence(std::memory_order_release);
     return first;
 }
 
 bool LslSampleRing::Copy(uint64_t sample, uint64_t* out) const {
     const std::atomic<uint64_t>* slot = &slots_[(sample & mask_) * words_];
-    for (std::size_t w = 0; w < words_; ++w) out[w] = slot[w].load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    for (std::size_t w = 0; w < words_; ++w) out[w] = slot[w].load(std::memory_order_acquire);
     // The slot is reused by sample + capacity; the copy holds as long as no
     // sample that far ahead has been claimed.
     return claimed_.load(std::memory_order_relaxed) <= sample + capacity();

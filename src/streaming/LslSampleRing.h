@@ -24,8 +24,10 @@ class LslSampleRing {
     // Writer (one thread): Claim the next `count` samples, Put their words,
     // then Publish them. Claim returns the number of the first of them.
     uint64_t Claim(std::size_t count);
+    // A release store (a plain store on x86): a reader that sees the word
+    // sees the claim before it too.
     void Put(uint64_t sample, std::size_t word, uint64_t value) {
-        slots_[(sample & mask_) * words_ + word].store(value, std::memory_order_relaxed);
+        slots_[(sample & mask_) * words_ + word].store(value, std::memory_order_release);
     }
     void Publish(uint64_t end) { written_.store(end, std::memory_order_release); }
 
