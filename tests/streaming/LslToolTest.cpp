@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -11,6 +12,7 @@
 #include "../support/RunProgram.h"
 #include "LslLoopback.h"
 #include "streaming/LslClock.h"
+#include "streaming/LslInfoXml.h"
 #include "streaming/LslOutlet.h"
 
 namespace tamix {
@@ -72,6 +74,39 @@ TEST_F(LslToolTest, PrintsTheInfoTheSamplesAndTheClockOffset) {
         EXPECT_EQ(value, first + static_cast<int>(i));
         EXPECT_GT(stamp, 0);
     }
+}
+
+TEST_F(LslToolTest, PrintsMarkersWithTheirStampsForSomeSeconds) {
+    LslStreamDescription d;
+    d.name = test::UniqueName("tool-markers");
+    d.type = kLslMarkerType;
+    d.format = LslFormat::String;
+    d.channelCount = 1;
+    LslOutlet outlet;
+    std::string error;
+    ASSERT_TRUE(outlet.Open(d, test::LoopbackOptions(), error)) << error;
+    std::atomic<bool> stop{false};
+    std::thread pusher([&] {
+        for (int i = 0; !stop; ++i) {
+            outlet.PushMarker("mark " + std::to_string(i), 1000 + i);
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    const ProgramResult r =
+        RunProgram({TAMIX_LSL_PATH, "--loopback", "--name", d.name, "--seconds", "1"});
+    stop = true;
+    pusher.join();
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    int markers = 0;
+    for (const std::string& line : Lines(r.out)) {
+        const std::size_t tab = line.find("\tmark ");
+        if (tab == std::string::npos) continue;
+        // The stamp pushed with marker i is 1000 + i.
+        const int i = std::stoi(line.substr(tab + 6));
+        EXPECT_EQ(line.substr(0, tab), std::to_string(1000 + i) + ".000000");
+        ++markers;
+    }
+    EXPECT_GE(markers, 5) << r.out;
 }
 
 TEST_F(LslToolTest, SaysWhenNoStreamAnswersOrAnArgumentIsWrong) {
