@@ -148,12 +148,21 @@ bool LslResolve(std::string_view query, LslNetwork network, double seconds, std:
     for (int k = 0; k < kLslPortRange; ++k) {
         targets.push_back(Ipv4(LoopbackAddress(), static_cast<uint16_t>(kLslBasePort + k)));
     }
+    std::vector<sockaddr_in> groups;
+    std::vector<uint32_t> interfaces;
     if (full) {
         targets.push_back(Ipv4(INADDR_BROADCAST, kLslMulticastPort));
         for (const char* group : kLslMulticastGroups) {
             sockaddr_in a{};
             AddressOf(group, kLslMulticastPort, a);
+            groups.push_back(a);
             targets.push_back(a);
+        }
+        interfaces = MulticastInterfaces();
+        if (!interfaces.empty()) {
+            in_addr out{};
+            out.s_addr = htonl(interfaces[0]);
+            ::setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
         }
     }
     std::set<std::string> uids;
@@ -165,6 +174,21 @@ bool LslResolve(std::string_view query, LslNetwork network, double seconds, std:
             for (const sockaddr_in& to : targets) {
                 ::sendto(fd.get(), message.data(), message.size(), MSG_NOSIGNAL,
                          reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            }
+            // The groups once more out of each further interface.
+            for (std::size_t k = 1; full && k < interfaces.size(); ++k) {
+                in_addr out{};
+                out.s_addr = htonl(interfaces[k]);
+                ::setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
+                for (const sockaddr_in& to : groups) {
+                    ::sendto(fd.get(), message.data(), message.size(), MSG_NOSIGNAL,
+                             reinterpret_cast<const sockaddr*>(&to), sizeof to);
+                }
+            }
+            if (full && interfaces.size() > 1) {
+                in_addr out{};
+                out.s_addr = htonl(interfaces[0]);
+                ::setsockopt(fd.get(), IPPROTO_IP, IP_MULTICAST_IF, &out, sizeof out);
             }
             nextWave = LslClock() + 0.5;
         }

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -49,6 +51,24 @@ std::string AddressText(const sockaddr_in& address) {
     char text[INET_ADDRSTRLEN] = {};
     ::inet_ntop(AF_INET, &address.sin_addr, text, sizeof text);
     return text;
+}
+
+std::vector<uint32_t> MulticastInterfaces() {
+    std::vector<uint32_t> addresses;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return addresses;
+    for (const ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+        if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+        const unsigned flags = i->ifa_flags;
+        if ((flags & IFF_UP) == 0 || (flags & IFF_MULTICAST) == 0 || (flags & IFF_LOOPBACK) != 0) {
+            continue;
+        }
+        sockaddr_in a{};
+        std::memcpy(&a, i->ifa_addr, sizeof a);
+        addresses.push_back(ntohl(a.sin_addr.s_addr));
+    }
+    ::freeifaddrs(list);
+    return addresses;
 }
 
 bool MakeNonBlocking(int fd) {

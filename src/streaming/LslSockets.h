@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tamix {
 
@@ -47,6 +48,11 @@ std::string AddressText(const sockaddr_in& address);
 // range on `address`, else to one the system picks (as liblsl allows); TCP
 // sockets also listen. Invalid with `error` when neither works.
 LslFd BindInRange(int type, uint32_t address, uint16_t& port, std::string& error);
+
+// The IPv4 addresses (host order) of the interfaces that are up, can
+// multicast and are not the loopback: where LSL's groups are joined and its
+// multicast queries sent, as liblsl does on every such interface.
+std::vector<uint32_t> MulticastInterfaces();
 
 // Non-blocking and closed on exec.
 bool MakeNonBlocking(int fd);

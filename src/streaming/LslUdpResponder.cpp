@@ -8,6 +8,7 @@
 #include <charconv>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "streaming/LslClock.h"
 #include "streaming/LslQuery.h"
@@ -75,12 +76,18 @@ bool LslUdpResponder::Bind(LslNetwork network, std::string& error) {
         ::bind(shared.get(), reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 &&
         MakeNonBlocking(shared.get())) {
         if (full) {
-            for (const char* group : kLslMulticastGroups) {
-                ip_mreq request{};
-                ::inet_pton(AF_INET, group, &request.imr_multiaddr);
-                request.imr_interface.s_addr = htonl(AnyAddress());
-                // A host without a multicast route still answers the broadcast and unicast queries.
-                ::setsockopt(shared.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+            // On every interface, as queries may come in on any; a host
+            // without one still answers broadcast and unicast queries.
+            std::vector<uint32_t> interfaces = MulticastInterfaces();
+            if (interfaces.empty()) interfaces.push_back(AnyAddress());
+            for (const uint32_t local : interfaces) {
+                for (const char* group : kLslMulticastGroups) {
+                    ip_mreq request{};
+                    ::inet_pton(AF_INET, group, &request.imr_multiaddr);
+                    request.imr_interface.s_addr = htonl(local);
+                    ::setsockopt(shared.get(), IPPROTO_IP, IP_ADD_MEMBERSHIP, &request,
+                                 sizeof request);
+                }
             }
         }
         multicast_ = std::move(shared);
