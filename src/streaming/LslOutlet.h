@@ -21,9 +21,9 @@ struct LslOutletOptions {
     // dropped (a receiver may ask for less): seconds at the nominal rate, or
     // samples for an irregular stream.
     double bufferSeconds = 30;
-    std::size_t irregularBufferSamples = 4096;
+    std::size_t irregularBufferSamples = 1024;
     // The longest marker text kept; longer ones are cut at a character boundary.
-    std::size_t maxMarkerBytes = 1024;
+    std::size_t maxMarkerBytes = 512;  // more than a marker comment takes (kCommentBytes)
     std::string sessionId = "default";
 };
 
