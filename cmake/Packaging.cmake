@@ -38,7 +38,7 @@ endif()
 # Debian ships both compressed with gzip -9n (no name or time stamp inside,
 # so rebuilds are identical).
 set(tamix_man_programs)
-foreach(program tamix tamix-record tamix-sim tamix-file)
+foreach(program tamix tamix-record tamix-sim tamix-file tamix-lsl)
   if(TARGET ${program})
     list(APPEND tamix_man_programs ${program})
   endif()
@@ -90,7 +90,7 @@ endif()
 install(CODE "set(TAMIX_OBJCOPY \"${CMAKE_OBJCOPY}\")")
 install(CODE [[
   if(CMAKE_INSTALL_DO_STRIP)
-    foreach(program tamix tamix-record tamix-file tamix-sim)
+    foreach(program tamix tamix-record tamix-file tamix-sim tamix-lsl)
       set(file "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/bin/${program}")
       if(EXISTS "${file}")
         execute_process(COMMAND "${TAMIX_OBJCOPY}" --remove-section=.comment "${file}"
@@ -137,8 +137,9 @@ stopped and annotated with commented markers.
 .
 The package holds the desktop program, the command-line recorder
 tamix-record, the recording tool tamix-file (information, export to CSV and
-EDF+, repair), the instrument simulator tamix-sim and a udev rule that gives
-the dialout group access to the instrument.")
+EDF+, repair), the instrument simulator tamix-sim, the Lab Streaming Layer
+receiver tamix-lsl (a check of the network) and a udev rule that gives the
+dialout group access to the instrument.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debian packages carry no debugging symbols in their executables.
 set(CPACK_STRIP_FILES TRUE)

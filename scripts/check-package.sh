@@ -84,7 +84,7 @@ has() { grep -qx "$1" "$SCRATCH/contents"; }
 # tamix is built only with wxWidgets, tamix-file only where its sources exist:
 # what the build directory made must be in the package, and nothing else is asked.
 built() { [ -n "$(find "$BUILD" -type f -name "$1" -perm -u+x 2>/dev/null | head -n 1)" ]; }
-for program in tamix tamix-record tamix-sim tamix-file; do
+for program in tamix tamix-record tamix-sim tamix-file tamix-lsl; do
   if built "$program"; then
     check "contents: /usr/bin/$program" has "/usr/bin/$program"
     check "contents: man page of $program" has "/usr/share/man/man1/$program.1.gz"
@@ -213,6 +213,9 @@ else
   sed 's/^/    /' "$SCRATCH/record.log" | tail -n 20
 fi
 check "packaged tamix-sim --help" "$ROOT/usr/bin/tamix-sim" --help
+if built tamix-lsl; then
+  check "packaged tamix-lsl --help" "$ROOT/usr/bin/tamix-lsl" --help
+fi
 
 if built tamix; then
   # The packaged desktop program, driven from outside with X keys and clicks

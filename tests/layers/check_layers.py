@@ -4,7 +4,8 @@
 Each folder under src/ (a subfolder such as dialogs/wx counts as its own) and
 tools/ is a node; an edge goes from the folder of a file to the folder of every
 project header it includes. The build already refuses includes of layers a
-target does not link; this keeps the links themselves a ladder.
+target does not link; this keeps the links themselves a ladder. A few layers
+also have a fixed list of the folders they may include, and no GUI toolkit.
 """
 import pathlib
 import re
@@ -25,6 +26,10 @@ def folder_of_header(path):
     return None
 
 
+# Layers that stand beside the ladder rather than on it: what each may include.
+only = {"streaming": {"base"}}
+wx_include = re.compile(r'^\s*#\s*include\s*<wx/', re.M)
+
 graph = {}
 for file in list(src.rglob("*.h")) + list(src.rglob("*.cpp")) + list((root / "tools").glob("*.*")):
     rel = file.parent.relative_to(root)
@@ -36,6 +41,12 @@ for file in list(src.rglob("*.h")) + list(src.rglob("*.cpp")) + list((root / "to
         target = folder_of_header(name)
         if target and target != node:
             graph.setdefault(node, set()).add(target)
+            if node in only and target not in only[node]:
+                print(f"{file.relative_to(root)}: the {node} layer includes {name} of {target}")
+                sys.exit(1)
+    if node in only and wx_include.search(file.read_text(errors="replace")):
+        print(f"{file.relative_to(root)}: the {node} layer includes a wxWidgets header")
+        sys.exit(1)
 
 state = {}
 
