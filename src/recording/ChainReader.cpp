@@ -10,6 +10,7 @@
 #include "base/Utf8Text.h"
 #include "recording/OpenRecording.h"
 #include "recording/OutputFile.h"
+#include "recording/ReadOnlyFile.h"
 
 namespace tamix {
 namespace {
@@ -329,11 +330,26 @@ bool ChainReader::CopyStoredSamples(int64_t first, int64_t count, std::span<int1
 
 bool ChainReader::Refresh(bool& grew) {
     grew = false;
-    RecordingReader& last = *parts_.back().reader;
     bool lastGrew = false;
-    if (!last.Refresh(lastGrew)) {
-        error_ = last.Error();
-        return false;
+    // A file the recorder has left is completed a few seconds later (its
+    // trailer or info file, late gap markers): it is read on until then too.
+    // Its scans were all counted before the next file was taken in, whose
+    // link names their count.
+    for (std::size_t i = 0; i < parts_.size(); ++i) {
+        RecordingReader& part = *parts_[i].reader;
+        const bool last = i + 1 == parts_.size();
+        if (!last && !part.Info().beingRecorded) continue;
+        const int64_t scans = part.Info().scanCount;
+        bool partGrew = false;
+        if (!part.Refresh(partGrew)) {
+            error_ = part.Error();
+            return false;
+        }
+        if (!last && part.Info().scanCount != scans) {
+            error_ = part.Info().fileName + ": " + std::string(kFileChangedReason);
+            return false;
+        }
+        lastGrew = lastGrew || partGrew;
     }
     if (lastGrew) Describe();
     bool taken = false;

@@ -51,8 +51,8 @@ void ExpectIntended(RecordingReader& reader, const std::string& label) {
         ASSERT_TRUE(reader.ReadSamples(0, scans, samples)) << reader.Error();
         for (int64_t s = 0; s < scans; ++s) {
             for (std::size_t k = 0; k < n; ++k) {
-                const int16_t want = RoundWdqSample(
-                    SignalGenerator::IntendedSample(kInputs[k], static_cast<double>(s) * kPeriod, 1));
+                const int16_t want = RoundWdqSample(SignalGenerator::IntendedSample(
+                    kInputs[k], static_cast<double>(s) * kPeriod, 1));
                 ASSERT_EQ(samples[static_cast<std::size_t>(s) * n + k] & ~3, want & ~3)
                     << label << " scan " << s;
             }
@@ -94,7 +94,8 @@ TEST(RecorderFollow, AFollowerSeesScansAndMarkersAsTheyComeAndAKilledRecordingSt
             reader = OpenRecording(out, error);
             EXPECT_TRUE(reader || error.find(kNoScanYetReason) != std::string::npos) << error;
             return reader != nullptr;
-        })) << out << " never became readable: " << error;
+        })) << out
+            << " never became readable: " << error;
         ASSERT_TRUE(reader->Info().beingRecorded);
         MinMaxPyramid overview;
         ASSERT_TRUE(overview.Build(*reader, {}, error)) << error;
@@ -152,6 +153,60 @@ TEST(RecorderFollow, AFollowerSeesScansAndMarkersAsTheyComeAndAKilledRecordingSt
             EXPECT_EQ(got[i].min, want[i].min) << i;
             EXPECT_EQ(got[i].max, want[i].max) << i;
         }
+    }
+}
+
+// A follower opened on a split run's first file goes on into the files that
+// follow it: one recording, every scan of the stream in order.
+TEST(RecorderFollow, AFollowerGoesOnAcrossTheSwitchesOfASplitRun) {
+    test::TempDir dir;
+    const std::string out = dir.File("split.wdq");
+    test::ChildProcess rec({TAMIX_RECORD_PATH, "--quiet", "--profile", dir.File("p.INI"),
+                            "--simulate", "A30008SN", "--inputs", "1,2", "--split", "1s", "--time",
+                            "4", out});
+    std::string error;
+    std::unique_ptr<RecordingReader> reader;
+    ASSERT_TRUE(WaitFor([&] {
+        if (!HeldByRecorder(out)) return false;
+        reader = OpenRecording(out, error);
+        return reader != nullptr;
+    })) << out
+        << " never became readable: " << error;
+    MinMaxPyramid overview;
+    ASSERT_TRUE(overview.Build(*reader, {}, error)) << error;
+    int64_t seen = reader->Info().scanCount;
+    const bool ended = WaitFor([&] {
+        bool grew = false;
+        if (!reader->Refresh(grew)) {
+            ADD_FAILURE() << reader->Error();
+            return true;
+        }
+        EXPECT_GE(reader->Info().scanCount, seen);
+        seen = reader->Info().scanCount;
+        EXPECT_TRUE(overview.Extend(*reader, error)) << error;
+        return !reader->Info().beingRecorded;
+    });
+    ASSERT_TRUE(ended) << "the follower never saw the run end";
+    EXPECT_EQ(rec.ExitCode(), 0);
+    EXPECT_GE(reader->Info().chainFiles.size(), 3u);
+    EXPECT_FALSE(reader->Info().incomplete);
+    ExpectIntended(*reader, "followed chain");
+
+    auto fresh = OpenRecording(out, error);
+    ASSERT_TRUE(fresh) << error;
+    EXPECT_EQ(fresh->Info().chainFiles, reader->Info().chainFiles);
+    EXPECT_EQ(fresh->Info().scanCount, reader->Info().scanCount);
+    MinMaxPyramid built;
+    ASSERT_TRUE(built.Build(*fresh, {}, error)) << error;
+    constexpr int kColumns = 61;
+    std::vector<MinMax> want(kColumns * kInputs.size());
+    std::vector<MinMax> got(want.size());
+    const int64_t scans = fresh->Info().scanCount;
+    ASSERT_TRUE(built.Columns(*fresh, 0, scans, kColumns, want));
+    ASSERT_TRUE(overview.Columns(*reader, 0, scans, kColumns, got));
+    for (std::size_t i = 0; i < want.size(); ++i) {
+        EXPECT_EQ(got[i].min, want[i].min) << i;
+        EXPECT_EQ(got[i].max, want[i].max) << i;
     }
 }
 
