@@ -73,7 +73,7 @@ std::string CheckChoices(const MeasurementChoices& c) {
         return "The total time must be more than 0 and at most " +
                std::to_string(static_cast<int>(kMaxTotalTime)) + " hours.";
     }
-    const std::string split = SplitEveryFault(
+    std::string split = SplitEveryFault(
         "[" + std::string(profile::kOptions) + "] " + std::string(profile::kSplitEvery),
         c.splitEvery);
     if (!split.empty()) return split;
