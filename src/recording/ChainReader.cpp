@@ -235,7 +235,10 @@ void ChainReader::Describe() {
     }
     info.scanCount = scans;
     scanCount_ = scans;
-    info.beingRecorded = parts_.back().reader->Info().beingRecorded;
+    // The recorder completes a file it has left a few seconds later, and may
+    // end the last one first: the recording is going on until all are done.
+    info.beingRecorded = std::any_of(parts_.begin(), parts_.end(),
+                                     [](const Part& p) { return p.reader->Info().beingRecorded; });
     if (chain) {
         info.notes.push_back("It is a chain of " + std::to_string(parts_.size()) +
                              " files, read as one recording: " + names + ".");

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <filesystem>
 #include <system_error>
+#include <thread>
 
 #include "base/Utf8Text.h"
 #include "recording/MarkerJournal.h"
@@ -146,6 +148,15 @@ bool JournalBelongsTo(const JournalContents& journal, const RecordingInfo& info)
     const double duration = static_cast<double>(info.scanCount) * info.period;
     return static_cast<double>(info.startTime) + 3.0 + 0.001 * duration >=
            static_cast<double>(journal.creationTime);
+}
+
+void AwaitJournalEnd(const std::string& path) {
+    const std::string name = MarkerJournalName(path);
+    for (int wait = 0; wait < 25; ++wait) {
+        std::error_code ec;
+        if (!std::filesystem::exists(name, ec) || ec) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
 }
 
 void TakeMarkerJournal(const std::string& path, RecordingInfo& info) {

@@ -44,4 +44,10 @@ bool JournalBelongsTo(const JournalContents& journal, const RecordingInfo& info)
 // cannot be read, is only noted. Called by the readers as they open a file.
 void TakeMarkerJournal(const std::string& path, RecordingInfo& info);
 
+// For a reader that saw the recorder let go of a completed recording at
+// `path`: the recorder removes the journal just after it closed the file, and
+// a journal found in between would make the file look cut short. Waits until
+// the journal is gone, for half a second at most.
+void AwaitJournalEnd(const std::string& path);
+
 }  // namespace tamix

@@ -218,6 +218,7 @@ bool TextFileReader::Refresh(bool& grew) {
     if (!Describe()) return false;
     // Completed while it was read: the info file may have been written after
     // the lines were read, so read them once more as they now stand.
+    if (held && !info_.beingRecorded) AwaitJournalEnd(info_.fileName);
     if (held && !info_.beingRecorded &&
         (!file_.Grow(reason) || !IndexLines(reason) || !Describe())) {
         if (!reason.empty()) error_ = info_.fileName + ": " + reason;

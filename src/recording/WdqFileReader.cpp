@@ -10,6 +10,7 @@
 #include "recording/EngineeringValue.h"
 #include "recording/MarkerJournalReader.h"
 #include "recording/OutputFile.h"
+#include "recording/WdqWriter.h"
 #include "recording/Windows1252Text.h"
 
 namespace tamix {
@@ -252,7 +253,10 @@ std::unique_ptr<WdqFileReader> WdqFileReader::Open(const std::string& path, std:
     };
     if (!file.Open(path, reason) ||
         !ParseWdqFile(file.Size(), read, reader->info_, reader->layout_, reason)) {
-        error = path + ": " + reason;
+        // A recorder writes its whole header just after it made the file.
+        const bool headerYet = file.IsOpen() && file.Size() >= kWdqHeaderBytes;
+        error = path + ": " +
+                (!headerYet && HeldByRecorder(path) ? std::string(kNoScanYetReason) : reason);
         return nullptr;
     }
     reader->info_.fileName = path;
@@ -285,6 +289,7 @@ bool WdqFileReader::Refresh(bool& grew) {
         }
         NoteRecorderHold(info_.fileName, info);
         if (info.beingRecorded || !held) break;
+        if (!info.incomplete) AwaitJournalEnd(info_.fileName);
     }
     if (static_cast<uint32_t>(info.startTime) != opened_ ||
         info.channels.size() != info_.channels.size() || info.period != info_.period ||
