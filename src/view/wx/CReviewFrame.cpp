@@ -405,8 +405,13 @@ void CReviewFrame::FollowRecording() {
     if (!grew) return;
     const RecordingInfo& info = m_reader->Info();
     if (!info.beingRecorded) m_followTimer.Stop();
-    // Markers edited here are the user's; the recorder's arrive otherwise.
-    if (!m_markersChanged) {
+    // Markers edited here are the user's; the recorder's arrive otherwise,
+    // and the list is made anew only when they did.
+    const auto sameMarker = [](const RecordingMarker& a, const RecordingMarker& b) {
+        return a.scan == b.scan && a.comment == b.comment;
+    };
+    if (!m_markersChanged && !std::equal(m_edited.begin(), m_edited.end(), info.markers.begin(),
+                                         info.markers.end(), sameMarker)) {
         m_edited = info.markers;
         ListMarkers();
     }

@@ -9,6 +9,7 @@ import json
 import sys
 
 import pyatspi
+from gi.repository import GLib
 
 
 def text_of(element):
@@ -22,13 +23,19 @@ def text_of(element):
 def collect(element, found, depth=0):
     if depth > 40:
         return
-    name = element.name or ""
-    text = text_of(element)
-    if name or text:
-        selected = element.getState().contains(pyatspi.STATE_SELECTED)
-        found.append([element.getRoleName(), name, text, selected])
-    for i in range(element.childCount):
-        child = element.getChildAtIndex(i)
+    # A window that rebuilds a part of itself (a list made anew as a
+    # recording grows) takes its old elements away while they are read:
+    # what is gone is left out, as a screen reader would skip it.
+    try:
+        name = element.name or ""
+        text = text_of(element)
+        if name or text:
+            selected = element.getState().contains(pyatspi.STATE_SELECTED)
+            found.append([element.getRoleName(), name, text, selected])
+        children = [element.getChildAtIndex(i) for i in range(element.childCount)]
+    except GLib.GError:
+        return
+    for child in children:
         if child is not None:
             collect(child, found, depth + 1)
 
