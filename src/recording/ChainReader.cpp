@@ -237,8 +237,11 @@ void ChainReader::Describe() {
     scanCount_ = scans;
     // The recorder completes a file it has left a few seconds later, and may
     // end the last one first: the recording is going on until all are done.
-    info.beingRecorded = std::any_of(parts_.begin(), parts_.end(),
-                                     [](const Part& p) { return p.reader->Info().beingRecorded; });
+    // The next file is held before its link is on disk, too.
+    info.beingRecorded =
+        std::any_of(parts_.begin(), parts_.end(),
+                    [](const Part& p) { return p.reader->Info().beingRecorded; }) ||
+        HeldByRecorder(ChainFileName(first_, static_cast<int64_t>(parts_.size()) + 1));
     if (chain) {
         info.notes.push_back("It is a chain of " + std::to_string(parts_.size()) +
                              " files, read as one recording: " + names + ".");
@@ -355,6 +358,21 @@ bool ChainReader::Refresh(bool& grew) {
         lastGrew = lastGrew || partGrew;
     }
     if (lastGrew) Describe();
+    // Once the recorder has let go of every file, each is read as it now
+    // lies: a file completed just after its reader last looked would
+    // otherwise stay cut short in the chain.
+    if (lastGrew && !info_.beingRecorded) {
+        for (Part& part : parts_) {
+            if (!part.reader->Info().incomplete) continue;
+            std::string why;
+            std::unique_ptr<RecordingReader> again =
+                OpenRecordingFile(part.reader->Info().fileName, why);
+            if (again && again->Info().scanCount == part.reader->Info().scanCount) {
+                part.reader = std::move(again);
+            }
+        }
+        Describe();
+    }
     bool taken = false;
     for (Step step = TakeNext(); step != Step::None; step = TakeNext()) {
         taken = true;
