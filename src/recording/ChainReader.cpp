@@ -270,7 +270,10 @@ std::size_t ChainReader::PartOf(int64_t scan) const {
     return static_cast<std::size_t>(std::max<std::ptrdiff_t>(after - parts_.begin() - 1, 0));
 }
 
-bool ChainReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) {
+// Scans [first, first + count) from the parts that hold them, each through
+// `read` (the part's own read of the same kind).
+template <typename T, typename Read>
+bool ChainReader::ReadAcross(int64_t first, int64_t count, std::span<T> out, const Read& read) {
     if (!CheckRange(first, count, out.size(), error_)) return false;
     const std::size_t n = info_.channels.size();
     std::size_t at = 0;
@@ -280,7 +283,7 @@ bool ChainReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t> o
         const int64_t piece = std::min(count, part.Info().scanCount - local);
         if (piece <= 0) continue;
         const std::size_t values = static_cast<std::size_t>(piece) * n;
-        if (!part.ReadSamples(local, piece, out.subspan(at, values))) {
+        if (!read(part, local, piece, out.subspan(at, values))) {
             error_ = part.Error();
             return false;
         }
@@ -291,25 +294,18 @@ bool ChainReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t> o
     return true;
 }
 
+bool ChainReader::ReadSamples(int64_t first, int64_t count, std::span<int16_t> out) {
+    return ReadAcross(first, count, out,
+                      [](RecordingReader& r, int64_t f, int64_t c, std::span<int16_t> o) {
+                          return r.ReadSamples(f, c, o);
+                      });
+}
+
 bool ChainReader::ReadValues(int64_t first, int64_t count, std::span<double> out) {
-    if (!CheckRange(first, count, out.size(), error_)) return false;
-    const std::size_t n = info_.channels.size();
-    std::size_t at = 0;
-    for (std::size_t p = PartOf(first); count > 0 && p < parts_.size(); ++p) {
-        RecordingReader& part = *parts_[p].reader;
-        const int64_t local = first - parts_[p].firstScan;
-        const int64_t piece = std::min(count, part.Info().scanCount - local);
-        if (piece <= 0) continue;
-        const std::size_t values = static_cast<std::size_t>(piece) * n;
-        if (!part.ReadValues(local, piece, out.subspan(at, values))) {
-            error_ = part.Error();
-            return false;
-        }
-        at += values;
-        first += piece;
-        count -= piece;
-    }
-    return true;
+    return ReadAcross(first, count, out,
+                      [](RecordingReader& r, int64_t f, int64_t c, std::span<double> o) {
+                          return r.ReadValues(f, c, o);
+                      });
 }
 
 bool ChainReader::CopyStoredSamples(int64_t first, int64_t count, std::span<int16_t> out,

@@ -65,6 +65,8 @@ class ChainReader final : public RecordingReader {
         int64_t firstScan = 0;  // in the whole run
     };
     enum class Step { None, Taken, Ended };
+    template <typename T, typename Read>
+    bool ReadAcross(int64_t first, int64_t count, std::span<T> out, const Read& read);
 
     ChainReader(std::string path, std::string first);
     // Looks for the file after the last part: taken in when it continues the
